@@ -1,0 +1,4 @@
+# Test doubles for what Wine lacks. Never shipped in dist/.
+add_library(difxapi SHARED tools/difx_double/difxapi.cpp)
+set_target_properties(difxapi PROPERTIES PREFIX "")
+target_link_options(difxapi PRIVATE -Wl,--kill-at)

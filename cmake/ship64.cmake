@@ -1,0 +1,10 @@
+# x86_64 programs: the 64-bit removal program and the 64-bit test doubles.
+kyd_core_library(kydcore)
+
+kyd_xp_program(drv64 tools/drv64/drv64.cpp)
+target_link_options(drv64 PRIVATE -Wl,--major-subsystem-version,5,--minor-subsystem-version,2)
+target_compile_options(drv64 PRIVATE ${KYD_GBK_OPTION})
+target_link_libraries(drv64 PRIVATE kydcore)
+
+include(${CMAKE_SOURCE_DIR}/cmake/doubles.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/devtool.cmake OPTIONAL)

@@ -1,0 +1,31 @@
+# Product sources shared by every build tree. The exports and DllMain live
+# only in the DLL; everything else is a static library that the DLL, drv64.exe
+# and the unit tests link.
+file(GLOB KYD_CORE_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/interface/*.cpp
+  ${CMAKE_SOURCE_DIR}/platform/*.cpp
+  ${CMAKE_SOURCE_DIR}/engine/*.cpp
+  ${CMAKE_SOURCE_DIR}/removal/*.cpp
+  ${CMAKE_SOURCE_DIR}/vendors/*.cpp
+  ${CMAKE_SOURCE_DIR}/packages/*.cpp
+  ${CMAKE_SOURCE_DIR}/xml/*.cpp)
+list(FILTER KYD_CORE_SOURCES EXCLUDE REGEX "/interface/exports\\.cpp$")
+
+set(KYD_SYSTEM_LIBS setupapi shlwapi advapi32 ole32 netapi32 user32 shell32)
+
+# Log texts are written in code page 936; the sources stay UTF-8.
+set(KYD_GBK_OPTION -fexec-charset=GBK)
+
+function(kyd_core_library name)
+  add_library(${name} STATIC ${KYD_CORE_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${KYD_GBK_OPTION})
+  target_link_libraries(${name} PUBLIC ${KYD_SYSTEM_LIBS})
+endfunction()
+
+# A console program built to run on Windows XP.
+function(kyd_xp_program name)
+  add_executable(${name} ${ARGN})
+  target_link_options(${name} PRIVATE ${KYD_XP_SUBSYSTEM})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+endfunction()

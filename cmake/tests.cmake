@@ -1,0 +1,131 @@
+# The test tree: builds the two shipping trees, lays out dist/, builds the
+# GoogleTest programs and registers them against two throwaway Wine prefixes.
+include(ExternalProject)
+
+set(KYD_SHIP64 ${CMAKE_BINARY_DIR}/ship64)
+set(KYD_SHIP32 ${CMAKE_BINARY_DIR}/ship32)
+set(KYD_DIST   ${CMAKE_BINARY_DIR}/dist)
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE Release)
+endif()
+
+ExternalProject_Add(ship64
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${KYD_SHIP64}
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+             -DKYD_THREAD_MODEL=win32 -DKYD_ROLE=ship64 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${KYD_SHIP64}/drv64.exe ${KYD_SHIP64}/difxapi.dll)
+
+ExternalProject_Add(ship32
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${KYD_SHIP32}
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+             -DKYD_THREAD_MODEL=win32 -DKYD_ROLE=ship32 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+             -DKYD_TOOL64_DIR=${KYD_SHIP64}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  DEPENDS ship64
+  BUILD_BYPRODUCTS ${KYD_SHIP32}/KYDDrvUninst.dll ${KYD_SHIP32}/drvuninst.exe ${KYD_SHIP32}/difxapi.dll)
+
+# dist/: the folder a host ships.
+add_custom_target(dist ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KYD_DIST}/drv64 ${KYD_DIST}/Kydconfig
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KYD_SHIP32}/KYDDrvUninst.dll ${KYD_SHIP32}/drvuninst.exe ${KYD_DIST}/
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KYD_SHIP64}/drv64.exe ${KYD_DIST}/drv64/
+  COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR}/resources/Kydconfig -DDST=${KYD_DIST}/Kydconfig
+          -P ${CMAKE_SOURCE_DIR}/cmake/copy-if-exists.cmake
+  DEPENDS ship32 ship64
+  COMMENT "Laying out dist/")
+
+# Test programs run through a wrapper whose default prefix lies in this tree,
+# so nothing a test does can reach the user's own Wine prefix.
+set(KYD_PREFIX64 ${CMAKE_BINARY_DIR}/prefixes/w64)
+set(KYD_PREFIX32 ${CMAKE_BINARY_DIR}/prefixes/w32)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-test.sh.in ${CMAKE_BINARY_DIR}/wine-test.sh @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test.sh)
+
+enable_testing()
+add_test(NAME prefix.w64.make COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-prefix.sh ${KYD_PREFIX64} win64)
+add_test(NAME prefix.w32.make COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-prefix.sh ${KYD_PREFIX32} win32)
+add_test(NAME prefix.w64.drop COMMAND ${CMAKE_SOURCE_DIR}/scripts/drop-prefix.sh ${KYD_PREFIX64})
+add_test(NAME prefix.w32.drop COMMAND ${CMAKE_SOURCE_DIR}/scripts/drop-prefix.sh ${KYD_PREFIX32})
+set_tests_properties(prefix.w64.make PROPERTIES FIXTURES_SETUP w64)
+set_tests_properties(prefix.w32.make PROPERTIES FIXTURES_SETUP w32)
+set_tests_properties(prefix.w64.drop PROPERTIES FIXTURES_CLEANUP w64)
+set_tests_properties(prefix.w32.drop PROPERTIES FIXTURES_CLEANUP w32)
+
+# GoogleTest, posix runtime.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_gtest EXCLUDE_FROM_ALL)
+
+kyd_core_library(kydcore)
+
+file(GLOB KYD_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(kydsupport STATIC ${KYD_SUPPORT_SOURCES})
+target_include_directories(kydsupport PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(kydsupport PUBLIC kydcore gtest)
+target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}"
+  KYD_SHIP32_DIR="${KYD_SHIP32}" KYD_SHIP64_DIR="${KYD_SHIP64}")
+
+# Small helper programs the tests start (posix runtime is fine for them).
+file(GLOB KYD_HELPER_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tools/testhelpers/*)
+foreach(dir ${KYD_HELPER_DIRS})
+  if(IS_DIRECTORY ${dir})
+    get_filename_component(helper ${dir} NAME)
+    file(GLOB helper_sources ${dir}/*.cpp)
+    add_executable(${helper} ${helper_sources})
+    target_include_directories(${helper} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${helper} PRIVATE ${KYD_SYSTEM_LIBS})
+    list(APPEND KYD_HELPERS ${helper})
+  endif()
+endforeach()
+
+# One test program per product folder; one ctest entry per test suite and
+# prefix (each suite runs in a process of its own). Suites whose name ends in
+# "W64" run only in the 64-bit prefix, "W32" only in the 32-bit one.
+function(kyd_test_program folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  set(exe test_${folder})
+  add_executable(${exe} ${sources} ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cc)
+  target_link_libraries(${exe} PRIVATE kydsupport gtest)
+  target_compile_options(${exe} PRIVATE ${KYD_GBK_OPTION})
+  add_dependencies(${exe} dist ${KYD_HELPERS})
+  set(suites "")
+  foreach(src ${sources})
+    file(STRINGS ${src} lines REGEX "^(TEST|TEST_F|TEST_P)\\(")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^TEST[_A-Z]*\\(([A-Za-z0-9_]+),.*" "\\1" suite "${line}")
+      list(APPEND suites ${suite})
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES suites)
+  foreach(suite ${suites})
+    foreach(pfx w64 w32)
+      if(pfx STREQUAL "w64" AND suite MATCHES "W32$")
+        continue()
+      endif()
+      if(pfx STREQUAL "w32" AND suite MATCHES "W64$")
+        continue()
+      endif()
+      string(SUBSTRING ${pfx} 1 2 bits)
+      add_test(NAME ${pfx}.${folder}.${suite}
+               COMMAND ${exe} --gtest_filter=${suite}.*:${suite}/*)
+      set_tests_properties(${pfx}.${folder}.${suite} PROPERTIES
+        FIXTURES_REQUIRED ${pfx}
+        ENVIRONMENT "WINEPREFIX=${KYD_PREFIX${bits}}"
+        TIMEOUT 600)
+    endforeach()
+  endforeach()
+endfunction()
+
+foreach(folder interface platform engine removal vendors packages xml)
+  kyd_test_program(${folder})
+endforeach()

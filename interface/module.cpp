@@ -1,0 +1,3 @@
+#include "interface/module.h"
+
+HINSTANCE g_moduleInstance = nullptr;

@@ -1,0 +1,44 @@
+// Case-insensitive text search in strings and in files mapped read-only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "platform/handle.h"
+
+namespace kyd {
+
+// StrStrIW that answers null for null arguments instead of faulting.
+const wchar_t* SafeStrStrIW(const wchar_t* text, const wchar_t* part);
+
+// Bounded case-insensitive searches: never look at text[length] or beyond,
+// and stop at the first NUL inside the range.
+bool BoundedStrStrIA(const char* text, size_t length, const char* part);
+bool BoundedStrStrIW(const wchar_t* text, size_t length, const wchar_t* part);
+
+class CFindStrFormFile {
+ public:
+  enum Encoding { kNone = 0, kUtf16Le = 1, kUtf16Be = 2, kUtf8 = 3 };
+
+  CFindStrFormFile() = default;
+  virtual ~CFindStrFormFile() { Close(); }
+  CFindStrFormFile(const CFindStrFormFile&) = delete;
+  CFindStrFormFile& operator=(const CFindStrFormFile&) = delete;
+
+  bool FindInFile(const wchar_t* path, const wchar_t* text);
+  bool Open(const wchar_t* path);
+  bool Search(const wchar_t* text) const;
+  void Close();
+
+  int encoding() const { return encoding_; }
+
+ private:
+  UniqueFile file_;
+  UniqueHandle mapping_;
+  UniqueView view_;
+  size_t size_ = 0;
+  int encoding_ = kNone;
+};
+
+}  // namespace kyd

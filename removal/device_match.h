@@ -1,0 +1,51 @@
+// Finding a present device by hardware ID, and the driver installed on it.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kyd {
+
+// The strings of a REG_MULTI_SZ device property; nullopt when the property
+// is absent (which is not the same as an empty list).
+using IdList = std::optional<std::vector<std::wstring>>;
+
+struct DriverFileInfo {
+  std::wstring InfDate;
+  std::wstring SectionName;
+  std::wstring InfFileName;
+  std::wstring DrvDescription;
+  std::wstring HardwareID;
+};
+
+struct DriverInfo {
+  DWORD DriverType = 0;
+  std::wstring Description;
+  std::wstring MfgName;
+  std::wstring ProviderName;
+  std::wstring DriverDate;
+  std::wstring DriverVersion;
+};
+
+// Lists the present devices of all classes and calls visit(set, device) for
+// each in SetupAPI order until it returns false. False when the set cannot
+// be created.
+template <typename Visit>
+bool ForEachPresentDevice(Visit visit);
+
+IdList GetDeviceIdList(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property);
+bool MatchAnyId(const IdList& list, const wchar_t* hardwareId);
+bool FindInstanceIdByIds(const IdList& list, std::wstring& instanceId);
+bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileInfo,
+                          DriverInfo& driverInfo);
+bool FindCurrentDriver(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2_W& driver);
+bool FormatDriverDate(const FILETIME& time, const wchar_t* style, std::wstring& out);
+void FormatDriverVersion(DWORDLONG version, std::wstring& out);
+
+}  // namespace kyd
+
+#include "removal/device_match_inl.h"

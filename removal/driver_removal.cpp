@@ -1,0 +1,172 @@
+#include "removal/driver_removal.h"
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cwchar>
+
+#include "interface/base_log.h"
+#include "platform/dir_tree.h"
+#include "platform/env.h"
+#include "platform/handle.h"
+#include "removal/device_match.h"
+#include "removal/difx.h"
+
+namespace kyd {
+namespace {
+
+constexpr char kLogUnit[] = "KYDRemoveDriver";
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The driver-store folder of an OEM package, from DIFx.
+std::wstring PackageFolder(const DifxApi& difx, const std::wstring& infPath) {
+  wchar_t path[MAX_PATH] = {};
+  DWORD chars = MAX_PATH;
+  if (difx.DriverPackageGetPath(infPath.c_str(), path, &chars) != ERROR_SUCCESS) return {};
+  path[MAX_PATH - 1] = L'\0';
+  std::wstring folder = path;
+  size_t slash = folder.rfind(L'\\');
+  if (slash == std::wstring::npos) return {};
+  folder.resize(slash);
+  return folder;
+}
+
+bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
+  SP_REMOVEDEVICE_PARAMS remove{};
+  remove.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+  remove.ClassInstallHeader.InstallFunction = DIF_REMOVE;
+  remove.Scope = DI_REMOVEDEVICE_GLOBAL;
+  remove.HwProfile = 0;
+  if (SetupDiSetClassInstallParamsW(set, device, &remove.ClassInstallHeader, sizeof remove) &&
+      SetupDiCallClassInstaller(DIF_REMOVE, set, device)) {
+    KLOG_RAW("RemoveDriver: SetupDiCallClassInstaller Success.\n");
+    return true;
+  }
+  KLOG_RAW("RemoveDriver: SetupDiCallClassInstaller Failed. Use SetupDiRemoveDevice\n");
+  if (SetupDiRemoveDevice(set, device)) {
+    KLOG_RAW("RemoveDriver: SetupDiRemoveDevice Success.\n");
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ResetDevicePath() {
+  UniqueKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+    return;
+  static const wchar_t kPath[] = L"%SystemRoot%\\inf";
+  RegSetValueExW(key.get(), L"DevicePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(kPath),
+                 sizeof kPath);
+}
+
+int KYDRemove(const wchar_t* hardwareId) {
+  bool deletePackageFiles = true;
+  bool rebootNeeded = false;
+  ResetDevicePath();
+  KLOG(base::LOG_INFO, "KYDRemove HwID %S ", hardwareId);
+  bool removed = Is32BitSystem() ? RemoveDriver(hardwareId, deletePackageFiles, rebootNeeded)
+                                 : RunRemovalProgram(hardwareId, rebootNeeded);
+  if (!removed) return 0;
+  return rebootNeeded ? 2 : 1;
+}
+
+std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId) {
+  return L"\"" + program + L"\" \"kydremove\" \"" + hardwareId + L"\"";
+}
+
+bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
+  std::wstring program = GetHostFolder();
+  // A quote cannot be passed inside a quoted argument; no device ID holds one.
+  if (program.empty() || !hardwareId || std::wcschr(hardwareId, L'"')) {
+    KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
+    return false;
+  }
+  program += L"drv64\\drv64.exe";
+  std::wstring commandLine = RemovalCommandLine(program, hardwareId);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+    KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
+    return false;
+  }
+  UniqueHandle processHandle(process.hProcess);
+  UniqueHandle threadHandle(process.hThread);
+  WaitForSingleObject(processHandle.get(), INFINITE);
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(processHandle.get(), &exitCode)) exitCode = 0;
+  KLOG_RAW("[UNINSTALL]:64位驱动卸载返回代码 %d\n", static_cast<int>(exitCode));
+  if (exitCode != kRemovalDone && exitCode != (kRemovalDone | kRemovalRebootFlag)) return false;
+  rebootNeeded = (exitCode & kRemovalRebootFlag) != 0;
+  return true;
+}
+
+bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& rebootNeeded) {
+  bool removed = false;
+  DifxApi difx;
+  bool listed = ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+    IdList hardwareIds = GetDeviceIdList(set, device, SPDRP_HARDWAREID);
+    IdList compatibleIds = GetDeviceIdList(set, device, SPDRP_COMPATIBLEIDS);
+    if (!MatchAnyId(hardwareIds, hardwareId) && !MatchAnyId(compatibleIds, hardwareId)) return true;
+
+    KLOG_RAW("match hwIds:  %S\n", hardwareIds && !hardwareIds->empty() ? hardwareIds->front().c_str() : L"");
+    KLOG_RAW("match compatIds: %S\n",
+             compatibleIds && !compatibleIds->empty() ? compatibleIds->front().c_str() : L"");
+
+    std::wstring infPath, packageFolder, instanceId;
+    bool oemInf = false;
+    DriverFileInfo fileInfo;
+    DriverInfo driverInfo;
+    if (hardwareIds && FindInstanceIdByIds(hardwareIds, instanceId) &&
+        GetCurrentDriverInfo(instanceId, fileInfo, driverInfo)) {
+      infPath = fileInfo.InfFileName;
+      if (infPath.find(L"\\oem") != std::wstring::npos) {
+        packageFolder = PackageFolder(difx, infPath);
+        oemInf = true;
+      }
+    }
+
+    rebootNeeded = false;
+    if (difx.loaded()) {
+      BOOL difxReboot = FALSE;
+      DWORD flags = deletePackageFiles ? (DRIVER_PACKAGE_DELETE_FILES | DRIVER_PACKAGE_FORCE) : 0;
+      if (difx.DriverPackageUninstall(infPath.c_str(), flags, &difxReboot) == ERROR_SUCCESS) {
+        removed = true;
+        rebootNeeded = difxReboot != FALSE;
+        KLOG_RAW("RemoveDriver: inf %S\n", infPath.c_str());
+        KLOG_RAW("RemoveDriver: DriverPackageUninstall Success.\n");
+      }
+    }
+
+    if (RemoveDevice(set, device)) removed = true;
+    if (oemInf && !removed) return false;
+
+    if (oemInf && removed && deletePackageFiles) {
+      if (!infPath.empty() && FileExists(infPath)) {
+        KLOG_RAW("RemoveDriver: del inf file => %S\n", infPath.c_str());
+        DeleteFileW(infPath.c_str());
+      }
+      if (!packageFolder.empty() && FileExists(packageFolder)) RemoveDirectoryTree(packageFolder);
+    }
+    if (removed) {
+      SP_DEVINSTALL_PARAMS_W params{};
+      params.cbSize = sizeof params;
+      if (SetupDiGetDeviceInstallParamsW(set, device, &params))
+        rebootNeeded = (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+    }
+    return false;  // only the first matching device is handled
+  });
+  if (!listed) return false;
+  KLOG_RAW("RemoveDriver: return value = %d, IsNeedReboot = %d\n", removed ? 1 : 0,
+           rebootNeeded ? 1 : 0);
+  return removed;
+}
+
+}  // namespace kyd

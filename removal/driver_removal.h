@@ -1,0 +1,22 @@
+// The removal road: a present device and its OEM driver package are removed
+// through SetupAPI and DIFx, on 64-bit Windows by drv64\drv64.exe.
+#pragma once
+
+#include <string>
+
+namespace kyd {
+
+// Exit codes of the 64-bit removal program.
+constexpr unsigned long kRemovalDone = 2;
+constexpr unsigned long kRemovalRebootFlag = 0x10000000;
+
+// 0 nothing removed, 1 removed, 2 removed and a restart is needed.
+int KYDRemove(const wchar_t* hardwareId);
+void ResetDevicePath();
+bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& rebootNeeded);
+bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded);
+
+// The command line drv64.exe is started with (the program path quoted).
+std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId);
+
+}  // namespace kyd

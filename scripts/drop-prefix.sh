@@ -1,0 +1,7 @@
+#!/bin/bash
+# drop-prefix.sh DIR : stop the prefix's own wineserver and remove it.
+set -u
+dir=$1
+[ -d "$dir" ] || exit 0
+WINEPREFIX="$dir" wineserver -k 2>/dev/null || true
+rm -rf "$dir"

@@ -1,0 +1,12 @@
+#!/bin/bash
+# make-prefix.sh DIR win64|win32 : a fresh headless Wine prefix for tests.
+set -eu
+dir=$1; arch=$2
+if [ -d "$dir" ]; then WINEPREFIX="$dir" wineserver -k 2>/dev/null || true; rm -rf "$dir"; fi
+mkdir -p "$(dirname "$dir")"
+export WINEPREFIX="$dir" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
+echo "prefix $arch ready: $dir"

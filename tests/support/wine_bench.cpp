@@ -1,0 +1,336 @@
+#include "support/wine_bench.h"
+
+#include <objbase.h>
+
+#include <atomic>
+#include <cwchar>
+
+#include "platform/dir_tree.h"
+#include "platform/handle.h"
+
+namespace kydtest {
+
+std::wstring ToWide(const std::string& narrow) {
+  if (narrow.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
+  return wide;
+}
+
+std::string ToNarrow(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), n,
+                      nullptr, nullptr);
+  return narrow;
+}
+
+std::wstring WinPath(const char* unixPath) {
+  std::wstring path = L"Z:" + ToWide(unixPath);
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+std::wstring DistDir() { return WinPath(KYD_DIST_DIR); }
+std::wstring Ship32Dir() { return WinPath(KYD_SHIP32_DIR); }
+std::wstring Ship64Dir() { return WinPath(KYD_SHIP64_DIR); }
+
+std::wstring TestExeDir() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.rfind(L'\\'));
+}
+
+ScratchDir::ScratchDir(const std::wstring& name) {
+  static std::atomic<int> counter{0};
+  path_ = TestExeDir() + L"\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(counter++);
+  CreateDirectoryW((TestExeDir() + L"\\scratch").c_str(), nullptr);
+  kyd::RemoveDirectoryTree(path_);
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir() { kyd::RemoveDirectoryTree(path_); }
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  kyd::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  kyd::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  return bytes;
+}
+
+bool CopyTree(const std::wstring& from, const std::wstring& to) {
+  CreateDirectoryW(to.c_str(), nullptr);
+  bool ok = true;
+  bool listed = kyd::ForEachEntry(from, [&](const WIN32_FIND_DATAW& entry) {
+    std::wstring source = from + L"\\" + entry.cFileName;
+    std::wstring target = to + L"\\" + entry.cFileName;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ok = CopyTree(source, target) && ok;
+    else ok = CopyFileW(source.c_str(), target.c_str(), FALSE) && ok;
+    return true;
+  });
+  return listed && ok;
+}
+
+ProcessResult RunProgram(const std::wstring& commandLine,
+                         const std::vector<std::wstring>& extraEnvironment, DWORD timeoutMs) {
+  ProcessResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  kyd::UniqueHandle readEnd, writeEnd;
+  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return result;
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+  // Our environment plus the extra entries, as one block.
+  std::wstring block;
+  if (wchar_t* env = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = env; *p; p += std::wcslen(p) + 1) {
+      std::wstring entry = p;
+      bool replaced = false;
+      for (const std::wstring& extra : extraEnvironment) {
+        size_t eq = extra.find(L'=');
+        if (_wcsnicmp(entry.c_str(), extra.c_str(), eq + 1) == 0) replaced = true;
+      }
+      if (!replaced) block += entry + L'\0';
+    }
+    FreeEnvironmentStringsW(env);
+  }
+  for (const std::wstring& extra : extraEnvironment) block += extra + L'\0';
+  block += L'\0';
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
+  startup.hStdInput = nullptr;
+  PROCESS_INFORMATION process{};
+  std::wstring line = commandLine;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr, &startup,
+                      &process))
+    return result;
+  result.started = true;
+  kyd::UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+  writeEnd.reset();
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+    result.output.append(buffer, read);
+  if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(processHandle.get(), 0xDEAD);
+    WaitForSingleObject(processHandle.get(), 5000);
+  }
+  GetExitCodeProcess(processHandle.get(), &result.exitCode);
+  return result;
+}
+
+bool Is64BitPrefix() {
+  BOOL wow = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow);
+  return wow != FALSE;
+}
+
+SeededDevice::SeededDevice(const std::vector<std::wstring>& hardwareIds,
+                           const std::vector<std::wstring>& compatibleIds, const wchar_t* classGuid) {
+  GUID guid;
+  if (CLSIDFromString(const_cast<wchar_t*>(classGuid), &guid) != NOERROR) return;
+  kyd::UniqueDevInfo set(SetupDiCreateDeviceInfoList(&guid, nullptr));
+  if (!set) return;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  if (!SetupDiCreateDeviceInfoW(set.get(), L"KYDTEST", &guid, nullptr, nullptr, DICD_GENERATE_ID,
+                                &device))
+    return;
+  if (!SetupDiRegisterDeviceInfo(set.get(), &device, 0, nullptr, nullptr, nullptr)) return;
+  auto multi = [](const std::vector<std::wstring>& ids) {
+    std::wstring block;
+    for (const std::wstring& id : ids) block += id + L'\0';
+    block += L'\0';
+    return block;
+  };
+  if (!hardwareIds.empty()) {
+    std::wstring block = multi(hardwareIds);
+    SetupDiSetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID,
+                                      reinterpret_cast<const BYTE*>(block.data()),
+                                      static_cast<DWORD>(block.size() * sizeof(wchar_t)));
+  }
+  if (!compatibleIds.empty()) {
+    std::wstring block = multi(compatibleIds);
+    SetupDiSetDeviceRegistryPropertyW(set.get(), &device, SPDRP_COMPATIBLEIDS,
+                                      reinterpret_cast<const BYTE*>(block.data()),
+                                      static_cast<DWORD>(block.size() * sizeof(wchar_t)));
+  }
+  wchar_t id[512] = {};
+  if (SetupDiGetDeviceInstanceIdW(set.get(), &device, id, 512, nullptr)) instanceId_ = id;
+}
+
+SeededDevice::~SeededDevice() {
+  if (instanceId_.empty()) return;
+  kyd::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+  if (!set) return;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
+    wchar_t id[512] = {};
+    if (SetupDiGetDeviceInstanceIdW(set.get(), &device, id, 512, nullptr) &&
+        _wcsicmp(id, instanceId_.c_str()) == 0) {
+      SetupDiRemoveDevice(set.get(), &device);
+      break;
+    }
+  }
+}
+
+namespace {
+
+template <typename Visit>
+void ForEachPresent(Visit visit) {
+  kyd::UniqueDevInfo set(
+      SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+  if (!set) return;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) visit(set.get(), &device);
+}
+
+std::vector<std::wstring> MultiProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+  std::vector<wchar_t> buffer(16384, L'\0');
+  std::vector<std::wstring> ids;
+  if (!SetupDiGetDeviceRegistryPropertyW(set, device, property, nullptr,
+                                         reinterpret_cast<BYTE*>(buffer.data()),
+                                         static_cast<DWORD>((buffer.size() - 2) * 2), nullptr))
+    return ids;
+  for (const wchar_t* p = buffer.data(); *p; p += std::wcslen(p) + 1) ids.emplace_back(p);
+  return ids;
+}
+
+}  // namespace
+
+bool DevicePresent(const std::wstring& instanceId) {
+  bool found = false;
+  ForEachPresent([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+    wchar_t id[512] = {};
+    if (SetupDiGetDeviceInstanceIdW(set, device, id, 512, nullptr) &&
+        _wcsicmp(id, instanceId.c_str()) == 0)
+      found = true;
+  });
+  return found;
+}
+
+std::vector<std::wstring> PresentDevicesWithId(const std::wstring& wanted) {
+  std::vector<std::wstring> found;
+  ForEachPresent([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+    for (DWORD property : {SPDRP_HARDWAREID, SPDRP_COMPATIBLEIDS}) {
+      for (const std::wstring& id : MultiProperty(set, device, property)) {
+        if (_wcsicmp(id.c_str(), wanted.c_str()) == 0) {
+          wchar_t instance[512] = {};
+          SetupDiGetDeviceInstanceIdW(set, device, instance, 512, nullptr);
+          found.emplace_back(instance);
+          return;
+        }
+      }
+    }
+  });
+  return found;
+}
+
+std::wstring InfDir() {
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\inf";
+}
+
+std::wstring FreeOemInfName() {
+  for (int n = 1000 + static_cast<int>(GetCurrentProcessId() % 5000);; ++n) {
+    std::wstring name = L"oem" + std::to_wstring(n) + L".inf";
+    if (!FileExists(InfDir() + L"\\" + name)) return name;
+  }
+}
+
+SeededInf::SeededInf(const std::wstring& fileName, const std::wstring& text, bool utf16,
+                     bool withPnf)
+    : path_(InfDir() + L"\\" + fileName) {
+  std::string bytes;
+  if (utf16) {
+    bytes = "\xFF\xFE";
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  } else {
+    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    bytes.assign(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n,
+                        nullptr, nullptr);
+  }
+  WriteFileBytes(path_, bytes);
+  if (withPnf) WriteFileBytes(pnf(), "PNF test companion");
+}
+
+SeededInf::~SeededInf() {
+  DeleteFileW(path_.c_str());
+  DeleteFileW(pnf().c_str());
+}
+
+bool RegDwordValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& value,
+                   bool view64) {
+  kyd::UniqueKey handle;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : 0), handle.put()) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = sizeof value;
+  return RegQueryValueExW(handle.get(), name.c_str(), nullptr, &type,
+                          reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+         type == REG_DWORD;
+}
+
+bool RegKeyExists(HKEY root, const std::wstring& key, bool view64) {
+  kyd::UniqueKey handle;
+  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : 0),
+                       handle.put()) == ERROR_SUCCESS;
+}
+
+void RegDeleteTreeIfPresent(HKEY root, const std::wstring& key, bool view64) {
+  kyd::UniqueKey handle;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | (view64 ? KEY_WOW64_64KEY : 0),
+                    handle.put()) != ERROR_SUCCESS)
+    return;
+  // Depth first, so it also works where RegDeleteTree is missing.
+  for (;;) {
+    wchar_t child[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(handle.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    RegDeleteTreeIfPresent(root, key + L"\\" + child, view64);
+  }
+  handle.reset();
+  using DeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+  auto deleteKeyEx = reinterpret_cast<DeleteKeyExFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+  if (deleteKeyEx) deleteKeyEx(root, key.c_str(), view64 ? KEY_WOW64_64KEY : 0, 0);
+  else RegDeleteKeyW(root, key.c_str());
+}
+
+}  // namespace kydtest

@@ -1,0 +1,108 @@
+// What the tests need from the Wine prefix they run in: paths of the build,
+// child processes, seeded devices, INF files and registry keys.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <string>
+#include <vector>
+
+namespace kydtest {
+
+// A Linux path of the build as the Windows side sees it (drive Z:).
+std::wstring WinPath(const char* unixPath);
+std::wstring DistDir();    // dist\ (no trailing backslash)
+std::wstring Ship32Dir();  // the i686 shipping tree
+std::wstring Ship64Dir();  // the x86_64 shipping tree
+std::wstring TestExeDir();  // this test program's folder
+
+// A fresh empty folder for one test, removed with the object.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::wstring& name);
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& child) const { return path_ + L"\\" + child; }
+
+ private:
+  std::wstring path_;
+};
+
+struct ProcessResult {
+  bool started = false;
+  DWORD exitCode = 0;
+  std::string output;  // standard output and error together
+};
+
+// Runs a program (command line as given) and waits for it, gathering output.
+// Extra environment entries ("NAME=value") are added to ours.
+ProcessResult RunProgram(const std::wstring& commandLine,
+                         const std::vector<std::wstring>& extraEnvironment = {},
+                         DWORD timeoutMs = 120000);
+
+bool Is64BitPrefix();  // the test runs under WOW64
+
+bool FileExists(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+bool CopyTree(const std::wstring& from, const std::wstring& to);
+std::wstring ToWide(const std::string& narrow);
+std::string ToNarrow(const std::wstring& wide);
+
+constexpr wchar_t kSystemClass[] = L"{4D36E97D-E325-11CE-BFC1-08002BE10318}";
+constexpr wchar_t kDisplayClass[] = L"{4D36E968-E325-11CE-BFC1-08002BE10318}";
+constexpr wchar_t kMediaClass[] = L"{4D36E96C-E325-11CE-BFC1-08002BE10318}";
+
+// A root-enumerated device, present while the object lives (unless the code
+// under test removes it first).
+class SeededDevice {
+ public:
+  SeededDevice(const std::vector<std::wstring>& hardwareIds,
+               const std::vector<std::wstring>& compatibleIds = {},
+               const wchar_t* classGuid = kSystemClass);
+  ~SeededDevice();
+  SeededDevice(const SeededDevice&) = delete;
+  SeededDevice& operator=(const SeededDevice&) = delete;
+
+  bool ok() const { return !instanceId_.empty(); }
+  const std::wstring& instanceId() const { return instanceId_; }
+
+ private:
+  std::wstring instanceId_;
+};
+
+bool DevicePresent(const std::wstring& instanceId);
+// Instance IDs of present devices with this exact hardware or compatible ID.
+std::vector<std::wstring> PresentDevicesWithId(const std::wstring& id);
+
+// An oemN.inf (and its .PNF) in the Windows INF folder, deleted afterwards
+// if the code under test left it.
+class SeededInf {
+ public:
+  // utf16: write UTF-16LE with a byte-order mark; otherwise ANSI bytes.
+  SeededInf(const std::wstring& fileName, const std::wstring& text, bool utf16 = false,
+            bool withPnf = true);
+  ~SeededInf();
+  SeededInf(const SeededInf&) = delete;
+  SeededInf& operator=(const SeededInf&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring pnf() const { return path_.substr(0, path_.size() - 3) + L"PNF"; }
+
+ private:
+  std::wstring path_;
+};
+
+std::wstring InfDir();  // C:\windows\inf
+// A file name oemNNNN.inf not yet used in the INF folder.
+std::wstring FreeOemInfName();
+
+// Registry helpers; view64 adds KEY_WOW64_64KEY.
+bool RegDwordValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& value,
+                   bool view64);
+bool RegKeyExists(HKEY root, const std::wstring& key, bool view64);
+void RegDeleteTreeIfPresent(HKEY root, const std::wstring& key, bool view64);
+
+}  // namespace kydtest
