@@ -1,0 +1,19 @@
+#!/bin/bash
+# Installs what building and testing need on a Debian 12 machine: the
+# mingw-w64 cross compilers, Wine (32- and 64-bit), CMake, Ninja, GoogleTest
+# and clang's libFuzzer runtime. Does nothing when all of it is present.
+set -euo pipefail
+packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
+          wine wine32:i386 wine64 cmake ninja-build googletest clang libclang-rt-14-dev
+          python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo dpkg --add-architecture i386
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+fi

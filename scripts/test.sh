@@ -1,0 +1,18 @@
+#!/bin/bash
+# Sets everything up, builds, and runs every test: the GoogleTest programs
+# under Wine in two throwaway prefixes (64-bit and 32-bit Windows), and the
+# XML parser's native tests and fuzzing run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+build=${KYD_BUILD_DIR:-$root/build}
+status=0
+ctest --test-dir "$build" --output-on-failure -j "${KYD_TEST_JOBS:-2}" || status=1
+if [ -x "$root/scripts/test-xml-native.sh" ]; then
+  "$root/scripts/test-xml-native.sh" || status=1
+fi
+if [ -x "$root/scripts/fuzz-xml.sh" ]; then
+  "$root/scripts/fuzz-xml.sh" "${KYD_FUZZ_SECONDS:-60}" || status=1
+fi
+exit $status
