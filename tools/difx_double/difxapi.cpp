@@ -38,7 +38,8 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD
   Record(L"uninstall|" + std::wstring(infPath ? infPath : L"(null)") + L"|" +
          std::to_wstring(flags));
   std::wstring mode = Env(L"KYD_DIFX_MODE");
-  if (mode == L"fail") return ERROR_FILE_NOT_FOUND;
+  // Like DIFx, a package needs an INF to be uninstalled.
+  if (mode == L"fail" || !infPath || !*infPath) return ERROR_FILE_NOT_FOUND;
   if (needReboot) *needReboot = mode == L"restart";
   return ERROR_SUCCESS;
 }
