@@ -121,6 +121,9 @@ function(kyd_test_program folder)
       set_tests_properties(${pfx}.${folder}.${suite} PROPERTIES
         FIXTURES_REQUIRED ${pfx}
         ENVIRONMENT "WINEPREFIX=${KYD_PREFIX${bits}}"
+        # A filter that selects nothing, or a crash, must not pass.
+        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
+        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
         TIMEOUT 600)
     endforeach()
   endforeach()

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/find_str.h"
+#include "platform/handle.h"
+#include "support/wine_bench.h"
+
+namespace {
+
+using kydtest::ScratchDir;
+using kydtest::WriteFileBytes;
+
+std::string Utf16(const std::wstring& text, bool bom) {
+  std::string bytes = bom ? "\xFF\xFE" : "";
+  bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  return bytes;
+}
+
+class FindInFile : public ::testing::Test {
+ protected:
+  bool Find(const std::string& bytes, const wchar_t* text) {
+    std::wstring path = dir_ / L"probe.inf";
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return kyd::CFindStrFormFile().FindInFile(path.c_str(), text);
+  }
+  ScratchDir dir_{L"findstr"};
+};
+
+TEST_F(FindInFile, NarrowTextIgnoresCase) {
+  EXPECT_TRUE(Find("[Models]\r\n%Dev%=Install, PCI\\VEN_10DE&DEV_0DE1\r\n", L"pci\\ven_10de&dev_0de1"));
+  EXPECT_FALSE(Find("[Models]\r\nPCI\\VEN_10DE&DEV_0DE2\r\n", L"PCI\\VEN_10DE&DEV_0DE1"));
+}
+
+TEST_F(FindInFile, Utf16WithMarkIsSearchedAsWideText) {
+  EXPECT_TRUE(Find(Utf16(L"[Models]\r\nPCI\\VEN_8086&DEV_0166\r\n", true), L"pci\\VEN_8086&dev_0166"));
+}
+
+TEST_F(FindInFile, Utf16WithoutMarkIsNarrowAndStopsAtItsFirstZeroByte) {
+  EXPECT_FALSE(Find(Utf16(L"PCI\\VEN_8086&DEV_0166", false), L"PCI\\VEN_8086&DEV_0166"));
+}
+
+TEST_F(FindInFile, Utf8MarkIsSearchedAsNarrowText) {
+  EXPECT_TRUE(Find("\xEF\xBB\xBFPCI\\VEN_1002&DEV_6798", L"pci\\ven_1002&DEV_6798"));
+}
+
+TEST_F(FindInFile, TextAfterANulIsNotFound) {
+  EXPECT_FALSE(Find(std::string("head\0PCI\\VEN_1002", 17), L"PCI\\VEN_1002"));
+}
+
+TEST_F(FindInFile, EmptyFileContainsNothing) { EXPECT_FALSE(Find("", L"x")); }
+
+// A file filling its last page exactly has no NUL after it in memory: the
+// search must end at the file's end, find text that ends there, and not fault.
+TEST_F(FindInFile, FileFillingWholePagesIsSearchedToItsLastByte) {
+  for (size_t size : {size_t(4096), size_t(65536)}) {
+    std::string bytes(size, 'x');
+    bytes.replace(size - 8, 8, "VEN_10EC");
+    EXPECT_TRUE(Find(bytes, L"ven_10ec")) << size;
+    EXPECT_FALSE(Find(bytes, L"VEN_10ECX")) << size;
+    std::wstring wide(size / 2, L'y');
+    wide.replace(wide.size() - 8, 8, L"VEN_10EC");
+    std::string utf16 = Utf16(wide, true).substr(0, size);  // still exactly `size` bytes
+    EXPECT_TRUE(Find(utf16, L"ven_10e")) << size;
+  }
+}
+
+TEST_F(FindInFile, FileHeldOpenByAnotherHandleCountsAsNotContaining) {
+  std::wstring path = dir_ / L"held.inf";
+  ASSERT_TRUE(WriteFileBytes(path, "PCI\\VEN_10DE"));
+  kyd::UniqueFile held(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
+  EXPECT_FALSE(kyd::CFindStrFormFile().FindInFile(path.c_str(), L"VEN_10DE"));
+  held.reset();
+  EXPECT_TRUE(kyd::CFindStrFormFile().FindInFile(path.c_str(), L"VEN_10DE"));
+}
+
+// The bounded searches never touch the byte after their range: put the range
+// against an inaccessible page.
+TEST(BoundedSearch, StopsAtTheEndOfTheRangeNextToAGuardPage) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const size_t page = info.dwPageSize;
+  auto* base = static_cast<char*>(VirtualAlloc(nullptr, page * 2, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(base, nullptr);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
+  std::memset(base, 'a', page);
+  std::memcpy(base + page - 3, "AbC", 3);
+  EXPECT_TRUE(kyd::BoundedStrStrIA(base, page, "abc"));
+  EXPECT_FALSE(kyd::BoundedStrStrIA(base, page, "abcd"));
+  auto* wide = reinterpret_cast<wchar_t*>(base);
+  for (size_t i = 0; i < page / 2; ++i) wide[i] = L'b';
+  wide[page / 2 - 1] = L'Z';
+  EXPECT_TRUE(kyd::BoundedStrStrIW(wide, page / 2, L"bz"));
+  EXPECT_FALSE(kyd::BoundedStrStrIW(wide, page / 2, L"bzz"));
+  VirtualFree(base, 0, MEM_RELEASE);
+}
+
+TEST(SafeStrStrIW, NullArgumentsFindNothing) {
+  EXPECT_EQ(kyd::SafeStrStrIW(nullptr, L"x"), nullptr);
+  EXPECT_EQ(kyd::SafeStrStrIW(L"x", nullptr), nullptr);
+  const wchar_t* text = L"PCI\\VEN_10de&DEV_1";
+  EXPECT_EQ(kyd::SafeStrStrIW(text, L"ven_10DE"), text + 4);
+}
+
+}  // namespace
