@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -378,6 +379,34 @@ CXmlDoc::CXmlDoc(const XmlChar* text)
 CXmlDoc::CXmlDoc(const XmlString& text)
 {
     SetDoc(text);
+}
+
+CXmlDoc::CXmlDoc(CXmlDoc&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+CXmlDoc& CXmlDoc::operator=(CXmlDoc&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    m_doc = std::move(other.m_doc);
+    m_result = std::move(other.m_result);
+    m_loadMessage = std::move(other.m_loadMessage);
+    m_segments = std::move(other.m_segments);
+    other.m_doc.clear();
+    other.m_result.clear();
+    other.m_loadMessage.clear();
+    other.m_segments.clear();
+    m_parent = std::exchange(other.m_parent, 0);
+    m_elem = std::exchange(other.m_elem, 0);
+    m_child = std::exchange(other.m_child, 0);
+    m_nodeKind = std::exchange(other.m_nodeKind, 0);
+    m_nodeOffset = std::exchange(other.m_nodeOffset, 0);
+    m_nodeLength = std::exchange(other.m_nodeLength, 0);
+    m_nextFree = std::exchange(other.m_nextFree, 0);
+    m_capacity = std::exchange(other.m_capacity, 0);
+    return *this;
 }
 
 bool CXmlDoc::SetDoc(const XmlChar* text)

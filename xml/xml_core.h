@@ -102,8 +102,9 @@ public:
     explicit CXmlDoc(const XmlString& text);
     CXmlDoc(const CXmlDoc&) = delete;
     CXmlDoc& operator=(const CXmlDoc&) = delete;
-    CXmlDoc(CXmlDoc&&) noexcept = default;
-    CXmlDoc& operator=(CXmlDoc&&) noexcept = default;
+    // A moved-from document holds no records: every query on it fails.
+    CXmlDoc(CXmlDoc&& other) noexcept;
+    CXmlDoc& operator=(CXmlDoc&& other) noexcept;
     ~CXmlDoc() = default;
 
     // Replaces the text (null = empty), clears the result message, parses.

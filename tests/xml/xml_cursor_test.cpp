@@ -1,6 +1,7 @@
 // Cursor walks: FindElem, FindNode, IntoElem, OutOfElem, GetTagName.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "tests/xml/xml_test_util.h"
@@ -217,6 +218,29 @@ TEST_F(XmlCursor, TagNamesOfElementsAndDeclarations)
     Load(u"<!ENTITY  name 'v'><r/>");
     EXPECT_EQ(m_doc.FindNode(), CXmlDoc::XML_NODE_DOCUMENT_TYPE);
     EXPECT_EQ(m_doc.GetTagName(), XS(u"name"));
+}
+
+TEST_F(XmlCursor, MovedDocumentKeepsTreeAndCursor)
+{
+    Load(u"<r><a x=\"1\"/><b/></r>");
+    ASSERT_TRUE(m_doc.FindElem());
+    ASSERT_TRUE(m_doc.IntoElem());
+    ASSERT_TRUE(m_doc.FindElem());
+    CXmlDoc moved(std::move(m_doc));
+    EXPECT_EQ(moved.GetAttrib(XS(u"x")), XS(u"1"));
+    EXPECT_TRUE(moved.FindElem(XS(u"b")));
+    // The source is left without records; queries on it fail quietly.
+    EXPECT_EQ(m_doc.GetRecordCount(), 0);
+    EXPECT_EQ(m_doc.GetRecord(0), nullptr);
+    EXPECT_FALSE(m_doc.FindElem());
+    EXPECT_EQ(m_doc.FindNode(), 0);
+    EXPECT_FALSE(m_doc.IntoElem());
+    EXPECT_FALSE(m_doc.OutOfElem());
+    EXPECT_EQ(m_doc.GetTagName(), XS(u""));
+    // It can be given a new text.
+    EXPECT_TRUE(m_doc.SetDoc(XS(u"<n/>")));
+    moved = std::move(m_doc);
+    EXPECT_TRUE(moved.FindElem(XS(u"n")));
 }
 
 } // namespace
