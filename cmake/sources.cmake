@@ -7,7 +7,8 @@ file(GLOB KYD_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/engine/*.cpp
   ${CMAKE_SOURCE_DIR}/removal/*.cpp
   ${CMAKE_SOURCE_DIR}/vendors/*.cpp
-  ${CMAKE_SOURCE_DIR}/packages/*.cpp)
+  ${CMAKE_SOURCE_DIR}/packages/*.cpp
+  ${CMAKE_SOURCE_DIR}/xml/*.cpp)
 list(FILTER KYD_CORE_SOURCES EXCLUDE REGEX "/interface/exports\\.cpp$")
 
 set(KYD_SYSTEM_LIBS setupapi shlwapi advapi32 ole32 netapi32 user32 shell32)

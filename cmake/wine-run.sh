@@ -4,5 +4,5 @@
 # services, detached from our pipes, so that ctest never waits on them.
 : "${WINEPREFIX:=$HOME/.wine-kyd}"; export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
-if wineserver -p 2>/dev/null; then wine wineboot </dev/null >/dev/null 2>&1; fi
+if wineserver -p </dev/null >/dev/null 2>&1; then wine wineboot </dev/null >/dev/null 2>&1; fi
 exec wine "$@"

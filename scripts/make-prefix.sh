@@ -9,4 +9,9 @@ wineboot -i </dev/null >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f </dev/null >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
 wineserver -k 2>/dev/null || true
+# One persistent server for the prefix, and Wine's own services, started here
+# with no inherited output: a server started later by a test would hold the
+# test's pipes open and make ctest wait for it.
+wineserver -p </dev/null >/dev/null 2>&1
+wine wineboot </dev/null >/dev/null 2>&1
 echo "prefix $arch ready: $dir"
