@@ -159,8 +159,12 @@ bool BaseLog::LogV(int level, const char* sourceFile, int line, const char* form
                  now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                  g_message);
     }
+    // A line cut to fit the buffer still ends the line, so that the next
+    // one starts on its own.
+    size_t length = std::strlen(g_line);
+    if (length == sizeof g_line - 1 && g_line[length - 1] != '\n') g_line[length - 1] = '\n';
     if (enabled_ && file_) {
-      fwrite(g_line, 1, std::strlen(g_line), file_);
+      fwrite(g_line, 1, length, file_);
       fflush(file_);
     }
   }

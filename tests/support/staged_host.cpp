@@ -7,7 +7,11 @@ namespace kydtest {
 StagedHost::StagedHost() : StagedHost(Options{}) {}
 
 StagedHost::StagedHost(const Options& options) : scratch_(options.folderName) {
-  CopyTree(DistDir(), folder());
+  // What a host ships, and nothing an earlier run may have left in dist/.
+  CreateDirectoryW((folder() + L"\\drv64").c_str(), nullptr);
+  for (const wchar_t* file : {L"KYDDrvUninst.dll", L"drvuninst.exe", L"drv64\\drv64.exe"})
+    CopyFileW((DistDir() + L"\\" + file).c_str(), (folder() + L"\\" + file).c_str(), FALSE);
+  CopyTree(DistDir() + L"\\Kydconfig", folder() + L"\\Kydconfig");
   if (options.difxDouble) {
     CopyFileW((Ship32Dir() + L"\\difxapi.dll").c_str(), (folder() + L"\\difxapi.dll").c_str(), FALSE);
     CopyFileW((Ship64Dir() + L"\\difxapi.dll").c_str(), (folder() + L"\\drv64\\difxapi.dll").c_str(),

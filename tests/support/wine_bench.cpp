@@ -334,3 +334,49 @@ void RegDeleteTreeIfPresent(HKEY root, const std::wstring& key, bool view64) {
 }
 
 }  // namespace kydtest
+
+namespace kydtest {
+
+bool GiveDeviceADriver(const std::wstring& instanceId, const std::wstring& infName,
+                       const std::wstring& section, const std::wstring& description,
+                       const std::wstring& provider, const std::wstring& manufacturer) {
+  kyd::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+  if (!set) return false;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
+    wchar_t id[512] = {};
+    if (!SetupDiGetDeviceInstanceIdW(set.get(), &device, id, 512, nullptr) ||
+        _wcsicmp(id, instanceId.c_str()) != 0)
+      continue;
+    HKEY raw = SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr,
+                                       nullptr);
+    if (raw == INVALID_HANDLE_VALUE) return false;
+    kyd::UniqueKey key(raw);
+    auto set_sz = [&](const wchar_t* name, const std::wstring& value) {
+      RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    set_sz(L"InfPath", infName);
+    set_sz(L"InfSection", section);
+    set_sz(L"DriverDesc", description);
+    set_sz(L"ProviderName", provider);
+    set_sz(L"DriverVersion", L"1.2.3.4");
+    SetupDiSetDeviceRegistryPropertyW(set.get(), &device, SPDRP_MFG,
+                                      reinterpret_cast<const BYTE*>(manufacturer.c_str()),
+                                      static_cast<DWORD>((manufacturer.size() + 1) * sizeof(wchar_t)));
+    return true;
+  }
+  return false;
+}
+
+std::wstring DriverInfText(const std::wstring& hardwareId, const std::wstring& description,
+                           const std::wstring& provider, const std::wstring& manufacturer) {
+  return L"[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=System\r\n"
+         L"ClassGuid={4D36E97D-E325-11CE-BFC1-08002BE10318}\r\nProvider=\"" + provider +
+         L"\"\r\nDriverVer=01/02/2015,1.2.3.4\r\n\r\n[Manufacturer]\r\n\"" + manufacturer +
+         L"\"=Models\r\n\r\n[Models]\r\n\"" + description + L"\"=KydInstall, " + hardwareId +
+         L"\r\n\r\n[KydInstall]\r\n\r\n[KydInstall.Services]\r\nAddService=,2\r\n";
+}
+
+}  // namespace kydtest

@@ -106,3 +106,19 @@ bool RegKeyExists(HKEY root, const std::wstring& key, bool view64);
 void RegDeleteTreeIfPresent(HKEY root, const std::wstring& key, bool view64);
 
 }  // namespace kydtest
+
+namespace kydtest {
+
+// Gives a seeded device an installed driver from an INF in the INF folder:
+// the driver key values SetupAPI keeps for an installed driver, and the
+// device's manufacturer.
+bool GiveDeviceADriver(const std::wstring& instanceId, const std::wstring& infName,
+                       const std::wstring& section, const std::wstring& description,
+                       const std::wstring& provider, const std::wstring& manufacturer);
+
+// The text of a small but complete driver INF for one hardware ID.
+std::wstring DriverInfText(const std::wstring& hardwareId, const std::wstring& description,
+                           const std::wstring& provider = L"KydTest",
+                           const std::wstring& manufacturer = L"KydTest Devices");
+
+}  // namespace kydtest

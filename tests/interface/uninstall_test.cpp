@@ -1,0 +1,145 @@
+// The removal road end to end: drvuninst.exe in a staged host folder loads
+// KYDDrvUninst.dll and calls its exports, as a driver-management tool would.
+#include <gtest/gtest.h>
+
+#include "support/staged_host.h"
+
+namespace {
+
+using kydtest::DevicePresent;
+using kydtest::FileExists;
+using kydtest::FreeOemInfName;
+using kydtest::kSystemClass;
+using kydtest::SeededDevice;
+using kydtest::SeededInf;
+using kydtest::StagedHost;
+
+constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching";
+
+std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+std::wstring InfFor(const std::wstring& hardwareId) {
+  return L"[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n[Models]\r\n\"Test\"=Install, " + hardwareId + L"\r\n";
+}
+
+class RemovalRoad : public ::testing::Test {
+ protected:
+  kydtest::ProcessResult Uninstall(const StagedHost& host, const std::wstring& hardwareId,
+                                   std::vector<std::wstring> environment = {}) {
+    return host.Cli(L"uninstall " + Quote(hardwareId) + L" " + kSystemClass, std::move(environment));
+  }
+};
+
+// The whole road: policy, device removal (through drv64.exe on 64-bit
+// Windows, in process on 32-bit), leftover INF with its PNF.
+TEST_F(RemovalRoad, RemovesThePresentDeviceAndTheInfFilesNamingIt) {
+  const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1242&SUBSYS_87571043&REV_00";
+  kydtest::RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, kPolicyKey, true);
+  StagedHost host;
+  SeededDevice device({hwid});
+  ASSERT_TRUE(device.ok());
+  SeededInf naming(FreeOemInfName(), InfFor(L"pci\\ven_1b21&dev_1242&SUBSYS_00000000"));
+  SeededInf wide(FreeOemInfName(), InfFor(hwid), /*utf16=*/true);
+  SeededInf unrelated(FreeOemInfName(), InfFor(L"PCI\\VEN_1B21&DEV_1243"));
+
+  auto run = Uninstall(host, hwid);
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_FALSE(DevicePresent(device.instanceId()));
+  EXPECT_FALSE(FileExists(naming.path()));
+  EXPECT_FALSE(FileExists(naming.pnf()));
+  EXPECT_FALSE(FileExists(wide.path()));
+  EXPECT_TRUE(FileExists(unrelated.path()));
+  EXPECT_TRUE(FileExists(unrelated.pnf()));
+  DWORD value = 99;
+  EXPECT_TRUE(kydtest::RegDwordValue(HKEY_LOCAL_MACHINE, kPolicyKey, L"SearchOrderConfig", value, true));
+  EXPECT_EQ(value, 0u);
+}
+
+TEST_F(RemovalRoad, DeviceWithoutAMatchIsNotUninstalledAndNothingIsDeleted) {
+  const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1250";
+  StagedHost host;
+  SeededDevice other({L"PCI\\VEN_1B21&DEV_1251"});
+  SeededInf naming(FreeOemInfName(), InfFor(hwid));
+  auto run = Uninstall(host, hwid);
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_TRUE(DevicePresent(other.instanceId()));
+  EXPECT_TRUE(FileExists(naming.path()));
+}
+
+TEST_F(RemovalRoad, OnlyTheFirstOfTwoMatchingDevicesIsRemoved) {
+  const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1260";
+  StagedHost host;
+  SeededDevice first({hwid});
+  SeededDevice second({hwid});
+  auto run = Uninstall(host, hwid);
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_EQ(kydtest::PresentDevicesWithId(hwid).size(), 1u);
+}
+
+TEST_F(RemovalRoad, AHostFolderWithBlanksStillFindsItsRemovalProgram) {
+  const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1270";
+  StagedHost::Options options;
+  options.folderName = L"Program Files";
+  StagedHost host(options);
+  SeededDevice device({hwid});
+  auto run = Uninstall(host, hwid);
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_FALSE(DevicePresent(device.instanceId()));
+}
+
+// On 64-bit Windows everything hangs on drv64.exe's exit code.
+TEST(RemovalProgramW64, ExitCodesMapToResults) {
+  StagedHost::Options options;
+  options.exitCodeDrv64 = true;
+  StagedHost host(options);
+  const std::wstring log = host.folder() + L"\\drv64-calls.log";
+  struct Case { const wchar_t* code; DWORD result; } cases[] = {
+      {L"2", 1}, {L"0x10000002", 2}, {L"0", 0}, {L"1", 0}, {L"0x10000001", 0}};
+  for (const Case& c : cases) {
+    auto run = host.Cli(L"uninstall \"PCI\\VEN_1B21&DEV_1280\" " + std::wstring(kSystemClass),
+                        {std::wstring(L"KYD_EXIT_CODE=") + c.code, L"KYD_EXITCODE_LOG=" + log});
+    EXPECT_EQ(run.exitCode, c.result) << "exit code " << kydtest::ToNarrow(c.code) << "\n" << run.output;
+  }
+  // The program gets the two quoted arguments.
+  std::string calls = kydtest::ReadFileBytes(log);
+  std::wstring first(reinterpret_cast<const wchar_t*>(calls.data()), calls.size() / 2);
+  EXPECT_NE(first.find(L"\\drv64\\drv64.exe\" \"kydremove\" \"PCI\\VEN_1B21&DEV_1280\""), std::wstring::npos)
+      << kydtest::ToNarrow(first);
+}
+
+// In process on 32-bit Windows: DIFx's restart request is replaced by what
+// the device's install parameters say after the removal.
+TEST(RemovalInProcessW32, DifxRestartWithoutADeviceRestartFlagGivesOne) {
+  const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1290";
+  StagedHost host;
+  SeededDevice device({hwid});
+  auto run = host.Cli(L"uninstall " + Quote(hwid) + L" " + kSystemClass, {L"KYD_DIFX_MODE=restart"});
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_FALSE(DevicePresent(device.instanceId()));
+  EXPECT_NE(host.ReadDifxLog().find(L"uninstall|"), std::wstring::npos);
+}
+
+TEST(RemovalInProcessW32, MissingDifxSkipsThePackageButRemovesTheDevice) {
+  const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1291";
+  StagedHost::Options options;
+  options.difxDouble = false;
+  StagedHost host(options);
+  SeededDevice device({hwid});
+  // No double beside the host: Wine's own stub in the system folder answers.
+  auto run = host.Cli(L"uninstall " + Quote(hwid) + L" " + kSystemClass);
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_FALSE(DevicePresent(device.instanceId()));
+  EXPECT_TRUE(host.ReadDifxLog().empty());
+}
+
+TEST(RemovalInProcessW32, DeviceMatchedThroughACompatibleIdIsRemovedWithoutAPackage) {
+  const std::wstring compat = L"PCI\\VEN_1B21&DEV_1292";
+  StagedHost host;
+  SeededDevice device({}, {compat});
+  auto run = host.Cli(L"uninstall " + Quote(compat) + L" " + kSystemClass, {L"KYD_DIFX_MODE=restart"});
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_FALSE(DevicePresent(device.instanceId()));
+}
+
+}  // namespace

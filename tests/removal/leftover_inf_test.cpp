@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include "platform/handle.h"
+#include "removal/leftover_inf.h"
+#include "support/wine_bench.h"
+
+namespace {
+
+using kydtest::FileExists;
+using kydtest::FreeOemInfName;
+using kydtest::InfDir;
+using kydtest::SeededInf;
+
+TEST(LeftoverInfKey, EndsFourCharactersAfterTheDeviceOrProductPart) {
+  EXPECT_EQ(kyd::LeftoverInfKey(L"PCI\\VEN_10DE&DEV_0DE1&SUBSYS_12345678&REV_A1"), L"PCI\\VEN_10DE&DEV_0DE1");
+  EXPECT_EQ(kyd::LeftoverInfKey(L"USB\\VID_046D&PID_C52B&REV_1201&MI_00"), L"USB\\VID_046D&PID_C52B");
+  // Nothing after the four characters, no device part, or a lower-case one:
+  // the whole ID is the key.
+  EXPECT_EQ(kyd::LeftoverInfKey(L"PCI\\VEN_10DE&DEV_0DE1"), L"PCI\\VEN_10DE&DEV_0DE1");
+  EXPECT_EQ(kyd::LeftoverInfKey(L"ACPI\\PNP0A08"), L"ACPI\\PNP0A08");
+  EXPECT_EQ(kyd::LeftoverInfKey(L"pci\\ven_10de&dev_0de1&subsys_1"), L"pci\\ven_10de&dev_0de1&subsys_1");
+  EXPECT_EQ(kyd::LeftoverInfKey(L""), L"");
+}
+
+TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
+  const std::wstring hwid = L"PCI\\VEN_8086&DEV_0166&SUBSYS_21FA17AA&REV_09";
+  SeededInf mixedCase(FreeOemInfName(), L"[Models]\r\n\"x\"=i, pci\\ven_8086&DEV_0166&SUBSYS_00000000\r\n");
+  SeededInf wide(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n", /*utf16=*/true);
+  SeededInf otherChip(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0167\r\n");
+  SeededInf vendorOnly(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086\r\n");
+  SeededInf inbox(L"kydinbox0166.inf", L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n");
+
+  kyd::DeleteLeftoverInf(hwid.c_str());
+  EXPECT_FALSE(FileExists(mixedCase.path()));
+  EXPECT_FALSE(FileExists(mixedCase.pnf()));
+  EXPECT_FALSE(FileExists(wide.path()));
+  EXPECT_FALSE(FileExists(wide.pnf()));
+  EXPECT_TRUE(FileExists(otherChip.path()));
+  EXPECT_TRUE(FileExists(vendorOnly.path()));
+  EXPECT_TRUE(FileExists(inbox.path()));
+}
+
+TEST(DeleteLeftoverInf, ReadsUtf16OnlyWithAMarkAndSkipsFilesHeldOpen) {
+  const std::wstring hwid = L"PCI\\VEN_8086&DEV_0170&SUBSYS_1";
+  std::wstring noMarkName = FreeOemInfName();
+  std::wstring text = L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0170\r\n";
+  SeededInf noMark(noMarkName, L"");
+  kydtest::WriteFileBytes(noMark.path(), std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+  SeededInf held(FreeOemInfName(), text);
+  kyd::UniqueFile handle(CreateFileW(held.path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(handle.valid());
+
+  kyd::DeleteLeftoverInf(hwid.c_str());
+  EXPECT_TRUE(FileExists(noMark.path()));
+  EXPECT_TRUE(FileExists(held.path()));
+  handle.reset();
+  kyd::DeleteLeftoverInf(hwid.c_str());
+  EXPECT_FALSE(FileExists(held.path()));
+}
+
+TEST(DeleteLeftoverInf, EmptyOrNullIdDeletesNothing) {
+  SeededInf any(FreeOemInfName(), L"[Models]\r\n");
+  kyd::DeleteLeftoverInf(nullptr);
+  kyd::DeleteLeftoverInf(L"");
+  EXPECT_TRUE(FileExists(any.path()));
+}
+
+}  // namespace
