@@ -99,21 +99,22 @@ bool RunConsole(const std::wstring& program, const std::wstring& arguments, std:
 
 int FormatWide(std::wstring& output, const wchar_t* format, ...) {
   if (!format) return -1;
-  va_list args;
-  va_start(args, format);
-  va_list measure;
-  va_copy(measure, args);
-  int length = _vscwprintf(format, measure);
-  va_end(measure);
-  if (length < 0) {
+  // Measured by formatting into a growing buffer: _vscwprintf is missing
+  // from the runtime of Windows XP, and _vsnwprintf answers -1 there when
+  // the text does not fit.
+  std::vector<wchar_t> buffer(256);
+  for (;;) {
+    va_list args;
+    va_start(args, format);
+    int length = _vsnwprintf(buffer.data(), buffer.size() - 2, format, args);
     va_end(args);
-    return -1;
+    if (length >= 0 && static_cast<size_t>(length) < buffer.size() - 2) {
+      output.assign(buffer.data(), static_cast<size_t>(length));
+      return length;
+    }
+    if (buffer.size() >= (size_t{1} << 24)) return -1;  // a format that never fits
+    buffer.assign(buffer.size() * 2, L'\0');
   }
-  std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
-  _vsnwprintf(buffer.data(), static_cast<size_t>(length) + 1, format, args);
-  va_end(args);
-  output.assign(buffer.data(), static_cast<size_t>(length));
-  return length;
 }
 
 std::wstring AnsiToWide(const char* text) {
