@@ -53,6 +53,9 @@ void ListsSeededDisplayDeviceWithItsHardwareIds(WORD build) {
   EXPECT_NE(mediaRun.output.find(kydtest::ToNarrow(media.instanceId())), std::string::npos);
 }
 
+// Wine answers FALSE to SetupDiSetClassInstallParamsW with the DIF_REMOVE
+// parameters, where Windows takes them; its class installer removes the
+// device all the same, which is what the tool relies on.
 void RemovesEveryDeviceCarryingTheIdAndNothingElse(WORD build) {
   SCOPED_TRACE(build);
   std::wstring id = UniqueId(L"REMOVE");
