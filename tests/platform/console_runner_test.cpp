@@ -84,6 +84,21 @@ TEST_F(RunConsoleTest, DoesNotWaitForAGrandchildHoldingThePipe) {
   EXPECT_LT(elapsed, 30000u);
 }
 
+TEST_F(RunConsoleTest, IgnoresACmdPlantedInTheCurrentFolder) {
+  // A bare "CMD" would be looked for in the current folder before the system
+  // folder; the planted one answers "/C ..." with its usage, exit code 3 and
+  // no output.
+  ASSERT_TRUE(CopyFileW(Helper().c_str(), (scratch_ / L"cmd.exe").c_str(), FALSE));
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch_.path().c_str()));
+  std::wstring output;
+  bool started = kyd::RunConsole(Helper(), L"args planted", output);
+  SetCurrentDirectoryW(previous);
+  EXPECT_TRUE(started);
+  EXPECT_EQ(output, L"[planted]\r\n");
+}
+
 TEST(ConsoleCommandLine, WrapsTheQuotedProgramInOneMorePairForTheInterpreter) {
   EXPECT_EQ(kyd::ConsoleCommandLine(L"C:\\Documents and Settings\\a b\\Temp\\kyduninst.exe",
                                     L"findall =display"),
