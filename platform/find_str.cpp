@@ -18,31 +18,41 @@ inline wchar_t FoldW(wchar_t c) {
       CharLowerW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
 }
 
-// Naive search with a first-character filter; texts are INF files and
-// registry strings, keys are short, so this runs at memory speed.
+// Case-insensitive Boyer-Moore-Horspool over the whole range. The text is
+// meant to end at its first NUL, but scanning for it first would read every
+// byte; instead the first match is accepted only if no NUL stands before it
+// (the key holds none, so none can stand inside the match). Without a match
+// the NUL does not matter. Most positions are skipped, so an INF is searched
+// faster than it could be copied.
 template <typename Char, typename Fold>
 bool BoundedSearch(const Char* text, size_t length, const Char* part, Fold fold) {
-  size_t partLength = 0;
-  while (part[partLength]) ++partLength;
-  // The text ends at its first NUL or at the end of the range.
-  size_t end = 0;
-  if constexpr (sizeof(Char) == 1) {
-    const void* nul = std::memchr(text, 0, length);
-    end = nul ? static_cast<size_t>(static_cast<const Char*>(nul) - text) : length;
-  } else {
-    while (end < length && text[end]) ++end;
+  size_t m = 0;
+  while (part[m]) ++m;
+  if (m == 0) return true;
+  if (m > length) return false;
+  std::vector<Char> key(m);
+  for (size_t i = 0; i < m; ++i) key[i] = fold(part[i]);
+  // Shift table keyed by the folded unit's low byte; units sharing a low
+  // byte share the smallest shift, which keeps the search exact.
+  size_t shift[256];
+  for (size_t& s : shift) s = m;
+  for (size_t i = 0; i + 1 < m; ++i) {
+    size_t slot = static_cast<size_t>(key[i]) & 0xFF;
+    if (m - 1 - i < shift[slot]) shift[slot] = m - 1 - i;
   }
-  if (partLength == 0) return true;
-  if (partLength > end) return false;
-  std::vector<Char> folded(partLength);
-  for (size_t i = 0; i < partLength; ++i) folded[i] = fold(part[i]);
-  const Char first = folded[0];
-  const size_t last = end - partLength;
-  for (size_t i = 0; i <= last; ++i) {
-    if (fold(text[i]) != first) continue;
-    size_t k = 1;
-    while (k < partLength && fold(text[i + k]) == folded[k]) ++k;
-    if (k == partLength) return true;
+  const Char last = key[m - 1];
+  for (size_t pos = 0; pos + m <= length;) {
+    const Char tail = fold(text[pos + m - 1]);
+    if (tail == last) {
+      size_t k = 0;
+      while (k + 1 < m && fold(text[pos + k]) == key[k]) ++k;
+      if (k + 1 == m) {
+        for (size_t i = 0; i < pos; ++i)
+          if (text[i] == 0) return false;
+        return true;
+      }
+    }
+    pos += shift[static_cast<size_t>(tail) & 0xFF];
   }
   return false;
 }

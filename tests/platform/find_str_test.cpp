@@ -105,3 +105,46 @@ TEST(SafeStrStrIW, NullArgumentsFindNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The skipping search against the obvious one, on texts made of few letters
+// (many near-matches), with NULs and wide units that share a low byte.
+template <typename Char>
+bool Reference(const std::basic_string<Char>& text, const std::basic_string<Char>& part) {
+  auto fold = [](Char c) { return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c + 32) : c; };
+  size_t end = text.find(Char(0));
+  if (end == std::basic_string<Char>::npos) end = text.size();
+  for (size_t i = 0; i + part.size() <= end; ++i) {
+    size_t k = 0;
+    while (k < part.size() && fold(text[i + k]) == fold(part[k])) ++k;
+    if (k == part.size()) return true;
+  }
+  return part.empty();
+}
+
+TEST(BoundedSearch, AgreesWithAPlainSearchOnManyNearMatches) {
+  unsigned seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  const char narrowLetters[] = {'a', 'B', 'b', '&', '\0'};
+  const wchar_t wideLetters[] = {L'a', L'A', L'\x0141', L'\x0241', L'b', L'\0'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string text, part;
+    std::wstring wtext, wpart;
+    size_t n = next() % 40, m = 1 + next() % 5;
+    for (size_t i = 0; i < n; ++i) {
+      text += narrowLetters[next() % (round % 3 == 0 ? 5 : 4)];
+      wtext += wideLetters[next() % (round % 3 == 0 ? 6 : 5)];
+    }
+    for (size_t i = 0; i < m; ++i) {
+      part += narrowLetters[next() % 4];
+      wpart += wideLetters[next() % 5];
+    }
+    ASSERT_EQ(kyd::BoundedStrStrIA(text.data(), text.size(), part.c_str()), Reference(text, part))
+        << "text '" << text << "' part '" << part << "'";
+    ASSERT_EQ(kyd::BoundedStrStrIW(wtext.data(), wtext.size(), wpart.c_str()), Reference(wtext, wpart))
+        << "round " << round;
+  }
+}
+
+}  // namespace
