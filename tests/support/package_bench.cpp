@@ -1,0 +1,108 @@
+#include "support/package_bench.h"
+
+#include <atomic>
+#include <regex>
+
+#include "interface/base_log.h"
+#include "platform/handle.h"
+
+namespace kydtest::pkg {
+namespace {
+
+REGSAM ViewFlag(bool view64) { return view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+
+std::wstring EntryPath(const std::wstring& keyName) { return std::wstring(kUninstallKeyPath) + L"\\" + keyName; }
+
+}  // namespace
+
+std::wstring UniqueName(const std::wstring& stem) {
+  static std::atomic<int> counter{0};
+  return stem + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+}
+
+SeededUninstallEntry::SeededUninstallEntry(const std::wstring& keyName, bool view64, const Values& values)
+    : name_(keyName), view64_(view64) {
+  kyd::UniqueKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, EntryPath(name_).c_str(), 0, nullptr, 0,
+                      KEY_ALL_ACCESS | ViewFlag(view64_), nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    return;
+  ok_ = true;
+  for (const auto& [name, data] : values) {
+    if (RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+      ok_ = false;
+  }
+}
+
+SeededUninstallEntry::~SeededUninstallEntry() {
+  // The 32-bit view is the default one of this (32-bit) test program.
+  RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, EntryPath(name_), view64_);
+}
+
+std::vector<std::wstring> UninstallSubkeys(bool view64) {
+  std::vector<std::wstring> names;
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | ViewFlag(view64), key.put()) !=
+      ERROR_SUCCESS)
+    return names;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[260];
+    DWORD length = 260;
+    if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
+std::wstring UninstallValue(const std::wstring& keyName, const std::wstring& value, bool view64) {
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryPath(keyName).c_str(), 0, KEY_READ | ViewFlag(view64),
+                    key.put()) != ERROR_SUCCESS)
+    return {};
+  wchar_t data[4096] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(key.get(), value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return {};
+  return data;
+}
+
+std::string Utf8Of(const std::wstring& text) { return ToNarrow(text); }
+
+std::wstring FromAnsi(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+  return wide;
+}
+
+LogCapture::LogCapture() : path_(dir_ / L"package.log") {
+  base::BaseLog::Instance()->Enable(path_, base::LOG_ALL);
+}
+
+LogCapture::~LogCapture() { base::BaseLog::Instance()->Disable(); }
+
+std::string LogCapture::Text() const { return ReadFileBytes(path_); }
+
+std::vector<std::string> LogCapture::Lines() const {
+  static const std::regex levelled(R"(^\[([A-Z]*)\|[-0-9]+ [:0-9]+(?:\(([^:()]*):\d+\))?\] (.*)$)");
+  std::vector<std::string> lines;
+  const std::string text = Text();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    std::smatch match;
+    if (std::regex_match(line, match, levelled))
+      lines.push_back(match[1].str() + " " + match[2].str() + ": " + match[3].str());
+  }
+  return lines;
+}
+
+}  // namespace kydtest::pkg

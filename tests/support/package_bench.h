@@ -1,0 +1,73 @@
+// What the package tests need: installed-program entries seeded under the
+// Uninstall key of either registry view, catalogue files, and the library's
+// log captured in-process.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/wine_bench.h"
+
+namespace kydtest::pkg {
+
+constexpr wchar_t kUninstallKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// A name no other test process uses: stem-pid-counter.
+std::wstring UniqueName(const std::wstring& stem);
+
+// A subkey of the Uninstall key with string values, deleted with the object.
+// view64: the 64-bit view (KEY_WOW64_64KEY), else the 32-bit view
+// (KEY_WOW64_32KEY); on 32-bit Windows both are the same key.
+class SeededUninstallEntry {
+ public:
+  using Values = std::vector<std::pair<std::wstring, std::wstring>>;
+  SeededUninstallEntry(const std::wstring& keyName, bool view64, const Values& values);
+  ~SeededUninstallEntry();
+  SeededUninstallEntry(const SeededUninstallEntry&) = delete;
+  SeededUninstallEntry& operator=(const SeededUninstallEntry&) = delete;
+
+  bool ok() const { return ok_; }
+  const std::wstring& name() const { return name_; }
+
+ private:
+  std::wstring name_;
+  bool view64_;
+  bool ok_ = false;
+};
+
+// Subkey names of the Uninstall key of one view, in enumeration order.
+std::vector<std::wstring> UninstallSubkeys(bool view64);
+// A string value of an Uninstall entry, empty when absent.
+std::wstring UninstallValue(const std::wstring& keyName, const std::wstring& value, bool view64);
+
+// Catalogue text as written: bytes in GBK for a "gb2312" declaration, in
+// UTF-8 for "utf-8". A narrow literal in a test is already GBK (the tests are
+// compiled with the product's execution character set).
+std::string Utf8Of(const std::wstring& text);
+// What the ANSI code page makes of bytes (the catalogue loader's reading of a
+// file that declares a non-UTF-8 encoding).
+std::wstring FromAnsi(const std::string& bytes);
+
+// The library's log switched on (all levels) into a scratch file for the
+// lifetime of the object.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  std::string Text() const;
+  // Each levelled line as "LEVEL Unit: message" (the message without its
+  // trailing line breaks); unprefixed and empty lines are left out.
+  std::vector<std::string> Lines() const;
+
+ private:
+  ScratchDir dir_{L"log"};
+  std::wstring path_;
+};
+
+}  // namespace kydtest::pkg
