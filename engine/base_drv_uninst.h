@@ -3,7 +3,44 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/handle.h"
+
 namespace kyd {
+
+// The list argument of the engine's operations: a count and an array of wide
+// strings, read in array order. A view only: the strings belong to the caller;
+// the vendor tables are static arrays that live as long as the process.
+class NameList {
+ public:
+  constexpr NameList() = default;
+  constexpr NameList(const wchar_t* const* names, int count)
+      : names_(names), count_(names != nullptr && count > 0 ? count : 0) {}
+  template <size_t N>
+  constexpr NameList(const wchar_t* const (&names)[N])  // implicit: tables pass as they are
+      : NameList(names, static_cast<int>(N)) {}
+
+  constexpr int count() const { return count_; }
+  constexpr bool empty() const { return count_ == 0; }
+  constexpr const wchar_t* const* begin() const { return names_; }
+  constexpr const wchar_t* const* end() const { return names_ + count_; }
+  constexpr const wchar_t* operator[](int index) const { return names_[index]; }
+
+ private:
+  const wchar_t* const* names_ = nullptr;
+  int count_ = 0;
+};
+
+// One startup entry as the deep clean found it: the value's name under a Run
+// key and its command line with environment variables expanded.
+struct RunEntry {
+  std::wstring valueName;
+  std::wstring command;
+};
 
 class CBaseDrvUninst {
  public:
@@ -15,8 +52,50 @@ class CBaseDrvUninst {
   // The vendor's deep clean; the engine itself cleans nothing.
   virtual void DeepClean(int keepDevice, const wchar_t* hardwareId);
 
+  // --- processes and services ---
+  // Ends every running process whose executable name equals a listed name
+  // (any letter case). Always true.
+  static bool KillProcesses(NameList names);
+  // Ends every process with this executable name, silently; null does nothing.
+  static void KillProcessByName(const wchar_t* name);
+  // Asks each listed service to stop and waits up to about five seconds for
+  // them; a paused service counts as stopped. Always true.
+  static bool StopServices(NameList names);
+
+  // --- registry: reading (64-bit view) ---
+  // These take over an open key and close it.
+  static bool HasNoSubKeys(UniqueKey key);
+  static bool HasNoValues(UniqueKey key);
+  // Appends the subkey names (the list is not emptied first).
+  static bool EnumSubKeys(UniqueKey key, std::vector<std::wstring>& names);
+  static bool EnumValueNames(HKEY root, const std::wstring& path,
+                             std::vector<std::wstring>& names);
+  // REG_SZ, REG_EXPAND_SZ (unexpanded) or the first string of REG_MULTI_SZ;
+  // an empty value name reads the default value. text is left as it was on
+  // failure.
+  static bool ReadStringValue(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                              std::wstring& text);
+
+  // --- registry: deleting ---
+  static bool DeleteKeyTree(HKEY parent, const std::wstring& path);
+  static bool DeleteKey(HKEY root, const std::wstring& path);
+  static bool DeleteValue(UniqueKey key, const std::wstring& valueName,
+                          const std::wstring& pathText);
+
+  // --- registry: sweeps (list first, then delete what the list matches) ---
+  static void DeleteSubKeysByName(HKEY root, const std::wstring& path, NameList fragments);
+  static void DeleteSubKeysByExactName(const std::wstring& path, NameList names);
+  static void DeleteValuesByName(const std::wstring& path, NameList fragments);
+  static void DeleteValuesByData(const std::wstring& path, NameList fragments);
+  static void DeleteSubKeysByValueName(const std::wstring& path, HKEY root,
+                                       const wchar_t* fragment);
+  static void DeleteSubKeysByValueData(NameList fragments, HKEY root, const std::wstring& path,
+                                       const std::wstring& valueName);
+
  protected:
-  BOOL isWow64 = FALSE;
+  BOOL isWow64 = FALSE;                                // 32-bit library on 64-bit Windows
+  bool keepDevice = false;                             // set by DeepClean before any step
+  std::vector<std::unique_ptr<RunEntry>> runEntries;  // startup entries found at the start
 };
 
 }  // namespace kyd

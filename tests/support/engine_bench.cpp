@@ -1,0 +1,253 @@
+#include "support/engine_bench.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "interface/base_log.h"
+#include "support/wine_bench.h"
+
+namespace kydtest {
+namespace {
+
+REGSAM View(bool view64) { return view64 ? KEY_WOW64_64KEY : 0; }
+
+constexpr DWORD kControlQuit = 200;  // testsvc: end in every mode
+
+}  // namespace
+
+// ------------------------------------------------------------------- log
+
+LogCapture::LogCapture() {
+  static int counter = 0;
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + L"kydlog-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(counter++) + L".log";
+  DeleteFileW(path_.c_str());
+  base::BaseLog::Instance()->Enable(path_, base::LOG_ALL);
+}
+
+LogCapture::~LogCapture() {
+  base::BaseLog::Instance()->Disable();
+  DeleteFileW(path_.c_str());
+}
+
+std::vector<LogCapture::Line> LogCapture::Lines() const {
+  std::vector<Line> lines;
+  std::istringstream in(ReadFileBytes(path_));
+  std::string text;
+  while (std::getline(in, text)) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty() || text[0] != '[') continue;
+    size_t bar = text.find('|');
+    size_t close = text.find("] ");
+    if (bar == std::string::npos || close == std::string::npos) continue;
+    Line line;
+    line.level = text.substr(1, bar - 1);
+    size_t open = text.rfind('(', close);
+    size_t colon = text.rfind(':', close);
+    if (open != std::string::npos && open > bar && colon != std::string::npos && colon > open)
+      line.unit = text.substr(open + 1, colon - open - 1);
+    line.message = text.substr(close + 2);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> LogCapture::Messages() const {
+  std::vector<std::string> messages;
+  for (const Line& line : Lines()) messages.push_back(line.message);
+  return messages;
+}
+
+int LogCapture::Count(const std::string& text) const {
+  std::vector<std::string> messages = Messages();
+  return static_cast<int>(std::count(messages.begin(), messages.end(), text));
+}
+
+// ------------------------------------------------------------------- registry
+
+SeededKey::SeededKey(HKEY root, std::wstring path, bool view64)
+    : root_(root), path_(std::move(path)), view64_(view64) {
+  RegDeleteTreeIfPresent(root_, path_, view64_);
+  RegCreate(root_, path_, view64_);
+}
+
+SeededKey::~SeededKey() { RegDeleteTreeIfPresent(root_, path_, view64_); }
+
+bool RegCreate(HKEY root, const std::wstring& path, bool view64) {
+  kyd::UniqueKey key;
+  return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | View(view64), nullptr,
+                         key.put(), nullptr) == ERROR_SUCCESS;
+}
+
+bool RegSetBytes(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
+                 const void* data, DWORD size, bool view64) {
+  kyd::UniqueKey key;
+  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | View(view64), nullptr,
+                      key.put(), nullptr) != ERROR_SUCCESS)
+    return false;
+  return RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) ==
+         ERROR_SUCCESS;
+}
+
+bool RegSetString(HKEY root, const std::wstring& path, const std::wstring& name,
+                  const std::wstring& value, DWORD type, bool view64) {
+  return RegSetBytes(root, path, name, type, value.c_str(),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), view64);
+}
+
+bool RegSetDword(HKEY root, const std::wstring& path, const std::wstring& name, DWORD value,
+                 bool view64) {
+  return RegSetBytes(root, path, name, REG_DWORD, &value, sizeof value, view64);
+}
+
+bool RegValueExists(HKEY root, const std::wstring& path, const std::wstring& name, bool view64) {
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(view64), key.put()) != ERROR_SUCCESS)
+    return false;
+  return RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+void RegDeleteValueIfPresent(HKEY root, const std::wstring& path, const std::wstring& name,
+                             bool view64) {
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | View(view64), key.put()) ==
+      ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), name.c_str());
+}
+
+std::vector<std::wstring> RegSubKeys(HKEY root, const std::wstring& path, bool view64) {
+  std::vector<std::wstring> names;
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(view64), key.put()) != ERROR_SUCCESS)
+    return names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    names.emplace_back(name, length);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::wstring UniqueName(const std::wstring& prefix) {
+  return prefix + std::to_wstring(GetCurrentProcessId());
+}
+
+// ------------------------------------------------------------------- processes
+
+SleeperProcesses::~SleeperProcesses() {
+  for (kyd::UniqueHandle& process : processes_) {
+    if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process.get(), 0xDEAD);
+      WaitForSingleObject(process.get(), 5000);
+    }
+  }
+  processes_.clear();
+}
+
+int SleeperProcesses::Start(const std::wstring& exeName) {
+  std::wstring exe = folder_ + L"\\" + exeName;
+  if (!FileExists(exe)) CopyFileW((TestExeDir() + L"\\sleeper.exe").c_str(), exe.c_str(), FALSE);
+  std::wstring line = L"\"" + exe + L"\" 120";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  // Detached, without a console: under Wine a hidden console (CREATE_NO_WINDOW)
+  // brings a conhost.exe that can outlive a process ended early, holding the
+  // test's output open.
+  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &info))
+    return -1;
+  kyd::UniqueHandle thread(info.hThread);
+  processes_.emplace_back(info.hProcess);
+  return static_cast<int>(processes_.size()) - 1;
+}
+
+bool SleeperProcesses::Ended(int index, DWORD timeoutMs) const {
+  if (index < 0 || static_cast<size_t>(index) >= processes_.size()) return false;
+  return WaitForSingleObject(processes_[index].get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD SleeperProcesses::ExitCode(int index) const {
+  DWORD code = STILL_ACTIVE;
+  if (index >= 0 && static_cast<size_t>(index) < processes_.size())
+    GetExitCodeProcess(processes_[index].get(), &code);
+  return code;
+}
+
+// ------------------------------------------------------------------- services
+
+TestService::TestService(const std::wstring& name, const std::string& mode, bool start)
+    : name_(name) {
+  kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return;
+  std::wstring command = L"\"" + TestExeDir() + L"\\testsvc.exe\" " + ToWide(mode);
+  kyd::UniqueService service(CreateServiceW(
+      manager.get(), name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+      SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr,
+      nullptr, nullptr));
+  if (!service) return;
+  installed_ = true;
+  if (!start || !StartServiceW(service.get(), 0, nullptr)) return;
+  for (int i = 0; i < 100; ++i) {
+    SERVICE_STATUS status{};
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING) {
+      running_ = true;
+      return;
+    }
+    Sleep(100);
+  }
+}
+
+bool TestService::running() const { return running_; }
+
+DWORD TestService::State() const {
+  kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return 0;
+  kyd::UniqueService service(OpenServiceW(manager.get(), name_.c_str(), SERVICE_QUERY_STATUS));
+  SERVICE_STATUS status{};
+  if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
+  return status.dwCurrentState;
+}
+
+TestService::~TestService() {
+  if (!installed_) return;
+  kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return;
+  kyd::UniqueService service(OpenServiceW(manager.get(), name_.c_str(), SERVICE_ALL_ACCESS));
+  if (!service) return;
+  SERVICE_STATUS status{};
+  if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
+    // Wine's service manager refuses every control to a paused service
+    // (ERROR_SERVICE_CANNOT_ACCEPT_CTRL), so a refused request goes
+    // straight to ending the process.
+    if (ControlService(service.get(), kControlQuit, &status)) {
+      for (int i = 0; i < 50; ++i) {
+        if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED)
+          break;
+        Sleep(100);
+      }
+    }
+    // Still there: end its process by id.
+    SERVICE_STATUS_PROCESS process{};
+    DWORD needed = 0;
+    if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                             reinterpret_cast<BYTE*>(&process), sizeof process, &needed) &&
+        process.dwCurrentState != SERVICE_STOPPED && process.dwProcessId != 0) {
+      kyd::UniqueHandle handle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId));
+      if (handle) {
+        TerminateProcess(handle.get(), 0xDEAD);
+        WaitForSingleObject(handle.get(), 5000);
+      }
+    }
+  }
+  DeleteService(service.get());
+}
+
+}  // namespace kydtest

@@ -1,0 +1,115 @@
+// Test bench for the cleaning engine: captured log lines, seeded registry
+// keys, sleeping processes under chosen names, services of our own.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/handle.h"
+
+namespace kydtest {
+
+// Switches the process logger on into a file of its own for the object's
+// lifetime; Messages() gives the text after each line's "[LEVEL|time(unit:line)] ".
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  struct Line {
+    std::string level;    // "INFO", "ERROR", ...
+    std::string unit;     // "BaseDrvUninst"
+    std::string message;  // without the line end
+  };
+  std::vector<Line> Lines() const;
+  std::vector<std::string> Messages() const;
+  // How many messages equal text exactly.
+  int Count(const std::string& text) const;
+
+ private:
+  std::wstring path_;
+};
+
+// A registry key under HKEY_LOCAL_MACHINE or another root, deleted (with its
+// tree) before and after the test. view64 adds KEY_WOW64_64KEY to every open,
+// so a path that names Wow6432Node reaches the 32-bit view.
+class SeededKey {
+ public:
+  SeededKey(HKEY root, std::wstring path, bool view64 = true);
+  ~SeededKey();
+  SeededKey(const SeededKey&) = delete;
+  SeededKey& operator=(const SeededKey&) = delete;
+
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& child) const { return path_ + L"\\" + child; }
+
+ private:
+  HKEY root_;
+  std::wstring path_;
+  bool view64_;
+};
+
+// Creation and inspection of keys and values; view64 as above.
+bool RegCreate(HKEY root, const std::wstring& path, bool view64 = true);
+bool RegSetString(HKEY root, const std::wstring& path, const std::wstring& name,
+                  const std::wstring& value, DWORD type = REG_SZ, bool view64 = true);
+bool RegSetBytes(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
+                 const void* data, DWORD size, bool view64 = true);
+bool RegSetDword(HKEY root, const std::wstring& path, const std::wstring& name, DWORD value,
+                 bool view64 = true);
+bool RegValueExists(HKEY root, const std::wstring& path, const std::wstring& name,
+                    bool view64 = true);
+void RegDeleteValueIfPresent(HKEY root, const std::wstring& path, const std::wstring& name,
+                             bool view64 = true);
+// Subkey names of root\path, sorted; empty when the key is missing.
+std::vector<std::wstring> RegSubKeys(HKEY root, const std::wstring& path, bool view64 = true);
+
+// A name no other test process uses at the same time: prefix + process id.
+std::wstring UniqueName(const std::wstring& prefix);
+
+// Copies of tools/testhelpers/sleeper under chosen file names in a folder of
+// the test's, started by the test and ended by handle when the object goes.
+class SleeperProcesses {
+ public:
+  explicit SleeperProcesses(const std::wstring& folder) : folder_(folder) {}
+  ~SleeperProcesses();
+  SleeperProcesses(const SleeperProcesses&) = delete;
+  SleeperProcesses& operator=(const SleeperProcesses&) = delete;
+
+  // Starts one more process from a copy named exeName; returns its index.
+  int Start(const std::wstring& exeName);
+  // True when the process has ended (waits up to timeoutMs for it).
+  bool Ended(int index, DWORD timeoutMs = 5000) const;
+  DWORD ExitCode(int index) const;
+
+ private:
+  std::wstring folder_;
+  std::vector<kyd::UniqueHandle> processes_;
+};
+
+// A service of ours (tools/testhelpers/testsvc) installed under a name, with
+// its stop behaviour: "stop", "pause" or "ignore". Ended and deleted when the
+// object goes.
+class TestService {
+ public:
+  TestService(const std::wstring& name, const std::string& mode, bool start = true);
+  ~TestService();
+  TestService(const TestService&) = delete;
+  TestService& operator=(const TestService&) = delete;
+
+  bool installed() const { return installed_; }
+  bool running() const;  // SERVICE_RUNNING reached after start
+  DWORD State() const;   // current state, 0 when it cannot be queried
+  const std::wstring& name() const { return name_; }
+
+ private:
+  std::wstring name_;
+  bool installed_ = false;
+  bool running_ = false;
+};
+
+}  // namespace kydtest
