@@ -92,6 +92,23 @@ class CBaseDrvUninst {
   static void DeleteSubKeysByValueData(NameList fragments, HKEY root, const std::wstring& path,
                                        const std::wstring& valueName);
 
+  // --- driver store (device-console tool) ---
+  // Writes embedded tool build `number` (102 to 105, engine/driver_store.h)
+  // to `path`, replacing any file there; true only when the whole build was
+  // written. With `lock` the file stays open in it, shared for reading only,
+  // so that no other process can rewrite, rename or delete it before it has
+  // run; without one it is closed. A failed release leaves no file.
+  static bool ReleaseRes(WORD number, const std::wstring& path, UniqueFile* lock = nullptr);
+  // The build for this Windows and this engine's bitness.
+  WORD DeviceToolBuild() const;
+  // Takes the device's driver packages out of the driver store with the
+  // tool; true when the tool could be released, whatever was found.
+  bool CleanDriverStore(const wchar_t* hardwareId);
+  // For each oem*.inf that names the device: the tool's dp_delete, then the
+  // INF and its PNF are deleted. True when at least one INF named it.
+  static bool DeleteDriverStorePackages(const wchar_t* hardwareId, std::wstring toolPath);
+  // --- end driver store ---
+
  protected:
   BOOL isWow64 = FALSE;                                // 32-bit library on 64-bit Windows
   bool keepDevice = false;                             // set by DeepClean before any step
