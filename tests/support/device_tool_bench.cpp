@@ -96,48 +96,6 @@ WineAppVersion::WineAppVersion(const std::wstring& exeName, const std::wstring& 
 
 WineAppVersion::~WineAppVersion() { RegDeleteTreeIfPresent(HKEY_CURRENT_USER, key_, false); }
 
-OwnDevice::OwnDevice(const std::vector<std::wstring>& hardwareIds,
-                     const std::vector<std::wstring>& compatibleIds, const wchar_t* classGuid) {
-  GUID guid;
-  if (CLSIDFromString(const_cast<wchar_t*>(classGuid), &guid) != NOERROR) return;
-  kyd::UniqueDevInfo set(SetupDiCreateDeviceInfoList(&guid, nullptr));
-  if (!set) return;
-  SP_DEVINFO_DATA device{};
-  device.cbSize = sizeof device;
-  std::wstring name = L"KYD" + std::to_wstring(GetCurrentProcessId());
-  if (!SetupDiCreateDeviceInfoW(set.get(), name.c_str(), &guid, nullptr, nullptr, DICD_GENERATE_ID,
-                                &device) ||
-      !SetupDiRegisterDeviceInfo(set.get(), &device, 0, nullptr, nullptr, nullptr))
-    return;
-  for (const auto& [property, ids] : {std::pair{SPDRP_HARDWAREID, &hardwareIds},
-                                      std::pair{SPDRP_COMPATIBLEIDS, &compatibleIds}}) {
-    if (ids->empty()) continue;
-    std::wstring block;
-    for (const std::wstring& id : *ids) block += id + L'\0';
-    block += L'\0';
-    SetupDiSetDeviceRegistryPropertyW(set.get(), &device, property,
-                                      reinterpret_cast<const BYTE*>(block.data()),
-                                      static_cast<DWORD>(block.size() * sizeof(wchar_t)));
-  }
-  wchar_t id[512] = {};
-  if (SetupDiGetDeviceInstanceIdW(set.get(), &device, id, 512, nullptr)) instanceId_ = id;
-}
-
-OwnDevice::~OwnDevice() {
-  if (instanceId_.empty()) return;
-  kyd::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
-  if (!set) return;
-  SP_DEVINFO_DATA device{};
-  device.cbSize = sizeof device;
-  for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
-    wchar_t id[512] = {};
-    if (SetupDiGetDeviceInstanceIdW(set.get(), &device, id, 512, nullptr) &&
-        _wcsicmp(id, instanceId_.c_str()) == 0) {
-      SetupDiRemoveDevice(set.get(), &device);
-      break;
-    }
-  }
-}
 
 ImageHeader ReadImageHeader(const std::string& bytes) {
   ImageHeader header;

@@ -86,26 +86,6 @@ class WineAppVersion {
   std::wstring key_;
 };
 
-// A root-enumerated device like SeededDevice, but under an enumerator name of
-// this process's own ("ROOT\KYD<pid>\0000"). Instance numbers of removed
-// devices are handed out again, so with the shared name a device that the
-// code under test removed could, by the time the object goes, name a device
-// another test program seeded meanwhile; this one never does.
-class OwnDevice {
- public:
-  OwnDevice(const std::vector<std::wstring>& hardwareIds,
-            const std::vector<std::wstring>& compatibleIds, const wchar_t* classGuid);
-  ~OwnDevice();
-  OwnDevice(const OwnDevice&) = delete;
-  OwnDevice& operator=(const OwnDevice&) = delete;
-
-  bool ok() const { return !instanceId_.empty(); }
-  const std::wstring& instanceId() const { return instanceId_; }
-
- private:
-  std::wstring instanceId_;
-};
-
 // The header fields of a program image that say where it runs.
 struct ImageHeader {
   bool ok = false;

@@ -162,8 +162,13 @@ SeededDevice::SeededDevice(const std::vector<std::wstring>& hardwareIds,
   if (!set) return;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
-  if (!SetupDiCreateDeviceInfoW(set.get(), L"KYDTEST", &guid, nullptr, nullptr, DICD_GENERATE_ID,
-                                &device))
+  // An enumerator name of this process's own ("ROOT\KYD<pid>\0000"): instance
+  // numbers of removed devices are handed out again, and with a shared name
+  // the device this object removes at the end could by then be another test
+  // program's.
+  const std::wstring enumerator = L"KYD" + std::to_wstring(GetCurrentProcessId());
+  if (!SetupDiCreateDeviceInfoW(set.get(), enumerator.c_str(), &guid, nullptr, nullptr,
+                                DICD_GENERATE_ID, &device))
     return;
   if (!SetupDiRegisterDeviceInfo(set.get(), &device, 0, nullptr, nullptr, nullptr)) return;
   auto multi = [](const std::vector<std::wstring>& ids) {

@@ -17,7 +17,7 @@
 
 namespace {
 
-using kydtest::OwnDevice;
+using kydtest::SeededDevice;
 using kydtest::ScratchDir;
 
 std::wstring UniqueId(const wchar_t* tag) {
@@ -51,7 +51,7 @@ class RemoveThroughToolTest : public ::testing::Test {
 
 TEST_F(RemoveThroughToolTest, RemoveDisplayRemovesTheListedDeviceAndDeletesTheTool) {
   std::wstring id = UniqueId(L"DISPLAY");
-  OwnDevice device({id}, {}, kydtest::kDisplayClass);
+  SeededDevice device({id}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(device.ok());
   kydtest::LogToFile log(scratch_ / L"log.txt");
   kyd::CDisplayDrvUninst cleaner;
@@ -68,8 +68,8 @@ TEST_F(RemoveThroughToolTest, RemoveDisplayRemovesTheListedDeviceAndDeletesTheTo
 
 TEST_F(RemoveThroughToolTest, RemoveMediaRemovesOnlyTheMediaDevice) {
   std::wstring id = UniqueId(L"MEDIA");
-  OwnDevice media({id}, {}, kydtest::kMediaClass);
-  OwnDevice display({id}, {}, kydtest::kDisplayClass);
+  SeededDevice media({id}, {}, kydtest::kMediaClass);
+  SeededDevice display({id}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(media.ok() && display.ok());
   kyd::CMediaDrvUninst cleaner;
   EXPECT_EQ(cleaner.RemoveMedia(id.c_str()), 2);
@@ -79,7 +79,7 @@ TEST_F(RemoveThroughToolTest, RemoveMediaRemovesOnlyTheMediaDevice) {
 
 TEST_F(RemoveThroughToolTest, HardwareIdAbsentFromTheListingGivesZeroAndDeletesTheTool) {
   std::wstring id = UniqueId(L"ABSENT");
-  OwnDevice media({id}, {}, kydtest::kMediaClass);  // another class is not listed
+  SeededDevice media({id}, {}, kydtest::kMediaClass);  // another class is not listed
   ASSERT_TRUE(media.ok());
   kydtest::LogToFile log(scratch_ / L"log.txt");
   kyd::CDisplayDrvUninst cleaner;
@@ -95,7 +95,7 @@ TEST_F(RemoveThroughToolTest, ListedIdThatNoDeviceCarriesGivesZero) {
   // Listed as part of a longer hardware ID, so the removal runs, but the tool
   // matches whole IDs and removes nothing.
   std::wstring id = UniqueId(L"LONGER");
-  OwnDevice device({id + L"&REV_01"}, {}, kydtest::kDisplayClass);
+  SeededDevice device({id + L"&REV_01"}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(device.ok());
   kyd::CDisplayDrvUninst cleaner;
   EXPECT_EQ(cleaner.RemoveDisplay(id.c_str()), 0);
@@ -118,7 +118,7 @@ TEST_F(RemoveThroughToolTest, HardwareIdThatWouldBreakOutOfItsQuotesRunsNothing)
   };
   for (const std::wstring& id : ids) {
     SCOPED_TRACE(kydtest::ToNarrow(id));
-    OwnDevice device({id}, {}, kydtest::kDisplayClass);
+    SeededDevice device({id}, {}, kydtest::kDisplayClass);
     ASSERT_TRUE(device.ok());
     kydtest::LogToFile log(scratch_ / L"log.txt");
     kyd::CDisplayDrvUninst cleaner;
@@ -133,7 +133,7 @@ TEST_F(RemoveThroughToolTest, HardwareIdThatWouldBreakOutOfItsQuotesRunsNothing)
 }
 
 TEST_F(RemoveThroughToolTest, EmptyOrMissingHardwareIdRunsNothing) {
-  OwnDevice device({UniqueId(L"EMPTY")}, {}, kydtest::kDisplayClass);
+  SeededDevice device({UniqueId(L"EMPTY")}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(device.ok());
   kyd::CDisplayDrvUninst display;
   kyd::CMediaDrvUninst media;
@@ -147,7 +147,7 @@ TEST_F(RemoveThroughToolTest, EmptyOrMissingHardwareIdRunsNothing) {
 
 TEST_F(RemoveThroughToolTest, ToolThatCannotBeReleasedGivesZero) {
   std::wstring id = UniqueId(L"NORES");
-  OwnDevice device({id}, {}, kydtest::kDisplayClass);
+  SeededDevice device({id}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(device.ok());
   HINSTANCE saved = g_moduleInstance;
   g_moduleInstance = nullptr;  // the test program carries no tool

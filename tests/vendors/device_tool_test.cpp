@@ -11,7 +11,7 @@
 namespace {
 
 using kydtest::ProcessResult;
-using kydtest::OwnDevice;
+using kydtest::SeededDevice;
 
 ProcessResult Tool(WORD build, const std::wstring& arguments) {
   return kydtest::RunProgram(L"\"" + kydtest::DeviceToolBuildFile(build) + L"\" " + arguments);
@@ -36,8 +36,8 @@ void StartsAndAnswersUsage(WORD build) {
 void ListsSeededDisplayDeviceWithItsHardwareIds(WORD build) {
   SCOPED_TRACE(build);
   std::wstring first = UniqueId(L"LIST"), second = first + L"&REV_01";
-  OwnDevice device({first, second}, {}, kydtest::kDisplayClass);
-  OwnDevice media({UniqueId(L"MEDIA")}, {}, kydtest::kMediaClass);
+  SeededDevice device({first, second}, {}, kydtest::kDisplayClass);
+  SeededDevice media({UniqueId(L"MEDIA")}, {}, kydtest::kMediaClass);
   ASSERT_TRUE(device.ok() && media.ok());
   ProcessResult run = Tool(build, L"findall =display");
   EXPECT_EQ(run.exitCode, 0u);
@@ -59,17 +59,17 @@ void ListsSeededDisplayDeviceWithItsHardwareIds(WORD build) {
 void RemovesEveryDeviceCarryingTheIdAndNothingElse(WORD build) {
   SCOPED_TRACE(build);
   std::wstring id = UniqueId(L"REMOVE");
-  OwnDevice byHardwareId({id}, {}, kydtest::kDisplayClass);
-  OwnDevice byCompatibleId({UniqueId(L"OTHER")}, {id}, kydtest::kDisplayClass);
-  OwnDevice similar({id + L"0"}, {}, kydtest::kDisplayClass);
-  OwnDevice otherClass({id}, {}, kydtest::kMediaClass);
+  SeededDevice byHardwareId({id}, {}, kydtest::kDisplayClass);
+  SeededDevice byCompatibleId({UniqueId(L"OTHER")}, {id}, kydtest::kDisplayClass);
+  SeededDevice similar({id + L"0"}, {}, kydtest::kDisplayClass);
+  SeededDevice otherClass({id}, {}, kydtest::kMediaClass);
   ASSERT_TRUE(byHardwareId.ok() && byCompatibleId.ok() && similar.ok() && otherClass.ok());
 
   std::wstring lower = id;
   for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
   ProcessResult run = Tool(build, L"remove =display \"" + lower + L"\"");
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  for (const OwnDevice* gone : {&byHardwareId, &byCompatibleId}) {
+  for (const SeededDevice* gone : {&byHardwareId, &byCompatibleId}) {
     EXPECT_NE(run.output.find(kydtest::ToNarrow(gone->instanceId()) + ": Removed"), std::string::npos)
         << run.output;
   }
@@ -83,7 +83,7 @@ void RemovesEveryDeviceCarryingTheIdAndNothingElse(WORD build) {
 void RemovesByInstanceIdPrefix(WORD build) {
   SCOPED_TRACE(build);
   std::wstring id = UniqueId(L"INSTANCE");
-  OwnDevice device({id}, {}, kydtest::kDisplayClass);
+  SeededDevice device({id}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(device.ok());
   ProcessResult run = Tool(build, L"remove =display \"" + device.instanceId() + L"\"");
   EXPECT_EQ(run.exitCode, 0u);
