@@ -92,6 +92,41 @@ class CBaseDrvUninst {
   static void DeleteSubKeysByValueData(NameList fragments, HKEY root, const std::wstring& path,
                                        const std::wstring& valueName);
 
+  // --- COM registrations (HKEY_CLASSES_ROOT) ---
+  // Program IDs whose name contains a fragment, with the class they name.
+  static bool CleanProgIds(NameList fragments);
+  // Classes whose name and server paths, joined, contain a fragment, and application
+  // IDs whose key name does; the 32-bit view too when isWow64 is set.
+  bool CleanClasses(NameList fragments);
+  // Interfaces whose ID or name contains a fragment; 32-bit view as above.
+  bool CleanInterfaces(NameList fragments);
+
+  // --- Windows Installer registrations ---
+  // Products whose name contains a fragment, in the four places Windows
+  // Installer keeps them, with their cached package and folder entries.
+  bool BaseCleanInstaller(NameList fragments);
+
+  // --- files and folders ---
+  // Every file deleted here also takes the startup entries (runEntries) whose
+  // command names it.
+  bool DeleteFileAndStartup(const std::wstring& path);
+  void DeleteFilesInFolder(NameList names, const std::wstring& folder);
+  // The system folder, its Drivers, the Windows folder, its Prefetch, and on
+  // 64-bit Windows SysWOW64 and its Drivers.
+  void DeleteSystemFiles(NameList names);
+  // True when the folder itself was removed.
+  bool DeleteFolderTree(const std::wstring& folder);
+  void DeleteMatchingSubfolders(const wchar_t* fragment, const std::wstring& folder);
+  // pattern: a backslash and a wildcard name, such as "\\coinst_*.*".
+  void DeleteMatchingEntries(const wchar_t* pattern, const std::wstring& folder);
+  // Local administrators and users (not "ASPNET" users, never guests).
+  static void GetAllUserName(std::vector<std::wstring>& names);
+
+  // --- startup entries ---
+  // Records the Run keys' values with their expanded commands, replacing an
+  // earlier record. Always true.
+  bool SnapshotRunEntries();
+
   // --- driver store (device-console tool) ---
   // Writes embedded tool build `number` (102 to 105, engine/driver_store.h)
   // to `path`, replacing any file there; true only when the whole build was
@@ -113,6 +148,11 @@ class CBaseDrvUninst {
   BOOL isWow64 = FALSE;                                // 32-bit library on 64-bit Windows
   bool keepDevice = false;                             // set by DeepClean before any step
   std::vector<std::unique_ptr<RunEntry>> runEntries;  // startup entries found at the start
+
+ private:
+  // Deletes, from every startup key, the values of the recorded entries
+  // whose command contains path.
+  void DeleteStartupEntriesNaming(const std::wstring& path);
 };
 
 }  // namespace kyd

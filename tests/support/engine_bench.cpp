@@ -1,6 +1,9 @@
 #include "support/engine_bench.h"
 
+#include <objbase.h>
+
 #include <algorithm>
+#include <cwctype>
 #include <sstream>
 
 #include "interface/base_log.h"
@@ -248,6 +251,58 @@ TestService::~TestService() {
     }
   }
   DeleteService(service.get());
+}
+
+// ------------------------------------------------------------------- misc
+
+SeededKeys::~SeededKeys() {
+  for (auto it = keys_.rbegin(); it != keys_.rend(); ++it)
+    RegDeleteTreeIfPresent(it->root, it->path, it->view64);
+}
+
+const std::wstring& SeededKeys::Add(HKEY root, const std::wstring& path, bool view64) {
+  RegDeleteTreeIfPresent(root, path, view64);
+  // The first key along the path that does not exist yet goes at the end,
+  // so that parents made on the way do not stay behind.
+  std::wstring first = path;
+  for (size_t slash = path.find(L'\\'); slash != std::wstring::npos;
+       slash = path.find(L'\\', slash + 1)) {
+    if (!RegKeyExists(root, path.substr(0, slash), view64)) {
+      first = path.substr(0, slash);
+      break;
+    }
+  }
+  RegCreate(root, path, view64);
+  keys_.push_back({root, first, view64});
+  paths_.push_back(path);
+  return paths_.back();
+}
+
+std::wstring NewGuid() {
+  GUID guid;
+  CoCreateGuid(&guid);
+  wchar_t text[64] = {};
+  StringFromGUID2(guid, text, 64);
+  return text;
+}
+
+std::wstring NewPackedCode() {
+  std::wstring packed;
+  for (wchar_t c : NewGuid())
+    if (iswxdigit(c)) packed += c;
+  return packed;
+}
+
+std::wstring SystemDir() {
+  wchar_t path[MAX_PATH] = {};
+  GetSystemDirectoryW(path, MAX_PATH);
+  return path;
+}
+
+std::wstring WindowsDir() {
+  wchar_t path[MAX_PATH] = {};
+  GetWindowsDirectoryW(path, MAX_PATH);
+  return path;
 }
 
 }  // namespace kydtest

@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "engine/base_drv_uninst.h"
 #include "platform/handle.h"
 
 namespace kydtest {
@@ -111,5 +113,43 @@ class TestService {
   bool installed_ = false;
   bool running_ = false;
 };
+
+// The engine with its state open to the tests.
+class TestEngine : public kyd::CBaseDrvUninst {
+ public:
+  using CBaseDrvUninst::isWow64;
+  using CBaseDrvUninst::keepDevice;
+  using CBaseDrvUninst::runEntries;
+};
+
+// Registry keys a test created; each is deleted with its tree when the
+// object goes (view64 as above).
+class SeededKeys {
+ public:
+  SeededKeys() = default;
+  ~SeededKeys();
+  SeededKeys(const SeededKeys&) = delete;
+  SeededKeys& operator=(const SeededKeys&) = delete;
+  // Remembers root\path for deletion and creates it; returns the path.
+  const std::wstring& Add(HKEY root, const std::wstring& path, bool view64 = true);
+
+ private:
+  struct Entry {
+    HKEY root;
+    std::wstring path;
+    bool view64;
+  };
+  std::vector<Entry> keys_;
+  std::deque<std::wstring> paths_;  // stable references for Add's callers
+};
+
+// A new GUID in braces, upper case: "{XXXXXXXX-XXXX-...}".
+std::wstring NewGuid();
+// The 32 hexadecimal digits of a new GUID, as Windows Installer packs codes.
+std::wstring NewPackedCode();
+
+// Windows' own folders as the test program sees them.
+std::wstring SystemDir();
+std::wstring WindowsDir();
 
 }  // namespace kydtest

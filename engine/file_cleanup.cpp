@@ -1,0 +1,174 @@
+// Files and folders the vendors' installers leave behind: single files in the
+// system folders, program and data folders, folders in every user's profile.
+// Every file deleted here also takes the startup entries that would start it.
+#include <windows.h>
+#include <lm.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <memory>
+
+#include "engine/base_drv_uninst.h"
+#include "interface/base_log.h"
+#include "platform/dir_tree.h"
+#include "platform/env.h"
+#include "platform/find_str.h"
+#include "platform/handle.h"
+
+namespace kyd {
+namespace {
+
+constexpr char kLogUnit[] = "BaseDrvUninst";
+
+bool IsFolder(const WIN32_FIND_DATAW& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A junction or folder link: it is removed itself and never walked, so that
+// a tree delete cannot reach the folder it points to (profiles carry such
+// links, "Application Data" in Local among them, some pointing at themselves).
+bool IsFolderLink(const WIN32_FIND_DATAW& entry) {
+  return IsFolder(entry) && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void ClearReadOnly(const std::wstring& path, const WIN32_FIND_DATAW& entry) {
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+// Removes an (empty) folder or a folder link and logs the outcome.
+bool RemoveFolderLogged(const std::wstring& folder) {
+  if (_wrmdir(folder.c_str()) == 0) {
+    KLOG(base::LOG_INFO, "delete dir %S success", folder.c_str());
+    return true;
+  }
+  KLOG(base::LOG_INFO, "delete dir %S failed", folder.c_str());
+  return false;
+}
+
+// The walk of ForEachEntry with a pattern of the caller's ("\\coinst_*.*"):
+// every entry the search returns, the first one included, but "." and "..".
+template <typename Visit>
+bool ForEachMatch(const std::wstring& folder, const wchar_t* pattern, Visit visit) {
+  WIN32_FIND_DATAW data;
+  UniqueFind search(FindFirstFileW((folder + pattern).c_str(), &data));
+  if (!search) return false;
+  do {
+    if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0)
+      continue;
+    if (!visit(static_cast<const WIN32_FIND_DATAW&>(data))) break;
+  } while (FindNextFileW(search.get(), &data));
+  return true;
+}
+
+struct NetBufferFree {
+  void operator()(void* buffer) const { NetApiBufferFree(buffer); }
+};
+
+}  // namespace
+
+bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
+  if (_wremove(path.c_str()) == 0)
+    KLOG(base::LOG_INFO, "delete file %S success", path.c_str());
+  else
+    KLOG(base::LOG_INFO, "delete file %S failed", path.c_str());
+  DeleteStartupEntriesNaming(path);
+  return true;
+}
+
+void CBaseDrvUninst::DeleteFilesInFolder(NameList names, const std::wstring& folder) {
+  for (const wchar_t* name : names) {
+    if (!name) continue;
+    std::wstring path = folder + L"\\" + name;
+    DeleteFileAndStartup(path);
+    KLOG(base::LOG_INFO, "delete file(%S)", path.c_str());
+  }
+}
+
+void CBaseDrvUninst::DeleteSystemFiles(NameList names) {
+  const std::wstring system = GetSystemDir();
+  const std::wstring windows = GetWindowsDir();
+  DeleteFilesInFolder(names, system);
+  DeleteFilesInFolder(names, system + L"\\Drivers");
+  DeleteFilesInFolder(names, windows);
+  DeleteFilesInFolder(names, windows + L"\\Prefetch");
+  if (isWow64) {
+    // What file-system redirection hides from a 32-bit module is not cleaned;
+    // these are the 32-bit system files of 64-bit Windows.
+    DeleteFilesInFolder(names, windows + L"\\SysWOW64");
+    DeleteFilesInFolder(names, windows + L"\\SysWOW64" + L"\\Drivers");
+  }
+}
+
+bool CBaseDrvUninst::DeleteFolderTree(const std::wstring& folder) {
+  bool blocked = false;
+  bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+    std::wstring path = folder + L"\\" + entry.cFileName;
+    if (IsFolderLink(entry)) {
+      blocked = !RemoveFolderLogged(path);
+    } else if (IsFolder(entry)) {
+      blocked = !DeleteFolderTree(path);
+    } else {
+      // A file that stays does not stop the walk; its folder then cannot go.
+      ClearReadOnly(path, entry);
+      DeleteFileAndStartup(path);
+    }
+    return !blocked;
+  });
+  if (!listed || blocked) return false;
+  return RemoveFolderLogged(folder);
+}
+
+void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,
+                                              const std::wstring& folder) {
+  bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+    if (!IsFolder(entry) || !SafeStrStrIW(entry.cFileName, fragment)) return true;
+    std::wstring path = folder + L"\\" + entry.cFileName;
+    if (IsFolderLink(entry)) RemoveFolderLogged(path);
+    else DeleteFolderTree(path);
+    KLOG(base::LOG_INFO, "delete dir(%S)", path.c_str());
+    return true;
+  });
+  if (!listed) return;
+  _wrmdir(folder.c_str());  // goes only when nothing else was in it
+}
+
+void CBaseDrvUninst::DeleteMatchingEntries(const wchar_t* pattern, const std::wstring& folder) {
+  if (!pattern) return;
+  ForEachMatch(folder, pattern, [&](const WIN32_FIND_DATAW& entry) {
+    std::wstring path = folder + L"\\" + entry.cFileName;
+    if (IsFolder(entry)) {
+      if (IsFolderLink(entry)) RemoveFolderLogged(path);
+      else DeleteFolderTree(path);
+      KLOG(base::LOG_INFO, "delete dir(%S)", path.c_str());
+    } else {
+      ClearReadOnly(path, entry);
+      DeleteFileAndStartup(path);
+      KLOG(base::LOG_INFO, "delete file(%S)", path.c_str());
+    }
+    return true;
+  });
+}
+
+void CBaseDrvUninst::GetAllUserName(std::vector<std::wstring>& names) {
+  BYTE* raw = nullptr;
+  DWORD read = 0, total = 0;
+  NET_API_STATUS status = NetUserEnum(nullptr, 1, FILTER_NORMAL_ACCOUNT, &raw,
+                                      MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+  std::unique_ptr<void, NetBufferFree> buffer(raw);
+  if (status != NERR_Success && status != ERROR_MORE_DATA) {
+    KLOG(base::LOG_ERROR, "GetAllUserName failed(%d)", static_cast<int>(status));
+    return;
+  }
+  if (!raw) return;
+  const USER_INFO_1* users = reinterpret_cast<const USER_INFO_1*>(raw);
+  for (DWORD i = 0; i < read; ++i) {
+    const wchar_t* name = users[i].usri1_name;
+    if (!name) continue;
+    bool admin = users[i].usri1_priv == USER_PRIV_ADMIN;
+    bool user = users[i].usri1_priv == USER_PRIV_USER && StrCmpIW(name, L"ASPNET") != 0;
+    if (admin || user) names.emplace_back(name);
+  }
+}
+
+}  // namespace kyd
