@@ -37,22 +37,6 @@ bool FileHolds(HANDLE file, const void* image, DWORD size) {
   return true;
 }
 
-// The published INF files of the driver store ("oem*.inf" in the INF
-// folder), listed before any of them is touched.
-std::vector<std::wstring> ListPublishedInfs(const std::wstring& infFolder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  UniqueFind search(FindFirstFileW((infFolder + L"\\oem*.inf").c_str(), &entry));
-  if (!search) return names;
-  do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." and folders
-    // The search also matches on 8.3 names ("oem1.infx" is OEM1~1.INF).
-    if (StrCmpIW(PathFindExtensionW(entry.cFileName), L".inf") != 0) continue;
-    names.emplace_back(entry.cFileName);
-  } while (FindNextFileW(search.get(), &entry));
-  return names;
-}
-
 }  // namespace
 
 std::wstring DeviceToolPath() {
@@ -149,15 +133,8 @@ bool CBaseDrvUninst::DeleteDriverStorePackages(const wchar_t* hardwareId, std::w
   // The vendor and device part of the ID: what every INF of the device's
   // driver names, whatever subsystem or revision it was installed for.
   std::wstring key = LeftoverInfKey(hardwareId);
-  if (key.empty()) return false;
-  std::wstring infFolder = GetInfDir();
-  if (infFolder.empty()) return false;
-
   bool found = false;
-  CFindStrFormFile finder;
-  for (const std::wstring& name : ListPublishedInfs(infFolder)) {
-    std::wstring infPath = infFolder + L"\\" + name;
-    if (!finder.FindInFile(infPath.c_str(), key.c_str())) continue;
+  for (const std::wstring& infPath : OemInfsNaming(key)) {
     KLOG(base::LOG_INFO, "%S Find inf file:%S\r\n", key.c_str(), infPath.c_str());
     std::wstring arguments;
     FormatWide(arguments, L"-f dp_delete \"%s\"", infPath.c_str());
@@ -170,9 +147,7 @@ bool CBaseDrvUninst::DeleteDriverStorePackages(const wchar_t* hardwareId, std::w
     KLOG(base::LOG_INFO, "Reply %S", reply.c_str());
     // Whatever the tool said: the INF and its precompiled twin must not stay
     // in the INF folder, or Windows would install the driver from them again.
-    DeleteFileW(infPath.c_str());
-    std::wstring pnfPath = infPath.substr(0, infPath.size() - 3) + L"PNF";
-    DeleteFileW(pnfPath.c_str());
+    DeleteInfAndPnf(infPath);
     found = true;
   }
   return found;

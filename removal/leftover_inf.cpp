@@ -1,6 +1,7 @@
 #include "removal/leftover_inf.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include "interface/base_log.h"
 #include "platform/env.h"
@@ -20,26 +21,37 @@ std::wstring LeftoverInfKey(const wchar_t* hardwareId) {
   return id;
 }
 
-void DeleteLeftoverInf(const wchar_t* hardwareId) {
-  if (!hardwareId) return;
-  std::wstring key = LeftoverInfKey(hardwareId);
-  if (key.empty()) return;
+std::vector<std::wstring> OemInfsNaming(const std::wstring& key) {
+  std::vector<std::wstring> paths;
   std::wstring folder = GetInfDir();
-  if (folder.empty()) return;
+  if (key.empty() || folder.empty()) return paths;
   folder += L'\\';
   WIN32_FIND_DATAW entry;
   UniqueFind search(FindFirstFileW((folder + L"oem*.inf").c_str(), &entry));
-  if (!search) return;
+  if (!search) return paths;
   CFindStrFormFile finder;
   do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." too
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." and folders
+    // The search also matches on 8.3 names ("oem1.infx" is OEM1~1.INF).
+    if (StrCmpIW(PathFindExtensionW(entry.cFileName), L".inf") != 0) continue;
     std::wstring path = folder + entry.cFileName;
-    if (!finder.FindInFile(path.c_str(), key.c_str())) continue;
-    KLOG(base::LOG_INFO, "%S delete inf file:%S\r\n", key.c_str(), path.c_str());
-    DeleteFileW(path.c_str());
-    std::wstring pnf = path.substr(0, path.size() - 3) + L"PNF";
-    DeleteFileW(pnf.c_str());
+    if (finder.FindInFile(path.c_str(), key.c_str())) paths.push_back(std::move(path));
   } while (FindNextFileW(search.get(), &entry));
+  return paths;
+}
+
+void DeleteInfAndPnf(const std::wstring& infPath) {
+  DeleteFileW(infPath.c_str());
+  if (infPath.size() >= 3) DeleteFileW((infPath.substr(0, infPath.size() - 3) + L"PNF").c_str());
+}
+
+void DeleteLeftoverInf(const wchar_t* hardwareId) {
+  if (!hardwareId) return;
+  std::wstring key = LeftoverInfKey(hardwareId);
+  for (const std::wstring& path : OemInfsNaming(key)) {
+    KLOG(base::LOG_INFO, "%S delete inf file:%S\r\n", key.c_str(), path.c_str());
+    DeleteInfAndPnf(path);
+  }
 }
 
 }  // namespace kyd
