@@ -182,7 +182,7 @@ TEST_F(FindPackageLookup, InstalledPackageIsFoundAndLogged) {
   {
     LogCapture log;
     EXPECT_EQ(packages.FindPackage(L"{4d36e96c-e325-11ce-bfc1-08002be10318}", hwid_), kyd::kPackageInstalled);
-    EXPECT_EQ(log.Lines(),
+    EXPECT_EQ(log.Summary(),
               (std::vector<std::string>{
                   "TRACE AnalysePackage: FindPackage",
                   "TRACE Xml: DRV_APP_UNSETUP_PARAMS : GUID {4d36e96c-e325-11ce-bfc1-08002be10318}",
@@ -211,7 +211,7 @@ TEST_F(FindPackageLookup, DescribedButNotInstalledReportsTheLastLookup) {
   CAnalysePackage packages(path_);
   LogCapture log;
   EXPECT_EQ(packages.FindPackage(kMediaClass, hwid_), kyd::kPackageNotInstalled);
-  EXPECT_EQ(Of(log.Lines(), "AnalysePackage"),
+  EXPECT_EQ(Of(log.Summary(), "AnalysePackage"),
             (std::vector<std::string>{
                 "TRACE AnalysePackage: FindPackage",
                 "TRACE AnalysePackage: package :0  key :absent " + kydtest::ToNarrow(token_) + " ",
@@ -226,7 +226,7 @@ TEST_F(FindPackageLookup, NothingDescribedOrNoFileIsMinusOne) {
   {
     LogCapture log;
     EXPECT_EQ(packages.FindPackage(kMediaClass, L"PCI\\VEN_10DE&DEV_1"), kyd::kPackageNotDescribed);
-    EXPECT_EQ(Of(log.Lines(), "AnalysePackage"),
+    EXPECT_EQ(Of(log.Summary(), "AnalysePackage"),
               (std::vector<std::string>{"TRACE AnalysePackage: FindPackage",
                                         "ERROR AnalysePackage: ParseXml Failed!"}));
     EXPECT_NE(log.Text().find("] ParseXml Failed!\n\n"), std::string::npos);
@@ -235,7 +235,7 @@ TEST_F(FindPackageLookup, NothingDescribedOrNoFileIsMinusOne) {
   LogCapture log;
   EXPECT_EQ(packages.FindPackage(kMediaClass, hwid_), kyd::kPackageNotDescribed);
   EXPECT_TRUE(packages.packages().empty());
-  const auto lines = log.Lines();
+  const auto lines = log.Summary();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "ERROR Xml: XML Load Err");
   EXPECT_EQ(lines.back(), "ERROR AnalysePackage: ParseXml Failed!");

@@ -233,7 +233,7 @@ TEST_F(PackageCatalogue, LogsTheQueryThePathAndFailures) {
   {
     LogCapture log;
     Select(L"10EC", L"G");
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+    EXPECT_EQ(log.Summary(), (std::vector<std::string>{
                                "TRACE Xml: DRV_APP_UNSETUP_PARAMS : GUID G",
                                "TRACE Xml: DRV_APP_UNSETUP_PARAMS : VID 10EC",
                                "TRACE Xml: XML Path: " + path,
@@ -245,7 +245,7 @@ TEST_F(PackageCatalogue, LogsTheQueryThePathAndFailures) {
   {
     LogCapture log;
     Select(L"10DE", L"G");
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+    EXPECT_EQ(log.Summary(), (std::vector<std::string>{
                                "TRACE Xml: DRV_APP_UNSETUP_PARAMS : GUID G",
                                "TRACE Xml: DRV_APP_UNSETUP_PARAMS : VID 10DE",
                                "TRACE Xml: XML Path: " + path,
@@ -257,7 +257,7 @@ TEST_F(PackageCatalogue, LogsTheQueryThePathAndFailures) {
     LogCapture log;
     Select(L"10EC", L"G");
     EXPECT_EQ(xml_.GetTimeOut(), 0);
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+    EXPECT_EQ(log.Summary(), (std::vector<std::string>{
                                "TRACE Xml: DRV_APP_UNSETUP_PARAMS : GUID G",
                                "TRACE Xml: DRV_APP_UNSETUP_PARAMS : VID 10EC",
                                "TRACE Xml: XML Path: " + path,

@@ -10,31 +10,9 @@
 
 #include "engine/base_drv_uninst.h"
 #include "platform/handle.h"
+#include "support/log_capture.h"
 
 namespace kydtest {
-
-// Switches the process logger on into a file of its own for the object's
-// lifetime; Messages() gives the text after each line's "[LEVEL|time(unit:line)] ".
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  struct Line {
-    std::string level;    // "INFO", "ERROR", ...
-    std::string unit;     // "BaseDrvUninst"
-    std::string message;  // without the line end
-  };
-  std::vector<Line> Lines() const;
-  std::vector<std::string> Messages() const;
-  // How many messages equal text exactly.
-  int Count(const std::string& text) const;
-
- private:
-  std::wstring path_;
-};
 
 // A registry key under HKEY_LOCAL_MACHINE or another root, deleted (with its
 // tree) before and after the test. view64 adds KEY_WOW64_64KEY to every open,

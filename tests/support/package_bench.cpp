@@ -80,29 +80,4 @@ std::wstring FromAnsi(const std::string& bytes) {
   return wide;
 }
 
-LogCapture::LogCapture() : path_(dir_ / L"package.log") {
-  base::BaseLog::Instance()->Enable(path_, base::LOG_ALL);
-}
-
-LogCapture::~LogCapture() { base::BaseLog::Instance()->Disable(); }
-
-std::string LogCapture::Text() const { return ReadFileBytes(path_); }
-
-std::vector<std::string> LogCapture::Lines() const {
-  static const std::regex levelled(R"(^\[([A-Z]*)\|[-0-9]+ [:0-9]+(?:\(([^:()]*):\d+\))?\] (.*)$)");
-  std::vector<std::string> lines;
-  const std::string text = Text();
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
-    std::smatch match;
-    if (std::regex_match(line, match, levelled))
-      lines.push_back(match[1].str() + " " + match[2].str() + ": " + match[3].str());
-  }
-  return lines;
-}
-
 }  // namespace kydtest::pkg

@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "support/log_capture.h"
 #include "support/wine_bench.h"
 
 namespace kydtest::pkg {
+
+using kydtest::LogCapture;
 
 constexpr wchar_t kUninstallKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
@@ -50,24 +53,5 @@ std::string Utf8Of(const std::wstring& text);
 // What the ANSI code page makes of bytes (the catalogue loader's reading of a
 // file that declares a non-UTF-8 encoding).
 std::wstring FromAnsi(const std::string& bytes);
-
-// The library's log switched on (all levels) into a scratch file for the
-// lifetime of the object.
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  std::string Text() const;
-  // Each levelled line as "LEVEL Unit: message" (the message without its
-  // trailing line breaks); unprefixed and empty lines are left out.
-  std::vector<std::string> Lines() const;
-
- private:
-  ScratchDir dir_{L"log"};
-  std::wstring path_;
-};
 
 }  // namespace kydtest::pkg
