@@ -16,7 +16,7 @@ set_source_files_properties(resources/KYDDrvUninst.rc PROPERTIES
   INCLUDE_DIRECTORIES "${CMAKE_SOURCE_DIR}/resources;${CMAKE_BINARY_DIR};${KYD_TOOL64_DIR}")
 
 kyd_xp_program(drvuninst tools/drvuninst/drvuninst.cpp)
-target_link_libraries(drvuninst PRIVATE setupapi shell32)
+target_link_libraries(drvuninst PRIVATE kydcore setupapi shell32)
 
 include(${CMAKE_SOURCE_DIR}/cmake/doubles.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/devtool.cmake OPTIONAL)

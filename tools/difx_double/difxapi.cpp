@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/handle.h"
+
 namespace {
 
 std::wstring Env(const wchar_t* name) {
@@ -18,16 +20,15 @@ std::wstring Env(const wchar_t* name) {
 void Record(const std::wstring& line) {
   std::wstring path = Env(L"KYD_DIFX_LOG");
   if (path.empty()) return;
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  kyd::UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   std::wstring text = line + L"\r\n";
   int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
   DWORD written = 0;
-  WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
 }  // namespace

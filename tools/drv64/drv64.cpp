@@ -3,26 +3,20 @@
 // a 64-bit process. Exit codes: 2 removed, 0x10000002 removed and a restart is
 // needed, 1 nothing removed, 3 bad command line.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cwchar>
-#include <memory>
 
+#include "platform/command_line.h"
 #include "removal/driver_removal.h"
 
 namespace {
 
-struct LocalFreeDeleter {
-  void operator()(wchar_t** p) const { LocalFree(p); }
-};
-
 int Run() {
-  int argc = 0;
-  std::unique_ptr<wchar_t*, LocalFreeDeleter> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
-  if (!argv || argc != 3 || _wcsicmp(argv.get()[1], L"kydremove") != 0) return 3;
+  const std::vector<std::wstring> args = kyd::CommandLineArgs();
+  if (args.size() != 3 || _wcsicmp(args[1].c_str(), L"kydremove") != 0) return 3;
   bool deletePackageFiles = true;
   bool rebootNeeded = false;
-  if (!kyd::RemoveDriver(argv.get()[2], deletePackageFiles, rebootNeeded)) return 1;
+  if (!kyd::RemoveDriver(args[2].c_str(), deletePackageFiles, rebootNeeded)) return 1;
   return static_cast<int>(kyd::kRemovalDone | (rebootNeeded ? kyd::kRemovalRebootFlag : 0));
 }
 

@@ -8,13 +8,13 @@
 //   --log (any command): switch the library's log on for this run and print it
 #include <windows.h>
 #include <setupapi.h>
-#include <shellapi.h>
 
 #include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "platform/handle.h"
 
 namespace {
@@ -156,27 +156,23 @@ class RunLog {
   LONGLONG start_ = 0;
 };
 
-struct LocalFreeDeleter {
-  void operator()(wchar_t** p) const { LocalFree(p); }
-};
-
 int Run() {
-  int argc = 0;
-  std::unique_ptr<wchar_t*, LocalFreeDeleter> argvOwner(CommandLineToArgvW(GetCommandLineW(), &argc));
-  if (!argvOwner) return Usage(L"cannot read the command line");
+  const std::vector<std::wstring> argv = kyd::CommandLineArgs();
+  if (argv.empty()) return Usage(L"cannot read the command line");
+  const int argc = static_cast<int>(argv.size());
   std::vector<std::wstring> args;
   bool log = false, keepDevice = false;
   const wchar_t* classFilter = nullptr;
   std::wstring classFilterText;
   for (int i = 1; i < argc; ++i) {
-    std::wstring arg = argvOwner.get()[i];
+    std::wstring arg = argv[i];
     if (arg == L"--log") {
       log = true;
     } else if (arg == L"--keep-device") {
       keepDevice = true;
     } else if (arg == L"--class") {
       if (i + 1 >= argc) return Usage(L"--class needs a GUID");
-      classFilterText = argvOwner.get()[++i];
+      classFilterText = argv[++i];
       classFilter = classFilterText.c_str();
     } else if (arg == L"-h" || arg == L"--help" || arg == L"/?") {
       Usage(L"");

@@ -6,20 +6,21 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/handle.h"
+
 int main() {
   wchar_t value[64] = {};
   DWORD code = 1;
   if (GetEnvironmentVariableW(L"KYD_EXIT_CODE", value, 64) > 0) code = wcstoul(value, nullptr, 0);
   wchar_t logPath[MAX_PATH] = {};
   if (GetEnvironmentVariableW(L"KYD_EXITCODE_LOG", logPath, MAX_PATH) > 0) {
-    HANDLE file = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    kyd::UniqueFile file(CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
       std::wstring line = std::wstring(GetCommandLineW()) + L"\n";
       DWORD written = 0;
-      WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
+      WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
                 nullptr);
-      CloseHandle(file);
     }
   }
   return static_cast<int>(code);

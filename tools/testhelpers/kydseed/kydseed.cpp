@@ -5,20 +5,23 @@
 #include <windows.h>
 #include <objbase.h>
 #include <setupapi.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
+#include "platform/handle.h"
+
 namespace {
 
 int Device(const wchar_t* hardwareId, const wchar_t* classText) {
   GUID guid;
   if (CLSIDFromString(const_cast<wchar_t*>(classText), &guid) != NOERROR) return 2;
-  HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
-  if (set == INVALID_HANDLE_VALUE) return 2;
+  kyd::UniqueDevInfo owner(SetupDiCreateDeviceInfoList(&guid, nullptr));
+  if (!owner) return 2;
+  HDEVINFO set = owner.get();
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   int rc = 2;
@@ -33,7 +36,6 @@ int Device(const wchar_t* hardwareId, const wchar_t* classText) {
     wprintf(L"%ls\n", instance);
     rc = 0;
   }
-  SetupDiDestroyDeviceInfoList(set);
   return rc;
 }
 
@@ -48,19 +50,19 @@ int Inf(const wchar_t* name, const wchar_t* hardwareId) {
                       L"\r\n\r\n[Strings]\r\nDemo=\"Demo Devices\"\r\nDeviceDesc=\"Demo device\"\r\n";
   std::string bytes(text.begin(), text.end());
   for (const std::wstring& file : {path, path.substr(0, path.size() - 3) + L"PNF"}) {
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 2;
+    kyd::UniqueFile h(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!h) return 2;
     DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
+    WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   }
   wprintf(L"%ls\n", path.c_str());
   return 0;
 }
 
 int Present(const wchar_t* hardwareId) {
-  HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-  if (set == INVALID_HANDLE_VALUE) return 2;
+  kyd::UniqueDevInfo owner(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+  if (!owner) return 2;
+  HDEVINFO set = owner.get();
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   int rc = 1;
@@ -73,24 +75,18 @@ int Present(const wchar_t* hardwareId) {
     for (const wchar_t* p = ids.data(); *p; p += std::wcslen(p) + 1)
       if (_wcsicmp(p, hardwareId) == 0) rc = 0;
   }
-  SetupDiDestroyDeviceInfoList(set);
   return rc;
 }
 
 }  // namespace
 
 int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  int rc = 3;
-  if (argv && argc >= 3 && std::wcscmp(argv[1], L"device") == 0)
-    rc = Device(argv[2], argc >= 4 ? argv[3] : L"{4D36E97D-E325-11CE-BFC1-08002BE10318}");
-  else if (argv && argc == 4 && std::wcscmp(argv[1], L"inf") == 0)
-    rc = Inf(argv[2], argv[3]);
-  else if (argv && argc == 3 && std::wcscmp(argv[1], L"present") == 0)
-    rc = Present(argv[2]);
-  else
-    fwprintf(stderr, L"usage: kydseed device HWID [GUID] | inf NAME HWID | present HWID\n");
-  LocalFree(argv);
-  return rc;
+  const std::vector<std::wstring> args = kyd::CommandLineArgs();
+  const size_t argc = args.size();
+  if (argc >= 3 && args[1] == L"device")
+    return Device(args[2].c_str(), argc >= 4 ? args[3].c_str() : L"{4D36E97D-E325-11CE-BFC1-08002BE10318}");
+  if (argc == 4 && args[1] == L"inf") return Inf(args[2].c_str(), args[3].c_str());
+  if (argc == 3 && args[1] == L"present") return Present(args[2].c_str());
+  fwprintf(stderr, L"usage: kydseed device HWID [GUID] | inf NAME HWID | present HWID\n");
+  return 3;
 }
