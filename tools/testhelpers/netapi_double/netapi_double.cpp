@@ -60,8 +60,8 @@ extern "C" DWORD __stdcall KydNetUserEnum(const wchar_t* server, DWORD level, DW
   DWORD status = ReadStatus();
   if (status != 0 && status != ERROR_MORE_DATA) return status;
 
-  static wchar_t spec[2048];
-  DWORD length = GetEnvironmentVariableW(L"KYD_NETAPI_USERS", spec, 2048);
+  static wchar_t userList[2048];
+  DWORD length = GetEnvironmentVariableW(L"KYD_NETAPI_USERS", userList, 2048);
   if (length >= 2048) length = 0;
   // One block: the records, then a copy of the text with the separators
   // turned into terminators, which the records point into.
@@ -70,7 +70,7 @@ extern "C" DWORD __stdcall KydNetUserEnum(const wchar_t* server, DWORD level, DW
   if (!block) return ERROR_NOT_ENOUGH_MEMORY;
   UserInfo1* users = reinterpret_cast<UserInfo1*>(block);
   wchar_t* text = reinterpret_cast<wchar_t*>(block + sizeof(UserInfo1) * kMaxUsers);
-  for (DWORD i = 0; i < length; ++i) text[i] = spec[i];
+  for (DWORD i = 0; i < length; ++i) text[i] = userList[i];
   DWORD count = 0;
   wchar_t* start = text;
   for (DWORD i = 0; i <= length && count < kMaxUsers; ++i) {
