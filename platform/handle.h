@@ -7,6 +7,7 @@
 #include <setupapi.h>
 #include <winsvc.h>
 
+#include <cstdio>
 #include <utility>
 
 namespace kyd {
@@ -109,6 +110,13 @@ struct ModuleTraits {
   static void Close(HMODULE h) { ::FreeLibrary(h); }
 };
 
+struct CrtFileTraits {  // the runtime library's FILE streams
+  using type = std::FILE*;
+  static std::FILE* Invalid() { return nullptr; }
+  static bool IsValid(std::FILE* f) { return f != nullptr; }
+  static void Close(std::FILE* f) { std::fclose(f); }
+};
+
 using UniqueHandle = UniqueAny<KernelHandleTraits>;
 using UniqueFile = UniqueAny<FileHandleTraits>;
 using UniqueKey = UniqueAny<RegKeyTraits>;
@@ -118,6 +126,7 @@ using UniqueDevInfo = UniqueAny<DevInfoTraits>;
 using UniqueService = UniqueAny<ServiceHandleTraits>;
 using UniqueDesktop = UniqueAny<DesktopTraits>;
 using UniqueModule = UniqueAny<ModuleTraits>;
+using UniqueCrtFile = UniqueAny<CrtFileTraits>;
 
 // A driver-info list built on one device of a set; destroyed with the set's
 // SetupDiDestroyDriverInfoList before the set itself goes.

@@ -1,6 +1,8 @@
 // Loading an XML document from a file: see xml_doc.h.
 #include "xml/xml_doc.h"
 
+#include "platform/handle.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -31,7 +33,7 @@ bool CXmlDoc::LoadFile(const wchar_t* path, std::wstring& document, std::wstring
         return false;
     }
     errno = 0;
-    xmlfile::UniqueCrtFile file(_wfopen(path, L"rb"));
+    kyd::UniqueCrtFile file(_wfopen(path, L"rb"));
     if (!file) {
         if (message)
             *message = xmlfile::RuntimeErrorText(errno);
@@ -40,9 +42,9 @@ bool CXmlDoc::LoadFile(const wchar_t* path, std::wstring& document, std::wstring
 
     document.clear();
     long size = -1;
-    if (std::fseek(file.Get(), 0, SEEK_END) == 0)
-        size = std::ftell(file.Get());
-    if (size < 0 || size > INT_MAX / 2 || std::fseek(file.Get(), 0, SEEK_SET) != 0) {
+    if (std::fseek(file.get(), 0, SEEK_END) == 0)
+        size = std::ftell(file.get());
+    if (size < 0 || size > INT_MAX / 2 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         // Larger than a text offset can address, or not seekable.
         if (message)
             *message = xmlfile::RuntimeErrorText(errno ? errno : EFBIG);
@@ -50,7 +52,7 @@ bool CXmlDoc::LoadFile(const wchar_t* path, std::wstring& document, std::wstring
     }
     std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
     if (size > 0)
-        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.Get()));
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
     const int byteCount = static_cast<int>(bytes.size());
 
     // The XML declaration within the first 100 bytes tells the code page.

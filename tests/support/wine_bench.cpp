@@ -7,6 +7,7 @@
 
 #include "platform/dir_tree.h"
 #include "platform/handle.h"
+#include "removal/device_match.h"
 
 namespace kydtest {
 
@@ -211,16 +212,6 @@ SeededDevice::~SeededDevice() {
 
 namespace {
 
-template <typename Visit>
-void ForEachPresent(Visit visit) {
-  kyd::UniqueDevInfo set(
-      SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
-  if (!set) return;
-  SP_DEVINFO_DATA device{};
-  device.cbSize = sizeof device;
-  for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) visit(set.get(), &device);
-}
-
 std::vector<std::wstring> MultiProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
   std::vector<wchar_t> buffer(16384, L'\0');
   std::vector<std::wstring> ids;
@@ -236,28 +227,29 @@ std::vector<std::wstring> MultiProperty(HDEVINFO set, SP_DEVINFO_DATA* device, D
 
 bool DevicePresent(const std::wstring& instanceId) {
   bool found = false;
-  ForEachPresent([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  kyd::ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     wchar_t id[512] = {};
-    if (SetupDiGetDeviceInstanceIdW(set, device, id, 512, nullptr) &&
-        _wcsicmp(id, instanceId.c_str()) == 0)
-      found = true;
+    found = SetupDiGetDeviceInstanceIdW(set, device, id, 512, nullptr) &&
+            _wcsicmp(id, instanceId.c_str()) == 0;
+    return !found;
   });
   return found;
 }
 
 std::vector<std::wstring> PresentDevicesWithId(const std::wstring& wanted) {
   std::vector<std::wstring> found;
-  ForEachPresent([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  kyd::ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     for (DWORD property : {SPDRP_HARDWAREID, SPDRP_COMPATIBLEIDS}) {
       for (const std::wstring& id : MultiProperty(set, device, property)) {
         if (_wcsicmp(id.c_str(), wanted.c_str()) == 0) {
           wchar_t instance[512] = {};
           SetupDiGetDeviceInstanceIdW(set, device, instance, 512, nullptr);
           found.emplace_back(instance);
-          return;
+          return true;
         }
       }
     }
+    return true;
   });
   return found;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/xml/xml_test_util.h"
+#include "platform/handle.h"
 #include "xml/xml_doc.h"
 
 namespace {
@@ -24,9 +25,9 @@ protected:
 
     void Write(const std::string& bytes)
     {
-        xmlfile::UniqueCrtFile file(_wfopen(m_path.c_str(), L"wb"));
+        kyd::UniqueCrtFile file(_wfopen(m_path.c_str(), L"wb"));
         ASSERT_TRUE(file);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.Get()), bytes.size());
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
     }
 
     std::wstring m_path;
