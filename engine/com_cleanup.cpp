@@ -9,7 +9,7 @@
 
 #include "engine/base_drv_uninst.h"
 #include "engine/registry_access.h"
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 
 namespace kyd {
 namespace {

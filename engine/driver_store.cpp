@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/base_drv_uninst.h"
-#include "interface/base_log.h"
-#include "interface/module.h"
+#include "platform/base_log.h"
+#include "platform/module.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
 #include "platform/find_str.h"

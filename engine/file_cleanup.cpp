@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "engine/base_drv_uninst.h"
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/find_str.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/base_drv_uninst.h"
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 
 namespace kyd {
 namespace {

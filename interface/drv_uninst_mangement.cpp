@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "interface/driver_search.h"
 #include "packages/analyse_package.h"
 #include "platform/env.h"

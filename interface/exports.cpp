@@ -2,9 +2,9 @@
 // leaves an export: the host gets a result code whatever happens inside.
 #include <windows.h>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "interface/drv_uninst_mangement.h"
-#include "interface/module.h"
+#include "platform/module.h"
 
 namespace {
 constexpr char kLogUnit[] = "KYDDrvUninst";

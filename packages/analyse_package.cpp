@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <utility>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/env.h"
 #include "platform/handle.h"
 

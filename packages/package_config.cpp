@@ -6,7 +6,7 @@
 #include <climits>
 #include <utility>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/env.h"
 #include "xml/xml_doc.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
 

@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"

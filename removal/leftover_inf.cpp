@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "engine/driver_store.h"
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/console_runner.h"
 #include "platform/find_str.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/base_drv_uninst.h"
-#include "interface/module.h"
+#include "platform/module.h"
 #include "platform/handle.h"
 #include "support/device_tool_bench.h"
 #include "support/wine_bench.h"

@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "support/wine_bench.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "removal/device_match.h"
 #include "support/wine_bench.h"
 

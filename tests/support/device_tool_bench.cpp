@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "interface/base_log.h"
-#include "interface/module.h"
+#include "platform/base_log.h"
+#include "platform/module.h"
 #include "platform/handle.h"
 #include "support/wine_bench.h"
 

@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <sstream>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "support/wine_bench.h"
 
 namespace kydtest {

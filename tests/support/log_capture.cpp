@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "support/wine_bench.h"
 
 namespace kydtest {

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <regex>
 
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 #include "platform/handle.h"
 
 namespace kydtest::pkg {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/module.h"
+#include "platform/module.h"
 #include "platform/dir_tree.h"
 #include "support/device_tool_bench.h"
 #include "support/wine_bench.h"

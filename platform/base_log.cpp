@@ -1,4 +1,4 @@
-#include "interface/base_log.h"
+#include "platform/base_log.h"
 
 #include <share.h>
 #include <stdio.h>

@@ -1,3 +1,3 @@
-#include "interface/module.h"
+#include "platform/module.h"
 
 HINSTANCE g_moduleInstance = nullptr;
