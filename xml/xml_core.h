@@ -5,6 +5,13 @@
 // header, so it also builds natively (for unit tests and fuzzing). On Windows
 // the text type is std::wstring; elsewhere wchar_t is 32 bits wide, so the
 // core uses char16_t there and behaves identically.
+//
+// The class is implemented by concern: xml_tree.cpp (construction, element
+// records, Parse), xml_tokenizer.cpp (NextToken), xml_cursor.cpp (FindElem,
+// FindNode, IntoElem, OutOfElem, GetTagName, GetAttrib), xml_decode.cpp
+// (DecodeText, DecodeUtf8, DetectCodePage) and xml_entities.cpp (the table
+// of named references); xml_internal.h holds what they share. LoadFile, the
+// only Windows-dependent part, lives in xml_doc.cpp.
 #pragma once
 
 #include <cstddef>
