@@ -16,7 +16,9 @@ kyd_version_resource(KYDDrvUninst KYDDrvUninst.rc)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/resources/KYDDrvUninst.rc APPEND PROPERTY
   INCLUDE_DIRECTORIES ${KYD_TOOL64_DIR})
 
-kyd_xp_program(drvuninst tools/drvuninst/drvuninst.cpp)
+file(GLOB KYD_DRVUNINST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/drvuninst/*.cpp)
+kyd_xp_program(drvuninst ${KYD_DRVUNINST_SOURCES})
+target_include_directories(drvuninst PRIVATE ${CMAKE_BINARY_DIR})
 target_link_libraries(drvuninst PRIVATE kydcore setupapi shell32)
 kyd_version_resource(drvuninst drvuninst.rc)
 
