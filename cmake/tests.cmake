@@ -72,8 +72,8 @@ kyd_core_library(kydcore)
 file(GLOB KYD_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(kydsupport STATIC ${KYD_SUPPORT_SOURCES})
 target_include_directories(kydsupport PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(kydsupport PUBLIC kydcore gtest)
-target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}"
+target_link_libraries(kydsupport PUBLIC kydcore gtest version)
+target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}" KYD_PRODUCT_VERSION="${PROJECT_VERSION}"
   KYD_SHIP32_DIR="${KYD_SHIP32}" KYD_SHIP64_DIR="${KYD_SHIP64}" KYD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # Small helper programs the tests start (posix runtime is fine for them).
