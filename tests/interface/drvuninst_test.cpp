@@ -178,7 +178,7 @@ class HeldUninstall {
     startup.hStdError = out.get();
     std::wstring line = Quote(host.cli()) + L" " + arguments;
     PROCESS_INFORMATION info{};
-    if (out && CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    if (out && CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
                               &startup, &info)) {
       process_.reset(info.hProcess);
       kyd::UniqueHandle thread(info.hThread);
@@ -252,8 +252,7 @@ TEST(DrvuninstLogW64, ChineseLinesReadRightOnAConsoleInAnotherCodePage) {
 // "Shell" value for the test's lifetime.
 class ShellStandIn {
  public:
-  ShellStandIn() : name_(kydtest::UniqueName(L"kydshell") + L".exe"), path_(kydtest::WindowsDir() + L"\\" + name_) {
-    CopyFileW((kydtest::TestExeDir() + L"\\sleeper.exe").c_str(), path_.c_str(), FALSE);
+  ShellStandIn() : name_(kydtest::UniqueName(L"kydshell") + L".exe"), sleepers_(kydtest::WindowsDir()) {
     hadShell_ = kyd::CBaseDrvUninst::ReadStringValue(HKEY_LOCAL_MACHINE, kWinlogon, L"Shell", oldShell_);
     kydtest::RegSetString(HKEY_LOCAL_MACHINE, kWinlogon, L"Shell", name_);
   }
@@ -261,29 +260,11 @@ class ShellStandIn {
     EndAll();
     if (hadShell_) kydtest::RegSetString(HKEY_LOCAL_MACHINE, kWinlogon, L"Shell", oldShell_);
     else kydtest::RegDeleteValueIfPresent(HKEY_LOCAL_MACHINE, kWinlogon, L"Shell");
-    DeleteFileW(path_.c_str());
+    DeleteFileW(path().c_str());
   }
-  const std::wstring& path() const { return path_; }
+  std::wstring path() const { return kydtest::WindowsDir() + L"\\" + name_; }
+  bool Start() { return sleepers_.Start(name_) >= 0; }
 
-  bool Start() {
-    std::wstring line = Quote(path_) + L" 120";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info))
-      return false;
-    kyd::UniqueHandle thread(info.hThread);
-    started_.emplace_back(info.hProcess);
-    return true;
-  }
-  // What a vendor deep clean does to the shell.
-  void EndTheOnesStarted() {
-    for (const kyd::UniqueHandle& process : started_) {
-      TerminateProcess(process.get(), 0);
-      WaitForSingleObject(process.get(), 5000);
-    }
-  }
   std::vector<DWORD> Running() const {
     std::vector<DWORD> ids;
     kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -294,9 +275,9 @@ class ShellStandIn {
       if (_wcsicmp(entry.szExeFile, name_.c_str()) == 0) ids.push_back(entry.th32ProcessID);
     return ids;
   }
-  // Every process of the stand-in's name is ours (the name holds our id).
+  // What a vendor deep clean does to the shell. Every process of this name
+  // is ours: the name holds the test's process ID.
   void EndAll() {
-    EndTheOnesStarted();
     for (DWORD id : Running()) {
       kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
       if (!process) continue;
@@ -307,10 +288,10 @@ class ShellStandIn {
 
  private:
   static constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-  std::wstring name_, path_;
+  std::wstring name_;
+  kydtest::SleeperProcesses sleepers_;
   bool hadShell_ = false;
   std::wstring oldShell_;
-  std::vector<kyd::UniqueHandle> started_;
 };
 
 // No vendor road ends the shell under test yet, so the test ends the
@@ -321,7 +302,7 @@ TEST(ShellRestartW64, TheShellEndedDuringTheUninstallIsStartedAgain) {
   ASSERT_TRUE(shell.Start());
   HeldUninstall run(host, L"uninstall \"PCI\\VEN_1B21&DEV_1630\" " + std::wstring(kSystemClass));
   ASSERT_TRUE(run.WaitUntilHeld());
-  shell.EndTheOnesStarted();
+  shell.EndAll();
   ASSERT_TRUE(shell.Running().empty());
   EXPECT_EQ(run.Finish(), 0u) << run.Output();
   EXPECT_EQ(shell.Running().size(), 1u) << run.Output();

@@ -8,6 +8,7 @@
 // row, a parameter check and, for a command, its run function.
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -240,15 +241,32 @@ int RunList(const Invocation& invocation) {
   return kExitDone;
 }
 
-int RunQuery(const Invocation& invocation) {
+// Loads the library and makes one call between its Init and Unit, following
+// its log when --log was given. False when the library cannot be used; the
+// result is then the exit code.
+bool CallLibrary(const Invocation& invocation, const std::function<int(const Library&)>& call,
+                 int& result) {
   LogFollower log(kyd::GetHostFolder(), invocation.Has(L"--log"));
   Library library;
-  if (!library) return library.Failure();
+  if (!library) {
+    result = library.Failure();
+    return false;
+  }
+  library.init();
+  result = log.Follow([&] { return call(library); });
+  library.unit();
+  return true;
+}
+
+int RunQuery(const Invocation& invocation) {
   const std::wstring& hardwareId = invocation.arguments[0];
   const std::wstring& classGuid = invocation.arguments[1];
-  library.init();
-  int answer = log.Follow([&] { return library.query(hardwareId.c_str(), classGuid.c_str()); });
-  library.unit();
+  int answer = 0;
+  if (!CallLibrary(
+          invocation,
+          [&](const Library& library) { return library.query(hardwareId.c_str(), classGuid.c_str()); },
+          answer))
+    return answer;
   Print(std::wstring(L"Companion package: ") +
         (answer == KYD_APP_INSTALLED ? L"installed" : L"not installed") + L" (library result " +
         std::to_wstring(answer) + L")\n");
@@ -256,18 +274,18 @@ int RunQuery(const Invocation& invocation) {
 }
 
 int RunUninstall(const Invocation& invocation) {
-  LogFollower log(kyd::GetHostFolder(), invocation.Has(L"--log"));
-  Library library;
-  if (!library) return library.Failure();
   const std::wstring& hardwareId = invocation.arguments[0];
   const std::wstring& classGuid = invocation.arguments[1];
   const int keepDevice = invocation.Has(L"--keep-device") ? KYD_KEEP_DEVICE : KYD_REMOVE_DEVICE;
   Print(L"Uninstalling " + hardwareId + L" " + classGuid + L"\n");
   ShellWatch shell;
-  library.init();
-  int result = log.Follow(
-      [&] { return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice); });
-  library.unit();
+  int result = 0;
+  if (!CallLibrary(invocation,
+                   [&](const Library& library) {
+                     return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice);
+                   },
+                   result))
+    return result;
 
   int exitCode = kExitNothing;
   const wchar_t* meaning = L"nothing was uninstalled";
