@@ -253,6 +253,7 @@ TEST(DrvuninstLogW64, ChineseLinesReadRightOnAConsoleInAnotherCodePage) {
 class ShellStandIn {
  public:
   ShellStandIn() : name_(kydtest::UniqueName(L"kydshell") + L".exe"), sleepers_(kydtest::WindowsDir()) {
+    CopyFileW((kydtest::TestExeDir() + L"\\sleeper.exe").c_str(), path().c_str(), FALSE);  // there, not running
     hadShell_ = kyd::CBaseDrvUninst::ReadStringValue(HKEY_LOCAL_MACHINE, kWinlogon, L"Shell", oldShell_);
     kydtest::RegSetString(HKEY_LOCAL_MACHINE, kWinlogon, L"Shell", name_);
   }
