@@ -101,8 +101,9 @@ KYD_API int KYD_CALL DrvUninst_IsDrvAppInstall(const wchar_t *hardwareId,
  * keepDevice: KYD_KEEP_DEVICE keeps the device itself on the vendor road
  * (only the deep clean runs; the result is then 1); no effect elsewhere.
  * Returns KYD_RESULT_NOTHING_UNINSTALLED, KYD_RESULT_UNINSTALLED or
- * KYD_RESULT_UNINSTALLED_RESTART (uninstalled; restart Windows before the
- * device is used or a driver is installed again). A null hardwareId
+ * KYD_RESULT_UNINSTALLED_RESTART: uninstalled, restart Windows before a
+ * driver is installed again (Windows asked for a restart, or the vendor
+ * road removed the device: it always answers 2 then). A null hardwareId
  * returns 0 and changes nothing. */
 KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
                                             const wchar_t *classGuid,
@@ -135,7 +136,8 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
  * journalFolder: registry keys and values, files, folders and driver
  * packages. Ended programs, uninstalled applications and removed devices
  * are not brought back (a device returns when Windows detects it again).
- * Restoring twice is harmless. */
+ * Returns 1 when everything the journal saved was put back, 0 when
+ * something was not (the log names it). Restoring twice is harmless. */
 KYD_API int KYD_CALL DrvUninst_Restore(const wchar_t *journalFolder);
 
 typedef int(KYD_CALL *KYD_UNINSTALLDRVEX_FN)(const wchar_t *, const wchar_t *,
