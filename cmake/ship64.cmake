@@ -5,6 +5,7 @@ kyd_xp_program(drv64 tools/drv64/drv64.cpp)
 target_link_options(drv64 PRIVATE -Wl,--major-subsystem-version,5,--minor-subsystem-version,2)
 target_compile_options(drv64 PRIVATE ${KYD_GBK_OPTION})
 target_link_libraries(drv64 PRIVATE kydcore)
+kyd_version_resource(drv64 drv64.rc)
 
 include(${CMAKE_SOURCE_DIR}/cmake/doubles.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/devtool.cmake OPTIONAL)

@@ -29,3 +29,16 @@ function(kyd_xp_program name)
   target_link_options(${name} PRIVATE ${KYD_XP_SUBSYSTEM})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
 endfunction()
+
+# The version resource of a shipped file: resources/<rc> defines the file's
+# own texts and includes resources/version.rc, whose numbers come from the
+# project version through kyd_version.h.
+configure_file(${CMAKE_SOURCE_DIR}/resources/version.h.in ${CMAKE_BINARY_DIR}/kyd_version.h @ONLY)
+function(kyd_version_resource target rc)
+  set(source ${CMAKE_SOURCE_DIR}/resources/${rc})
+  target_sources(${target} PRIVATE ${source})
+  set_property(SOURCE ${source} APPEND PROPERTY INCLUDE_DIRECTORIES
+    ${CMAKE_SOURCE_DIR}/resources ${CMAKE_BINARY_DIR})
+  set_property(SOURCE ${source} APPEND PROPERTY OBJECT_DEPENDS
+    ${CMAKE_SOURCE_DIR}/resources/version.rc ${CMAKE_BINARY_DIR}/kyd_version.h)
+endfunction()

@@ -29,13 +29,17 @@ ExternalProject_Add(ship32
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   DEPENDS ship64
-  BUILD_BYPRODUCTS ${KYD_SHIP32}/KYDDrvUninst.dll ${KYD_SHIP32}/drvuninst.exe ${KYD_SHIP32}/difxapi.dll)
+  BUILD_BYPRODUCTS ${KYD_SHIP32}/KYDDrvUninst.dll ${KYD_SHIP32}/drvuninst.exe ${KYD_SHIP32}/difxapi.dll
+                   ${KYD_SHIP32}/sdk/KYDDrvUninst.h ${KYD_SHIP32}/sdk/KYDDrvUninst.def
+                   ${KYD_SHIP32}/sdk/libKYDDrvUninst.dll.a ${KYD_SHIP32}/sdk/KYDDrvUninst.lib)
 
 # dist/: the folder a host ships.
 add_custom_target(dist ALL
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${KYD_DIST}/drv64 ${KYD_DIST}/Kydconfig
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KYD_DIST}/drv64 ${KYD_DIST}/Kydconfig ${KYD_DIST}/sdk
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KYD_SHIP32}/KYDDrvUninst.dll ${KYD_SHIP32}/drvuninst.exe ${KYD_DIST}/
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KYD_SHIP64}/drv64.exe ${KYD_DIST}/drv64/
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KYD_SHIP32}/sdk/KYDDrvUninst.h ${KYD_SHIP32}/sdk/KYDDrvUninst.def
+          ${KYD_SHIP32}/sdk/libKYDDrvUninst.dll.a ${KYD_SHIP32}/sdk/KYDDrvUninst.lib ${KYD_DIST}/sdk/
   COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR}/resources/Kydconfig -DDST=${KYD_DIST}/Kydconfig
           -P ${CMAKE_SOURCE_DIR}/cmake/copy-if-exists.cmake
   DEPENDS ship32 ship64
@@ -68,8 +72,8 @@ kyd_core_library(kydcore)
 file(GLOB KYD_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(kydsupport STATIC ${KYD_SUPPORT_SOURCES})
 target_include_directories(kydsupport PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(kydsupport PUBLIC kydcore gtest)
-target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}"
+target_link_libraries(kydsupport PUBLIC kydcore gtest version)
+target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}" KYD_PRODUCT_VERSION="${PROJECT_VERSION}"
   KYD_SHIP32_DIR="${KYD_SHIP32}" KYD_SHIP64_DIR="${KYD_SHIP64}" KYD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # Small helper programs the tests start (posix runtime is fine for them).
@@ -84,6 +88,37 @@ foreach(dir ${KYD_HELPER_DIRS})
     list(APPEND KYD_HELPERS ${helper})
   endif()
 endforeach()
+
+# C hosts built the way an integrator builds them, against the kit's header
+# and each of its import libraries: gcc with the mingw-w64 one, gcc with the
+# one in Microsoft's format, and Microsoft-format linking by lld-link (kernel32
+# from mingw-w64's import library, no C runtime).
+set(KYD_SDK32 ${KYD_SHIP32}/sdk)
+set(KYD_SDK_HOST ${CMAKE_SOURCE_DIR}/tests/interface/sdk_host.c)
+set(KYD_SDK_HOST_FLAGS -std=c89 -Wall -Wextra -Werror)
+foreach(variant gnu:libKYDDrvUninst.dll.a mslib:KYDDrvUninst.lib)
+  string(REPLACE ":" ";" parts ${variant})
+  list(GET parts 0 name)
+  list(GET parts 1 library)
+  add_executable(sdkhost_${name} ${KYD_SDK_HOST})
+  target_include_directories(sdkhost_${name} PRIVATE ${KYD_SDK32})
+  target_compile_options(sdkhost_${name} PRIVATE ${KYD_SDK_HOST_FLAGS})
+  target_link_libraries(sdkhost_${name} PRIVATE ${KYD_SDK32}/${library})
+  add_dependencies(sdkhost_${name} ship32)
+  list(APPEND KYD_HELPERS sdkhost_${name})
+endforeach()
+find_program(KYD_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+find_library(KYD_MINGW_KERNEL32 kernel32 REQUIRED)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sdkhost_lld.exe
+  COMMAND ${CMAKE_C_COMPILER} ${KYD_SDK_HOST_FLAGS} -O2 -fno-asynchronous-unwind-tables
+          -DKYD_HOST_ENTRY=HostEntry -I${KYD_SDK32} -c ${KYD_SDK_HOST} -o sdkhost_lld.obj
+  COMMAND ${KYD_LLD_LINK} /nologo /nodefaultlib /safeseh:no /entry:HostEntry@0 /subsystem:console
+          /machine:x86 /out:sdkhost_lld.exe sdkhost_lld.obj ${KYD_SDK32}/KYDDrvUninst.lib ${KYD_MINGW_KERNEL32}
+  DEPENDS ${KYD_SDK_HOST} ${KYD_SDK32}/KYDDrvUninst.h ${KYD_SDK32}/KYDDrvUninst.lib
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+  COMMENT "Linking the C host with lld-link against KYDDrvUninst.lib")
+add_custom_target(sdkhost_lld DEPENDS ${CMAKE_BINARY_DIR}/sdkhost_lld.exe)
+list(APPEND KYD_HELPERS sdkhost_lld)
 
 # One test program per product folder; one ctest entry per test suite and
 # prefix (each suite runs in a process of its own). Suites whose name ends in

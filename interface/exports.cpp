@@ -2,6 +2,11 @@
 // leaves an export: the host gets a result code whatever happens inside.
 #include <windows.h>
 
+// The integrator's header declares what is defined here, so the two cannot
+// drift apart; the .def exports them (no dllexport needed).
+#define KYD_API
+#include "interface/KYDDrvUninst.h"
+
 #include "platform/base_log.h"
 #include "interface/drv_uninst_mangement.h"
 #include "platform/module.h"

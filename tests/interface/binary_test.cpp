@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "platform/handle.h"
 #include "support/wine_bench.h"
@@ -120,6 +122,64 @@ TEST(ShippedBinaries, LibraryCarriesAnAsInvokerManifestAndAVersion) {
   std::string manifestText(text, SizeofResource(dll.get(), manifest));
   EXPECT_NE(manifestText.find("level=\"asInvoker\""), std::string::npos) << manifestText;
   EXPECT_NE(FindResourceW(dll.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)), nullptr);
+}
+
+// The kit's .def names exactly what the DLL exports, each with its
+// argument bytes, so that import libraries made from it link stdcall calls.
+TEST(ShippedBinaries, KitDefNamesEveryExportOfTheLibrary) {
+  PeFile pe(DistDir() + L"\\KYDDrvUninst.dll");
+  ASSERT_TRUE(pe.ok());
+  std::istringstream lines(ReadFileBytes(DistDir() + L"\\sdk\\KYDDrvUninst.def"));
+  std::set<std::string> named;
+  bool inExports = false;
+  for (std::string line; std::getline(lines, line);) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    line.erase(0, line.find_first_not_of(' '));
+    if (line.empty() || line[0] == ';') continue;
+    if (line == "EXPORTS") {
+      inExports = true;
+    } else if (inExports) {
+      size_t at = line.find('@');
+      ASSERT_NE(at, std::string::npos) << line << ": no argument bytes";
+      named.insert(line.substr(0, at));
+    }
+  }
+  EXPECT_EQ(named, pe.Exports());
+  for (const char* file : {"KYDDrvUninst.h", "libKYDDrvUninst.dll.a", "KYDDrvUninst.lib"})
+    EXPECT_FALSE(ReadFileBytes(DistDir() + L"\\sdk\\" + kydtest::ToWide(file)).empty()) << file;
+}
+
+// A support person reads the product and its version from each shipped
+// file's properties; all carry the one version of the build.
+TEST(ShippedBinaries, EveryShippedFileCarriesTheProductVersion) {
+  for (const wchar_t* file : {L"KYDDrvUninst.dll", L"drvuninst.exe", L"drv64\\drv64.exe"}) {
+    SCOPED_TRACE(kydtest::ToNarrow(file));
+    std::wstring path = DistDir() + L"\\" + file;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+    auto text = [&](const wchar_t* name) {
+      wchar_t* value = nullptr;
+      UINT length = 0;
+      std::wstring query = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+      if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) || !value)
+        return std::string();
+      return kydtest::ToNarrow(value);
+    };
+    EXPECT_EQ(text(L"ProductName"), "KYDDrvUninst");
+    EXPECT_EQ(text(L"FileVersion"), KYD_PRODUCT_VERSION);
+    EXPECT_EQ(text(L"ProductVersion"), KYD_PRODUCT_VERSION);
+    std::wstring name = file;
+    EXPECT_EQ(text(L"OriginalFilename"), kydtest::ToNarrow(name.substr(name.rfind(L'\\') + 1)));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%lu.%lu.%lu.%lu", fixed->dwFileVersionMS >> 16,
+                  fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16, fixed->dwFileVersionLS & 0xFFFF);
+    EXPECT_EQ(std::string(numbers), KYD_PRODUCT_VERSION);
+  }
 }
 
 TEST(ShippedBinaries, RemovalProgramIsSixtyFourBit) {

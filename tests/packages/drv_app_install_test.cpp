@@ -42,11 +42,10 @@ class IsDrvAppInstallHost : public ::testing::Test {
                                   L"</dev></company></KYDUNSETUP></KYD>\r\n")));
   }
 
-  // The export's answer for a device (-1 when the host did not run).
+  // The export's answer for a device, as drvuninst prints it (-1 when the
+  // host did not run).
   static int Query(const std::wstring& hardwareId, const std::wstring& guid) {
-    kydtest::ProcessResult result = host_->Cli(L"query \"" + hardwareId + L"\" " + guid);
-    if (!result.started) return -1;
-    return static_cast<int>(result.exitCode);
+    return kydtest::LibraryResult(host_->Cli(L"query \"" + hardwareId + L"\" " + guid));
   }
 
   static StagedHost* host_;

@@ -1,5 +1,7 @@
 #include "support/staged_host.h"
 
+#include <cstdlib>
+
 #include "platform/handle.h"
 
 namespace kydtest {
@@ -27,6 +29,13 @@ std::wstring StagedHost::ReadDifxLog() const { return ToWide(ReadFileBytes(difxL
 ProcessResult StagedHost::Cli(const std::wstring& arguments, std::vector<std::wstring> environment) const {
   environment.push_back(L"KYD_DIFX_LOG=" + difxLog());
   return RunProgram(L"\"" + cli() + L"\" " + arguments, environment);
+}
+
+int LibraryResult(const ProcessResult& run) {
+  const std::string mark = "(library result ";
+  size_t at = run.output.rfind(mark);
+  if (!run.started || at == std::string::npos) return -1;
+  return std::atoi(run.output.c_str() + at + mark.size());
 }
 
 ProcessResult RunAsWindowsVersion(const std::wstring& helper, const std::wstring& version,

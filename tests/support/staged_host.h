@@ -32,6 +32,10 @@ class StagedHost {
   ScratchDir scratch_;
 };
 
+// The library's result as drvuninst prints it ("(library result N)"); -1
+// when the run printed none.
+int LibraryResult(const ProcessResult& run);
+
 // Runs a helper program from the build folder copied under a new name, with
 // Wine told to report the given Windows version ("winxp", "win7", ...) to it.
 ProcessResult RunAsWindowsVersion(const std::wstring& helper, const std::wstring& version,

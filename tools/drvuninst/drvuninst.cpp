@@ -1,241 +1,460 @@
-// drvuninst.exe: a console host for KYDDrvUninst.dll. It loads the library
-// from its own folder, as a driver-management tool would, and calls its
-// exports.
+// drvuninst.exe: the command line of KYDDrvUninst.dll, for administrators and
+// support staff who want one driver off a machine now. It loads the library
+// from its own folder, as a driver-management tool would, and behaves like
+// the system's own device tools: commands that explain themselves with
+// --help, and the exit codes scripts expect of them.
 //
-//   drvuninst list [--class GUID]
-//   drvuninst query HWID GUID
-//   drvuninst uninstall HWID GUID [--keep-device]
-//   --log (any command): switch the library's log on for this run and print it
+// Commands are rows of one table (kCommands): a new command or option is a
+// row, a parameter check and, for a command, its run function.
 #include <windows.h>
-#include <setupapi.h>
 
-#include <cwchar>
-#include <memory>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "interface/KYDDrvUninst.h"
+#include "kyd_version.h"
 #include "platform/command_line.h"
+#include "platform/env.h"
 #include "platform/handle.h"
+#include "tools/drvuninst/console_text.h"
+#include "tools/drvuninst/devices.h"
+#include "tools/drvuninst/shell_watch.h"
 
+namespace drvuninst {
 namespace {
 
-constexpr int kUsageError = 3;
-constexpr int kLoadError = 4;
+constexpr int kExitDone = 0;
+constexpr int kExitNothing = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitRestart = ERROR_SUCCESS_REBOOT_REQUIRED;  // 3010
 
-using InitFn = void(__stdcall*)();
-using QueryFn = int(__stdcall*)(const wchar_t*, const wchar_t*);
-using UninstallFn = int(__stdcall*)(const wchar_t*, const wchar_t*, int);
+constexpr size_t kMaxDeviceIdLength = 199;  // MAX_DEVICE_ID_LEN, less its terminator
 
-void Write(HANDLE out, const std::wstring& text) {
-  UINT codePage = GetConsoleOutputCP();
-  if (codePage == 0) codePage = CP_ACP;
-  int bytes = WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                  0, nullptr, nullptr);
-  if (bytes <= 0) return;
-  std::string narrow(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), bytes,
-                      nullptr, nullptr);
-  DWORD written = 0;
-  WriteFile(out, narrow.data(), static_cast<DWORD>(narrow.size()), &written, nullptr);
+const wchar_t kExitCodes[] =
+    L"Exit codes:\n"
+    L"  0      done\n"
+    L"  3010   done; restart Windows to finish the uninstall\n"
+    L"  1      nothing was uninstalled (query: the package is not installed)\n"
+    L"  2      bad usage\n"
+    L"  other  a Windows error code: KYDDrvUninst.dll could not be loaded from\n"
+    L"         drvuninst's folder (126) or lacks an export (127)\n";
+
+// ---------------------------------------------------------------- arguments
+
+bool IsHexDigit(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
 }
 
-void Print(const std::wstring& text) { Write(GetStdHandle(STD_OUTPUT_HANDLE), text); }
-void Error(const std::wstring& text) { Write(GetStdHandle(STD_ERROR_HANDLE), text); }
-
-int Usage(const std::wstring& problem) {
-  if (!problem.empty()) Error(L"drvuninst: " + problem + L"\n");
-  Error(
-      L"usage:\n"
-      L"  drvuninst list [--class GUID]           list present devices\n"
-      L"  drvuninst query HWID GUID               is the device's companion package installed?\n"
-      L"                                          (exit code 1 yes, 0 no)\n"
-      L"  drvuninst uninstall HWID GUID [--keep-device]\n"
-      L"                                          uninstall the device's driver\n"
-      L"                                          (exit code 0 nothing, 1 done, 2 done, restart)\n"
-      L"  --log                                   print the library's log for this run\n"
-      L"GUID is a setup class GUID in braces, e.g. {4D36E968-E325-11CE-BFC1-08002BE10318}.\n");
-  return kUsageError;
+std::wstring CodePoint(wchar_t c) {
+  const wchar_t* digits = L"0123456789ABCDEF";
+  std::wstring text = L"U+";
+  for (int shift = 12; shift >= 0; shift -= 4) text += digits[(c >> shift) & 0xF];
+  return text;
 }
 
-std::wstring OwnFolder() {
-  wchar_t path[MAX_PATH] = {};
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  size_t slash = folder.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+// Each check says what is wrong with a value; empty when nothing is.
+using Check = std::wstring (*)(const std::wstring&);
+
+// What Plug and Play allows in a device ID: printable ASCII without blanks
+// and commas, fewer than MAX_DEVICE_ID_LEN characters.
+std::wstring HardwareIdProblem(const std::wstring& id) {
+  if (id.empty()) return L"the hardware ID is empty";
+  if (id.size() > kMaxDeviceIdLength)
+    return L"the hardware ID is longer than a device ID can be (" +
+           std::to_wstring(kMaxDeviceIdLength) + L" characters)";
+  for (size_t i = 0; i < id.size(); ++i) {
+    if (id[i] <= 0x20 || id[i] > 0x7F || id[i] == L',')
+      return L"the hardware ID holds a character a device ID cannot hold (" + CodePoint(id[i]) +
+             L" at position " + std::to_wstring(i + 1) +
+             L"); device IDs are printable ASCII without blanks or commas";
+  }
+  return {};
 }
 
-std::wstring ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
-  std::vector<wchar_t> buffer(4096, L'\0');
-  if (!SetupDiGetDeviceRegistryPropertyW(set, device, property, nullptr,
-                                         reinterpret_cast<BYTE*>(buffer.data()),
-                                         static_cast<DWORD>((buffer.size() - 2) * sizeof(wchar_t)),
-                                         nullptr))
-    return {};
-  return buffer.data();  // the first string of a multi-string
+// Registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+std::wstring ClassGuidProblem(const std::wstring& guid) {
+  bool ok = guid.size() == 38 && guid.front() == L'{' && guid.back() == L'}';
+  for (size_t i = 1; ok && i < 37; ++i)
+    ok = (i == 9 || i == 14 || i == 19 || i == 24) ? guid[i] == L'-' : IsHexDigit(guid[i]);
+  if (ok) return {};
+  return L"\"" + guid +
+         L"\" is not a setup class GUID; write it in braces, as "
+         L"{4D36E968-E325-11CE-BFC1-08002BE10318}";
 }
 
-std::wstring DriverInf(HDEVINFO set, SP_DEVINFO_DATA* device) {
-  HKEY raw = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-  if (raw == INVALID_HANDLE_VALUE) return {};
-  kyd::UniqueKey key(raw);
-  wchar_t inf[MAX_PATH] = {};
-  DWORD size = sizeof inf - sizeof(wchar_t);
-  DWORD type = 0;
-  if (RegQueryValueExW(key.get(), L"InfPath", nullptr, &type, reinterpret_cast<BYTE*>(inf), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ)
-    return {};
-  return inf;
+std::wstring VendorProblem(const std::wstring& vendor) {
+  bool ok = vendor.size() == 8 && _wcsnicmp(vendor.c_str(), L"VEN_", 4) == 0;
+  for (size_t i = 4; ok && i < 8; ++i) ok = IsHexDigit(vendor[i]);
+  if (ok) return {};
+  return L"\"" + vendor + L"\" is not a PCI vendor; write it as VEN_ and four hex digits, as VEN_10DE";
 }
 
-int List(const wchar_t* classFilter) {
-  kyd::UniqueDevInfo set(
-      SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
-  if (!set) {
-    Error(L"drvuninst: cannot list devices (error " + std::to_wstring(GetLastError()) + L")\n");
-    return 1;
-  }
-  SP_DEVINFO_DATA device{};
-  device.cbSize = sizeof device;
-  int count = 0;
-  for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
-    std::wstring classGuid = ReadProperty(set.get(), &device, SPDRP_CLASSGUID);
-    if (classFilter && _wcsicmp(classGuid.c_str(), classFilter) != 0) continue;
-    wchar_t instance[512] = {};
-    SetupDiGetDeviceInstanceIdW(set.get(), &device, instance, 512, nullptr);
-    std::wstring hardwareId = ReadProperty(set.get(), &device, SPDRP_HARDWAREID);
-    std::wstring inf = DriverInf(set.get(), &device);
-    Print(std::wstring(instance) + L"\n    class: " + (classGuid.empty() ? L"-" : classGuid) +
-          L"\n    hwid:  " + (hardwareId.empty() ? L"-" : hardwareId) + L"\n    inf:   " +
-          (inf.empty() ? L"-" : inf) + L"\n");
-    ++count;
-  }
-  Print(std::to_wstring(count) + L" device(s)\n");
-  return 0;
-}
-
-// Switches the library's log on for one run and prints what the run wrote.
-class RunLog {
- public:
-  explicit RunLog(const std::wstring& folder)
-      : ini_(folder + L"log.ini"), file_(folder + L"log\\KYDDrvUninst.log") {
-    iniExisted_ = GetFileAttributesW(ini_.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (!iniExisted_) WritePrivateProfileStringW(L"log", L"filter", L"65535", ini_.c_str());
-    start_ = Size();
-  }
-  ~RunLog() {
-    if (!iniExisted_) DeleteFileW(ini_.c_str());
-  }
-  void PrintNew() const {
-    kyd::UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-    if (!file) return;
-    LARGE_INTEGER offset{};
-    offset.QuadPart = start_;
-    SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN);
-    Print(L"---- log ----\n");
-    char buffer[4096];
-    DWORD read = 0;
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-      DWORD written = 0;
-      WriteFile(out, buffer, read, &written, nullptr);  // GBK text, as the library wrote it
-    }
-  }
-
- private:
-  LONGLONG Size() const {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(file_.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-  std::wstring ini_, file_;
-  bool iniExisted_ = false;
-  LONGLONG start_ = 0;
+struct Parameter {
+  const wchar_t* name;
+  const wchar_t* help;
+  Check check;
 };
 
-int Run() {
-  const std::vector<std::wstring> argv = kyd::CommandLineArgs();
-  if (argv.empty()) return Usage(L"cannot read the command line");
-  const int argc = static_cast<int>(argv.size());
-  std::vector<std::wstring> args;
-  bool log = false, keepDevice = false;
-  const wchar_t* classFilter = nullptr;
-  std::wstring classFilterText;
-  for (int i = 1; i < argc; ++i) {
-    std::wstring arg = argv[i];
-    if (arg == L"--log") {
-      log = true;
-    } else if (arg == L"--keep-device") {
-      keepDevice = true;
-    } else if (arg == L"--class") {
-      if (i + 1 >= argc) return Usage(L"--class needs a GUID");
-      classFilterText = argv[++i];
-      classFilter = classFilterText.c_str();
-    } else if (arg == L"-h" || arg == L"--help" || arg == L"/?") {
-      Usage(L"");
-      return 0;
-    } else if (arg.rfind(L"--", 0) == 0) {
-      return Usage(L"unknown option " + arg);
-    } else {
-      args.push_back(arg);
+const Parameter kHardwareId{
+    L"HWID",
+    L"a hardware ID of the device, as \"PCI\\VEN_10DE&DEV_1C82\"\n"
+    L"(quote it: & separates commands in the command interpreter)",
+    HardwareIdProblem};
+const Parameter kClassGuid{
+    L"GUID",
+    L"the device's setup class GUID in braces, as\n"
+    L"{4D36E968-E325-11CE-BFC1-08002BE10318} (display adapters)",
+    ClassGuidProblem};
+const Parameter kVendor{L"VEN_xxxx", L"", VendorProblem};
+
+struct Option {
+  const wchar_t* name;
+  const Parameter* value;  // null: a switch
+  const wchar_t* help;
+};
+
+const Option kLogOption{L"--log", nullptr,
+                        L"print the library's log lines as it writes them"};
+
+// The command line after the command's name.
+struct Invocation {
+  std::vector<std::wstring> arguments;
+  std::map<std::wstring, std::wstring> options;  // name -> value ("" for a switch)
+
+  bool Has(const wchar_t* name) const { return options.count(name) != 0; }
+  const wchar_t* Value(const wchar_t* name) const {
+    auto found = options.find(name);
+    return found == options.end() ? nullptr : found->second.c_str();
+  }
+};
+
+struct Command {
+  const wchar_t* name;
+  const wchar_t* summary;
+  std::vector<const Parameter*> arguments;
+  std::vector<Option> options;
+  const wchar_t* details;
+  int (*run)(const Invocation&);
+};
+
+// ---------------------------------------------------------------- the library
+
+// KYDDrvUninst.dll from drvuninst's own folder, with its four exports.
+class Library {
+ public:
+  Library() : path_(kyd::GetHostFolder() + L"KYDDrvUninst.dll") {
+    module_.reset(LoadLibraryW(path_.c_str()));
+    if (!module_) {
+      error_ = GetLastError();
+      return;
+    }
+    if (!Find(init, "DrvUninst_Init") || !Find(unit, "DrvUninst_Unit") ||
+        !Find(query, "DrvUninst_IsDrvAppInstall") || !Find(uninstall, "DrvUninst_UninstallDrv"))
+      error_ = ERROR_PROC_NOT_FOUND;
+  }
+
+  explicit operator bool() const { return error_ == ERROR_SUCCESS; }
+
+  // Says why the library cannot be used; the Windows error is the exit code
+  // (one that reads as another of our codes is reported as "not found").
+  int Failure() const {
+    Error(L"drvuninst: cannot use " + path_ +
+          (missing_.empty() ? L"" : L": it lacks " + std::wstring(missing_.begin(), missing_.end())) +
+          L" (error " + std::to_wstring(error_) + L")\n");
+    bool clashes = error_ == kExitDone || error_ == kExitNothing || error_ == kExitUsage ||
+                   error_ == static_cast<DWORD>(kExitRestart);
+    return clashes ? ERROR_MOD_NOT_FOUND : static_cast<int>(error_);
+  }
+
+  decltype(&DrvUninst_Init) init = nullptr;
+  decltype(&DrvUninst_Unit) unit = nullptr;
+  decltype(&DrvUninst_IsDrvAppInstall) query = nullptr;
+  decltype(&DrvUninst_UninstallDrv) uninstall = nullptr;
+
+ private:
+  template <typename Fn>
+  bool Find(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
+    if (!fn) missing_ = name;
+    return fn != nullptr;
+  }
+
+  std::wstring path_;
+  kyd::UniqueModule module_;
+  DWORD error_ = ERROR_SUCCESS;
+  std::string missing_;
+};
+
+// ---------------------------------------------------------------- commands
+
+// A vendor part "VEN_xxxx" standing whole in a hardware ID.
+bool HasVendor(const std::vector<std::wstring>& hardwareIds, const std::wstring& vendor) {
+  for (const std::wstring& id : hardwareIds) {
+    for (size_t at = 0; at + vendor.size() <= id.size(); ++at) {
+      if (_wcsnicmp(id.c_str() + at, vendor.c_str(), vendor.size()) != 0) continue;
+      bool startsPart = at == 0 || id[at - 1] == L'\\' || id[at - 1] == L'&';
+      bool endsPart = at + vendor.size() == id.size() || !IsHexDigit(id[at + vendor.size()]);
+      if (startsPart && endsPart) return true;
     }
   }
-  if (args.empty()) return Usage(L"no command given");
-  const std::wstring& command = args[0];
-  if (command == L"list") {
-    if (args.size() != 1) return Usage(L"list takes no arguments besides --class");
-    return List(classFilter);
-  }
-  if (command != L"query" && command != L"uninstall") return Usage(L"unknown command " + command);
-  if (args.size() != 3) return Usage(command + L" needs HWID and GUID");
-  if (keepDevice && command != L"uninstall") return Usage(L"--keep-device goes with uninstall");
+  return false;
+}
 
-  std::wstring folder = OwnFolder();
-  std::unique_ptr<RunLog> runLog = log ? std::make_unique<RunLog>(folder) : nullptr;
-  kyd::UniqueModule library(LoadLibraryW((folder + L"KYDDrvUninst.dll").c_str()));
+int RunList(const Invocation& invocation) {
+  Library library;
+  if (!library) return library.Failure();
+  DWORD error = ERROR_SUCCESS;
+  std::vector<Device> devices = PresentDevices(error);
+  if (error != ERROR_SUCCESS) {
+    Error(L"drvuninst: cannot list the devices (error " + std::to_wstring(error) + L")\n");
+    return static_cast<int>(error);
+  }
+  const wchar_t* classFilter = invocation.Value(L"--class");
+  const wchar_t* vendorFilter = invocation.Value(L"--vendor");
+  library.init();
+  int shown = 0;
+  for (const Device& device : devices) {
+    if (classFilter && _wcsicmp(device.classGuid.c_str(), classFilter) != 0) continue;
+    if (vendorFilter && !HasVendor(device.hardwareIds, vendorFilter)) continue;
+    std::wstring ids;
+    for (const std::wstring& id : device.hardwareIds)
+      ids += (ids.empty() ? L"" : L"\n                    ") + id;
+    std::wstring package = L"-";
+    if (!device.hardwareIds.empty() && !device.classGuid.empty())
+      package = library.query(device.hardwareIds.front().c_str(), device.classGuid.c_str()) ==
+                        KYD_APP_INSTALLED
+                    ? L"installed"
+                    : L"not installed";
+    std::wstring className = device.className.empty() ? L"" : device.className + L" ";
+    Print(L"Instance ID:        " + device.instanceId +
+          L"\nClass:              " + className + (device.classGuid.empty() ? L"-" : device.classGuid) +
+          L"\nHardware IDs:       " + (ids.empty() ? L"-" : ids) +
+          L"\nDriver INF:         " + (device.inf.empty() ? L"-" : device.inf) +
+          L"\nCompanion package:  " + package + L"\n\n");
+    ++shown;
+  }
+  library.unit();
+  Print(shown == 0 ? std::wstring(L"No matching devices found.\n")
+                   : std::to_wstring(shown) + L" device(s) listed.\n");
+  return kExitDone;
+}
+
+// Loads the library and makes one call between its Init and Unit, following
+// its log when --log was given. False when the library cannot be used; the
+// result is then the exit code.
+bool CallLibrary(const Invocation& invocation, const std::function<int(const Library&)>& call,
+                 int& result) {
+  LogFollower log(kyd::GetHostFolder(), invocation.Has(L"--log"));
+  Library library;
   if (!library) {
-    Error(L"drvuninst: cannot load " + folder + L"KYDDrvUninst.dll (error " +
-          std::to_wstring(GetLastError()) + L")\n");
-    return kLoadError;
+    result = library.Failure();
+    return false;
   }
-  auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_Init")));
-  auto unit = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_Unit")));
-  auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_IsDrvAppInstall")));
-  auto uninstall = reinterpret_cast<UninstallFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrv")));
-  if (!init || !unit || !query || !uninstall) {
-    Error(L"drvuninst: KYDDrvUninst.dll lacks an export\n");
-    return kLoadError;
-  }
-  init();
+  library.init();
+  result = log.Follow([&] { return call(library); });
+  library.unit();
+  return true;
+}
+
+int RunQuery(const Invocation& invocation) {
+  const std::wstring& hardwareId = invocation.arguments[0];
+  const std::wstring& classGuid = invocation.arguments[1];
+  int answer = 0;
+  if (!CallLibrary(
+          invocation,
+          [&](const Library& library) { return library.query(hardwareId.c_str(), classGuid.c_str()); },
+          answer))
+    return answer;
+  Print(std::wstring(L"Companion package: ") +
+        (answer == KYD_APP_INSTALLED ? L"installed" : L"not installed") + L" (library result " +
+        std::to_wstring(answer) + L")\n");
+  return answer == KYD_APP_INSTALLED ? kExitDone : kExitNothing;
+}
+
+int RunUninstall(const Invocation& invocation) {
+  const std::wstring& hardwareId = invocation.arguments[0];
+  const std::wstring& classGuid = invocation.arguments[1];
+  const int keepDevice = invocation.Has(L"--keep-device") ? KYD_KEEP_DEVICE : KYD_REMOVE_DEVICE;
+  Print(L"Uninstalling " + hardwareId + L" " + classGuid + L"\n");
+  ShellWatch shell;
   int result = 0;
-  if (command == L"query") {
-    result = query(args[1].c_str(), args[2].c_str());
-    Print(std::wstring(L"companion package installed: ") + (result == 1 ? L"yes" : L"no") + L" (" +
-          std::to_wstring(result) + L")\n");
-  } else {
-    result = uninstall(args[1].c_str(), args[2].c_str(), keepDevice ? 1 : 0);
-    static const wchar_t* kMeaning[] = {L"nothing uninstalled", L"uninstalled",
-                                        L"uninstalled, restart needed"};
-    Print(L"uninstall result: " + std::to_wstring(result) + L" (" +
-          (result >= 0 && result <= 2 ? kMeaning[result] : L"unknown") + L")\n");
+  if (!CallLibrary(invocation,
+                   [&](const Library& library) {
+                     return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice);
+                   },
+                   result))
+    return result;
+
+  int exitCode = kExitNothing;
+  const wchar_t* meaning = L"nothing was uninstalled";
+  if (result == KYD_RESULT_UNINSTALLED) {
+    exitCode = kExitDone;
+    meaning = L"uninstalled";
+  } else if (result == KYD_RESULT_UNINSTALLED_RESTART) {
+    exitCode = kExitRestart;
+    meaning = L"uninstalled; restart Windows to finish";
   }
-  unit();
-  if (runLog) runLog->PrintNew();
-  return result;
+  Print(std::wstring(L"Result: ") + meaning + L" (library result " + std::to_wstring(result) + L")\n");
+  if (shell.StartAgainIfEnded())
+    Print(L"The uninstall ended the Windows shell; started " + shell.program() + L" again.\n");
+  return exitCode;
+}
+
+const std::vector<Command> kCommands = {
+    {L"list",
+     L"present devices, their driver INF and companion package",
+     {},
+     {{L"--class", &kClassGuid, L"only devices of this setup class"},
+      {L"--vendor", &kVendor, L"only devices with this PCI vendor in a hardware ID"}},
+     L"Shows, for each present device: its instance ID, class, hardware IDs, the\n"
+     L"INF of its installed driver, and whether the companion application\n"
+     L"package of its driver is installed (as `query` tells).\n",
+     RunList},
+    {L"query",
+     L"is a device's companion application package installed?",
+     {&kHardwareId, &kClassGuid},
+     {kLogOption},
+     L"Looks the packages that Kydconfig\\unsetup.xml describes for the device up\n"
+     L"among the installed programs. Changes nothing. Exit code 0 when the\n"
+     L"package is installed, 1 when it is not.\n",
+     RunQuery},
+    {L"uninstall",
+     L"uninstall a device's driver",
+     {&kHardwareId, &kClassGuid},
+     {{L"--keep-device", nullptr, L"vendor deep clean only: keep the device itself"}, kLogOption},
+     L"Switches off Windows' automatic driver search, then removes the device's\n"
+     L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
+     L"and Realtek sound devices, a silent uninstall of the companion package where\n"
+     L"one is installed, otherwise the device and its OEM driver package; then\n"
+     L"deletes the oem*.inf files that still name the device. Needs administrator\n"
+     L"rights. The vendor deep clean ends the Windows shell; if it was running\n"
+     L"before, drvuninst starts it again.\n",
+     RunUninstall},
+};
+
+// ---------------------------------------------------------------- help
+
+std::wstring Synopsis(const Command& command) {
+  std::wstring text = std::wstring(L"drvuninst ") + command.name;
+  for (const Parameter* argument : command.arguments) text += std::wstring(L" ") + argument->name;
+  for (const Option& option : command.options)
+    text += std::wstring(L" [") + option.name + (option.value ? std::wstring(L" ") + option.value->name : L"") + L"]";
+  return text;
+}
+
+// "  name          help", the help's further lines indented to match.
+std::wstring Row(const std::wstring& name, const std::wstring& help) {
+  constexpr size_t kColumn = 20;
+  std::wstring indent(kColumn, L' ');
+  std::wstring text = L"  " + name;
+  text += text.size() < kColumn ? std::wstring(kColumn - text.size(), L' ') : L"\n" + indent;
+  for (wchar_t c : help) text += c == L'\n' ? L"\n" + indent : std::wstring(1, c);
+  return text + L"\n";
+}
+
+std::wstring Header() {
+  return L"drvuninst " KYD_VERSION_TEXT_W L" - uninstalls a device's driver with KYDDrvUninst.dll\n\n";
+}
+
+std::wstring GeneralHelp() {
+  std::wstring text = Header() + L"Usage:\n";
+  for (const Command& command : kCommands) text += L"  " + Synopsis(command) + L"\n";
+  text += L"  drvuninst <command> --help\n\nCommands:\n";
+  for (const Command& command : kCommands) text += Row(command.name, command.summary);
+  text += std::wstring(L"\n") + kExitCodes +
+          L"\nOutput to a console is Unicode; redirected output is UTF-8.\n"
+          L"\nExamples:\n"
+          L"  drvuninst list --vendor VEN_10DE\n"
+          L"  drvuninst uninstall \"PCI\\VEN_10DE&DEV_1C82\" {4D36E968-E325-11CE-BFC1-08002BE10318} --log\n";
+  return text;
+}
+
+std::wstring CommandHelp(const Command& command) {
+  std::wstring text = Header() + Synopsis(command) + L"\n\n" + command.details + L"\n";
+  for (const Parameter* argument : command.arguments) text += Row(argument->name, argument->help);
+  for (const Option& option : command.options)
+    text += Row(std::wstring(option.name) + (option.value ? std::wstring(L" ") + option.value->name : L""),
+                option.help);
+  return text + L"\n" + kExitCodes;
+}
+
+const Command* FindCommand(const std::wstring& name) {
+  for (const Command& command : kCommands)
+    if (_wcsicmp(command.name, name.c_str()) == 0) return &command;
+  return nullptr;
+}
+
+bool IsHelp(const std::wstring& arg) {
+  return arg == L"--help" || arg == L"-h" || arg == L"/?" || arg == L"-?";
+}
+
+int UsageError(const Command* command, const std::wstring& problem) {
+  std::wstring more = command ? std::wstring(command->name) + L" --help" : L"--help";
+  Error(L"drvuninst: " + problem + L"\nusage: " +
+        (command ? Synopsis(*command) : std::wstring(L"drvuninst <command> [arguments] [options]")) +
+        L"\n(drvuninst " + more + L" tells more)\n");
+  return kExitUsage;
+}
+
+int Run() {
+  const std::vector<std::wstring> args = kyd::CommandLineArgs();
+  if (args.size() < 2) return UsageError(nullptr, L"no command given");
+  if (IsHelp(args[1]) || args[1] == L"help") {
+    const Command* about = args.size() > 2 ? FindCommand(args[2]) : nullptr;
+    Print(about ? CommandHelp(*about) : GeneralHelp());
+    return kExitDone;
+  }
+  const Command* command = FindCommand(args[1]);
+  if (!command) return UsageError(nullptr, L"unknown command " + args[1]);
+
+  Invocation invocation;
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::wstring& arg = args[i];
+    if (IsHelp(arg)) {
+      Print(CommandHelp(*command));
+      return kExitDone;
+    }
+    if (arg.rfind(L"--", 0) != 0) {
+      invocation.arguments.push_back(arg);
+      continue;
+    }
+    const Option* option = nullptr;
+    for (const Option& candidate : command->options)
+      if (arg == candidate.name) option = &candidate;
+    if (!option) return UsageError(command, command->name + std::wstring(L" has no option ") + arg);
+    if (invocation.Has(option->name)) return UsageError(command, arg + L" is given twice");
+    std::wstring value;
+    if (option->value) {
+      if (i + 1 >= args.size()) return UsageError(command, arg + L" needs " + option->value->name);
+      value = args[++i];
+      std::wstring problem = option->value->check(value);
+      if (!problem.empty()) return UsageError(command, problem);
+    }
+    invocation.options[option->name] = value;
+  }
+  const size_t wanted = command->arguments.size();
+  if (invocation.arguments.size() < wanted)
+    return UsageError(command, command->name + std::wstring(L" needs ") +
+                                   command->arguments[invocation.arguments.size()]->name);
+  if (invocation.arguments.size() > wanted)
+    return UsageError(command, L"unexpected argument " + invocation.arguments[wanted]);
+  for (size_t i = 0; i < wanted; ++i) {
+    std::wstring problem = command->arguments[i]->check(invocation.arguments[i]);
+    if (!problem.empty()) return UsageError(command, problem);
+  }
+  return command->run(invocation);
 }
 
 }  // namespace
+}  // namespace drvuninst
 
 int main() {
   try {
-    return Run();
+    return drvuninst::Run();
   } catch (...) {
-    Error(L"drvuninst: unexpected failure\n");
-    return kLoadError;
+    drvuninst::Error(L"drvuninst: unexpected failure\n");
+    return ERROR_INTERNAL_ERROR;
   }
 }

@@ -1,6 +1,8 @@
 // Stands in for drv64.exe in tests: records its command line in the file
 // named by KYD_EXITCODE_LOG and exits with the code in KYD_EXIT_CODE
-// (decimal or 0x hex).
+// (decimal or 0x hex). With KYD_EXITCODE_WAIT it first waits (up to a
+// minute) until the file named there exists, so that a test can act while
+// an uninstall is under way.
 #include <windows.h>
 
 #include <cwchar>
@@ -22,6 +24,10 @@ int main() {
       WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
                 nullptr);
     }
+  }
+  wchar_t waitPath[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"KYD_EXITCODE_WAIT", waitPath, MAX_PATH) > 0) {
+    for (int i = 0; i < 1200 && GetFileAttributesW(waitPath) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
   }
   return static_cast<int>(code);
 }
