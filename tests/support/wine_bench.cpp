@@ -62,6 +62,38 @@ bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+std::wstring UnixPathOf(const std::wstring& zPath) {
+  std::wstring path = zPath.substr(2);  // "Z:" off
+  for (wchar_t& c : path)
+    if (c == L'\\') c = L'/';
+  return path;
+}
+
+// Wine starts a Unix program and returns at once: wait for its effect.
+bool WaitForPresence(const std::wstring& path, bool present) {
+  for (int i = 0; i < 100; ++i) {
+    if (FileExists(path) == present) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+  RunProgram(L"Z:\\bin\\ln -s \"" + UnixPathOf(target) + L"\" \"" + UnixPathOf(link) + L"\"");
+  if (!WaitForPresence(link, true)) return false;
+  return (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void RemoveFolderLink(const std::wstring& link) {
+  if (!FileExists(link)) return;
+  RunProgram(L"Z:\\bin\\rm -f \"" + UnixPathOf(link) + L"\"");
+  WaitForPresence(link, false);
+}
+
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   kyd::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
