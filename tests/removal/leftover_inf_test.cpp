@@ -40,6 +40,18 @@ TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
   EXPECT_TRUE(FileExists(inbox.path()));
 }
 
+// A key without a device part is the whole ID, and a longer ID that begins
+// with it is another device's.
+TEST(DeleteLeftoverInf, MatchesTheKeyOnlyWhereTheIdEnds) {
+  SeededInf hub(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB30, usb\\root_hub\r\n");
+  SeededInf hub30(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB30\r\n", /*utf16=*/true);
+  SeededInf hubX(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB_X\r\n");
+  kyd::DeleteLeftoverInf(L"USB\\ROOT_HUB");
+  EXPECT_FALSE(FileExists(hub.path()));
+  EXPECT_TRUE(FileExists(hub30.path()));
+  EXPECT_TRUE(FileExists(hubX.path()));
+}
+
 TEST(DeleteLeftoverInf, ReadsUtf16OnlyWithAMarkAndSkipsFilesHeldOpen) {
   const std::wstring hwid = L"PCI\\VEN_8086&DEV_0170&SUBSYS_1";
   std::wstring noMarkName = FreeOemInfName();

@@ -7,6 +7,7 @@
 //   remove =display | =media "<id>"     removes the devices of the class that
 //                                       carry <id> as a hardware or compatible
 //                                       ID, or whose instance ID begins with it
+//                                       up to a separator ("\\", "&", ...)
 //   -f dp_delete "<inf>"                deletes a published driver package
 //
 // Exit codes: 0 done, 1 done and a restart is needed, 2 failed, 3 usage.
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/find_str.h"
 #include "platform/handle.h"
 
 namespace {
@@ -141,11 +143,16 @@ int FindAll(const SetupClass& setupClass) {
   return kDone;
 }
 
+// An instance ID that goes on with a letter, digit or underscore after the
+// given text belongs to another device ("USB\ROOT_HUB" does not begin
+// "USB\ROOT_HUB30\...").
 bool CarriesId(const Device& device, const std::wstring& id) {
   for (const auto* list : {&device.hardwareIds, &device.compatibleIds})
     for (const std::wstring& candidate : *list)
       if (_wcsicmp(candidate.c_str(), id.c_str()) == 0) return true;
-  return _wcsnicmp(device.instanceId.c_str(), id.c_str(), id.size()) == 0;
+  const std::wstring& instance = device.instanceId;
+  return instance.size() >= id.size() && _wcsnicmp(instance.c_str(), id.c_str(), id.size()) == 0 &&
+         !kyd::ContinuesId(instance.c_str()[id.size()]);
 }
 
 // The class installer first, so that a class co-installer sees the removal;
