@@ -107,6 +107,39 @@ bool ClassDriverListsWork(const std::wstring& instanceId) {
   return works;
 }
 
+// Wine builds no class driver list, but it does build the compatible list
+// from the INF folder: the detail read is shown on that list's node, with the
+// hardware IDs that lie past the record's fixed part. (The 64-bit record of
+// drv64.exe is larger; its size comes from the same sizeof, checked when
+// that build compiles.)
+TEST(DriverDetail, IsReadWholeWithTheHardwareIdsPastTheFixedPart) {
+  const std::wstring hwid = L"PCI\\VEN_1AF4&DEV_4101&SUBSYS_00011AF4";
+  SeededDevice device({hwid});
+  ASSERT_TRUE(device.ok());
+  std::wstring infName = kydtest::FreeOemInfName();
+  kydtest::SeededInf inf(infName, kydtest::DriverInfText(hwid, L"Kyd Test Bridge"));
+  std::vector<BYTE> detail;
+  kyd::ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* dev) {
+    wchar_t id[512] = {};
+    SetupDiGetDeviceInstanceIdW(set, dev, id, 512, nullptr);
+    if (_wcsicmp(id, device.instanceId().c_str()) != 0) return true;
+    if (!SetupDiBuildDriverInfoList(set, dev, SPDIT_COMPATDRIVER)) return false;
+    kyd::UniqueDriverList list(set, dev, SPDIT_COMPATDRIVER);
+    SP_DRVINFO_DATA_V2_W node{};
+    node.cbSize = sizeof node;
+    if (!SetupDiEnumDriverInfoW(set, dev, SPDIT_COMPATDRIVER, 0, reinterpret_cast<SP_DRVINFO_DATA_W*>(&node)) ||
+        !kyd::ReadDriverDetail(set, dev, &node, detail))
+      detail.clear();
+    return false;
+  });
+  ASSERT_GT(detail.size(), sizeof(SP_DRVINFO_DETAIL_DATA_W)) << "no compatible driver detail";
+  const auto* record = reinterpret_cast<const SP_DRVINFO_DETAIL_DATA_W*>(detail.data());
+  EXPECT_STREQ(record->SectionName, L"KydInstall");
+  EXPECT_STREQ(record->HardwareID, hwid.c_str());
+  std::wstring infFile = record->InfFileName;  // Wine: "C:/windows/inf\oemN.inf"
+  EXPECT_EQ(_wcsicmp(infFile.substr(infFile.find_last_of(L"\\/") + 1).c_str(), infName.c_str()), 0);
+}
+
 TEST(CurrentDriver, InstalledDriverGivesItsInfAndDescriptions) {
   const std::wstring hwid = L"PCI\\VEN_1AF4&DEV_4100&SUBSYS_00011AF4";
   SeededDevice device({hwid});
