@@ -62,6 +62,11 @@ bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool FolderIsEmpty(const std::wstring& folder) {
+  bool empty = true;
+  return kyd::ForEachEntry(folder, [&](const WIN32_FIND_DATAW&) { return empty = false; }) && empty;
+}
+
 namespace {
 
 std::wstring UnixPathOf(const std::wstring& zPath) {

@@ -46,6 +46,7 @@ ProcessResult RunProgram(const std::wstring& commandLine,
 bool Is64BitPrefix();  // the test runs under WOW64
 
 bool FileExists(const std::wstring& path);
+bool FolderIsEmpty(const std::wstring& folder);  // false for a missing folder too
 
 // A symbolic link at `link` to the folder `target`, both on drive Z:, made on
 // the Unix side: Wine cannot make junctions, but it shows a Unix link to a
