@@ -62,6 +62,7 @@ TEST_F(FindInFile, FileFillingWholePagesIsSearchedToItsLastByte) {
     wide.replace(wide.size() - 8, 8, L"VEN_10EC");
     std::string utf16 = Utf16(wide, true).substr(0, size);  // still exactly `size` bytes
     EXPECT_TRUE(Find(utf16, L"ven_10e")) << size;
+    EXPECT_FALSE(Find(utf16, L"VEN_10ED")) << size;  // searched to the end, not past it
   }
 }
 

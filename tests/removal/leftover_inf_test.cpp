@@ -29,6 +29,8 @@ TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
   SeededInf otherChip(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0167\r\n");
   SeededInf vendorOnly(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086\r\n");
   SeededInf inbox(L"kydinbox0166.inf", L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n");
+  // Found by oem*.inf through its short name (OEM1~1.INF), but no INF.
+  SeededInf notInf(FreeOemInfName() + L"x", L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n", false, false);
 
   kyd::DeleteLeftoverInf(hwid.c_str());
   EXPECT_FALSE(FileExists(mixedCase.path()));
@@ -38,6 +40,7 @@ TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
   EXPECT_TRUE(FileExists(otherChip.path()));
   EXPECT_TRUE(FileExists(vendorOnly.path()));
   EXPECT_TRUE(FileExists(inbox.path()));
+  EXPECT_TRUE(FileExists(notInf.path()));
 }
 
 // A key without a device part is the whole ID, and a longer ID that begins
