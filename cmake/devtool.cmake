@@ -13,7 +13,8 @@ function(kyd_device_tool name major minor)
   target_compile_options(${name} PRIVATE -municode)
   target_link_options(${name} PRIVATE -municode
     -Wl,--major-subsystem-version,${major},--minor-subsystem-version,${minor})
-  target_link_libraries(${name} PRIVATE setupapi)
+  # Not linked with setupapi: the tool loads it from the system folder itself
+  # (a call that slips past that fails to link).
 endfunction()
 
 if(KYD_ROLE STREQUAL "ship64")

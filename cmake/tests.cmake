@@ -17,7 +17,7 @@ ExternalProject_Add(ship64
              -DKYD_THREAD_MODEL=win32 -DKYD_ROLE=ship64 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${KYD_SHIP64}/drv64.exe ${KYD_SHIP64}/difxapi.dll)
+  BUILD_BYPRODUCTS ${KYD_SHIP64}/drv64.exe ${KYD_SHIP64}/difxapi.dll ${KYD_SHIP64}/kydplanted.dll)
 
 ExternalProject_Add(ship32
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
@@ -31,7 +31,8 @@ ExternalProject_Add(ship32
   DEPENDS ship64
   BUILD_BYPRODUCTS ${KYD_SHIP32}/KYDDrvUninst.dll ${KYD_SHIP32}/drvuninst.exe ${KYD_SHIP32}/difxapi.dll
                    ${KYD_SHIP32}/sdk/KYDDrvUninst.h ${KYD_SHIP32}/sdk/KYDDrvUninst.def
-                   ${KYD_SHIP32}/sdk/libKYDDrvUninst.dll.a ${KYD_SHIP32}/sdk/KYDDrvUninst.lib)
+                   ${KYD_SHIP32}/sdk/libKYDDrvUninst.dll.a ${KYD_SHIP32}/sdk/KYDDrvUninst.lib
+                   ${KYD_SHIP32}/kydplanted.dll)
 
 # dist/: the folder a host ships.
 add_custom_target(dist ALL

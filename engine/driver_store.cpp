@@ -11,6 +11,7 @@
 #include "platform/base_log.h"
 #include "platform/module.h"
 #include "platform/console_runner.h"
+#include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "removal/leftover_inf.h"
@@ -39,21 +40,25 @@ bool FileHolds(HANDLE file, const void* image, DWORD size) {
 
 }  // namespace
 
-std::wstring DeviceToolPath() {
-  std::wstring temp = GetTempDir();
-  return temp.empty() ? std::wstring() : temp + L"kyduninst.exe";
-}
-
-CDeviceTool::CDeviceTool() : path_(DeviceToolPath()) {}
-
 CDeviceTool::~CDeviceTool() {
-  if (!released_) return;
   lock_.reset();
-  DeleteFileW(path_.c_str());
+  if (!path_.empty()) DeleteFileW(path_.c_str());
+  if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
 }
 
 bool CDeviceTool::Release(WORD number) {
   if (released_) return true;
+  if (folder_.empty()) {
+    std::wstring temp = GetTempDir();
+    if (!temp.empty() && temp.back() == L'\\') temp.pop_back();
+    folder_ = temp.empty() ? std::wstring() : CreatePrivateFolder(temp);
+    if (folder_.empty()) {
+      KLOG(base::LOG_INFO, "create folder in (%S) failed(%d)", temp.c_str(),
+           static_cast<int>(GetLastError()));
+      return false;
+    }
+    path_ = folder_ + L"\\kyduninst.exe";
+  }
   released_ = CBaseDrvUninst::ReleaseRes(number, path_, &lock_);
   return released_;
 }
@@ -63,11 +68,10 @@ WORD CBaseDrvUninst::DeviceToolBuild() const {
 }
 
 bool CBaseDrvUninst::ReleaseRes(WORD number, const std::wstring& path, UniqueFile* lock) {
-  // The tool runs with the host's administrator rights from a folder that
-  // the user's other programs can write to. A file already at the path is
-  // deleted rather than overwritten (it may be a link into a file that must
-  // not be written), and the new one is created exclusively: no other process
-  // can open it while it is written.
+  // The tool runs with the host's administrator rights. A file already at
+  // the path is deleted rather than overwritten (it may be a link into a file
+  // that must not be written), and the new one is created exclusively: no
+  // other process can open it while it is written.
   DeleteFileW(path.c_str());
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));

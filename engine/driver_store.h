@@ -1,6 +1,7 @@
 // The device-console tool that the library carries as resources 102 to 105
-// and writes to the temp folder for the length of one operation: the device
-// removal of the display and media layers and the driver store cleanup.
+// and writes to a folder of its own in the temp folder for the length of one
+// operation: the device removal of the display and media layers and the
+// driver store cleanup.
 #pragma once
 
 #include <windows.h>
@@ -27,25 +28,25 @@ constexpr WORD DeviceToolBuildFor(DWORD versionClass, bool windows64) {
   return windows64 ? kToolX64Xp : kToolX86Xp;
 }
 
-// Where the tool is written: the temp folder followed by "kyduninst.exe".
-std::wstring DeviceToolPath();
-
-// One release of the tool. Release writes it locked (see ReleaseRes): no
-// other process can rewrite, rename or delete it until the object goes,
-// which lets go of the lock and deletes the file. The path is fixed, so only
-// one may exist at a time.
+// One release of the tool. It runs with the host's administrator rights, so
+// it is never written where other programs could replace it or drop a DLL
+// beside it: Release creates a folder of its own inside the temp folder, new
+// and under a name nobody can guess, open only to administrators and SYSTEM,
+// and writes "kyduninst.exe" there locked (see ReleaseRes). When the object
+// goes the lock is let go and the file and the folder are deleted.
 class CDeviceTool {
  public:
-  CDeviceTool();
+  CDeviceTool() = default;
   ~CDeviceTool();
   CDeviceTool(const CDeviceTool&) = delete;
   CDeviceTool& operator=(const CDeviceTool&) = delete;
 
   bool Release(WORD number);
   bool released() const { return released_; }
-  const std::wstring& path() const { return path_; }
+  const std::wstring& path() const { return path_; }  // empty until Release made a folder
 
  private:
+  std::wstring folder_;
   std::wstring path_;
   UniqueFile lock_;
   bool released_ = false;

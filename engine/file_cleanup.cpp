@@ -20,22 +20,6 @@ namespace {
 
 constexpr char kLogUnit[] = "BaseDrvUninst";
 
-bool IsFolder(const WIN32_FIND_DATAW& entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A junction or folder link: it is removed itself and never walked, so that
-// a tree delete cannot reach the folder it points to (profiles carry such
-// links, "Application Data" in Local among them, some pointing at themselves).
-bool IsFolderLink(const WIN32_FIND_DATAW& entry) {
-  return IsFolder(entry) && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-void ClearReadOnly(const std::wstring& path, const WIN32_FIND_DATAW& entry) {
-  if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-}
-
 // Removes an (empty) folder or a folder link and logs the outcome.
 bool RemoveFolderLogged(const std::wstring& folder) {
   if (_wrmdir(folder.c_str()) == 0) {
@@ -101,22 +85,13 @@ void CBaseDrvUninst::DeleteSystemFiles(NameList names) {
 }
 
 bool CBaseDrvUninst::DeleteFolderTree(const std::wstring& folder) {
-  bool blocked = false;
-  bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
-    std::wstring path = folder + L"\\" + entry.cFileName;
-    if (IsFolderLink(entry)) {
-      blocked = !RemoveFolderLogged(path);
-    } else if (IsFolder(entry)) {
-      blocked = !DeleteFolderTree(path);
-    } else {
-      // A file that stays does not stop the walk; its folder then cannot go.
-      ClearReadOnly(path, entry);
-      DeleteFileAndStartup(path);
-    }
-    return !blocked;
-  });
-  if (!listed || blocked) return false;
-  return RemoveFolderLogged(folder);
+  // A file that stays does not stop the walk; its folder then cannot go.
+  auto removeFile = [this](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
+    ClearReadOnly(path, entry);
+    DeleteFileAndStartup(path);
+    return true;
+  };
+  return RemoveTree(folder, removeFile, RemoveFolderLogged);
 }
 
 void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,
@@ -124,8 +99,7 @@ void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,
   bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
     if (!IsFolder(entry) || !SafeStrStrIW(entry.cFileName, fragment)) return true;
     std::wstring path = folder + L"\\" + entry.cFileName;
-    if (IsFolderLink(entry)) RemoveFolderLogged(path);
-    else DeleteFolderTree(path);
+    DeleteFolderTree(path);  // a link goes as a link
     KLOG(base::LOG_INFO, "delete dir(%S)", path.c_str());
     return true;
   });
@@ -138,8 +112,7 @@ void CBaseDrvUninst::DeleteMatchingEntries(const wchar_t* pattern, const std::ws
   ForEachMatch(folder, pattern, [&](const WIN32_FIND_DATAW& entry) {
     std::wstring path = folder + L"\\" + entry.cFileName;
     if (IsFolder(entry)) {
-      if (IsFolderLink(entry)) RemoveFolderLogged(path);
-      else DeleteFolderTree(path);
+      DeleteFolderTree(path);  // a link goes as a link
       KLOG(base::LOG_INFO, "delete dir(%S)", path.c_str());
     } else {
       ClearReadOnly(path, entry);

@@ -49,7 +49,7 @@ std::wstring ConsoleCommandLine(const std::wstring& program, const std::wstring&
   // do) and around the arguments all survive.
   std::wstring quoted = !program.empty() && program.front() == L'"' ? program : L"\"" + program + L"\"";
   std::wstring line;
-  FormatWide(line, L"CMD /C \"%s %s\"", quoted.c_str(), arguments.c_str());
+  FormatWide(line, L"CMD /D /C \"%s %s\"", quoted.c_str(), arguments.c_str());
   return line;
 }
 

@@ -6,12 +6,15 @@
 
 namespace kyd {
 
-// Runs "CMD /C <program> <arguments>" with a hidden window, waits for it
+// Runs "CMD /D /C <program> <arguments>" with a hidden window, waits for it
 // without a time limit and appends what it wrote to standard output and
 // standard error (one pipe, in the order written) to `output`, converted from
 // the ANSI code page. The program path is quoted here, so it may hold blanks;
 // the arguments go in as given. True when the program was started, whatever
 // its exit code; false when the pipe or the process could not be created.
+// /D keeps the interpreter from first running the "AutoRun" command of
+// Software\Microsoft\Command Processor (user or machine), which any program
+// of the user could set to have it run with the host's administrator rights.
 bool RunConsole(const std::wstring& program, const std::wstring& arguments, std::wstring& output);
 
 // The command line RunConsole hands to the command interpreter.

@@ -20,4 +20,22 @@ bool ForEachEntry(const std::wstring& folder, Visit visit) {
   return true;
 }
 
+template <typename RemoveFile, typename RemoveFolder>
+bool RemoveTree(const std::wstring& folder, RemoveFile& removeFile, RemoveFolder& removeFolder) {
+  const DWORD linkBits = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & linkBits) == linkBits)
+    return removeFolder(folder);
+  bool going = true;
+  bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+    std::wstring path = folder + L"\\" + entry.cFileName;
+    if (IsFolderLink(entry)) going = removeFolder(path);
+    else if (IsFolder(entry)) going = RemoveTree(path, removeFile, removeFolder);
+    else going = removeFile(path, entry);
+    return going;
+  });
+  if (!listed || !going) return false;
+  return removeFolder(folder);
+}
+
 }  // namespace kyd

@@ -20,12 +20,13 @@ inline wchar_t FoldW(wchar_t c) {
 
 // Case-insensitive Boyer-Moore-Horspool over the whole range. The text is
 // meant to end at its first NUL, but scanning for it first would read every
-// byte; instead the first match is accepted only if no NUL stands before it
+// byte; instead the first match that ends as the caller wants is accepted
+// only if no NUL stands before it
 // (the key holds none, so none can stand inside the match). Without a match
 // the NUL does not matter. Most positions are skipped, so an INF is searched
 // faster than it could be copied.
 template <typename Char, typename Fold>
-bool BoundedSearch(const Char* text, size_t length, const Char* part, Fold fold) {
+bool BoundedSearch(const Char* text, size_t length, const Char* part, Fold fold, MatchEnd end) {
   size_t m = 0;
   while (part[m]) ++m;
   if (m == 0) return true;
@@ -46,7 +47,8 @@ bool BoundedSearch(const Char* text, size_t length, const Char* part, Fold fold)
     if (tail == last) {
       size_t k = 0;
       while (k + 1 < m && fold(text[pos + k]) == key[k]) ++k;
-      if (k + 1 == m) {
+      bool endsWell = end == MatchEnd::kAnywhere || pos + m == length || !ContinuesId(text[pos + m]);
+      if (k + 1 == m && endsWell) {
         for (size_t i = 0; i < pos; ++i)
           if (text[i] == 0) return false;
         return true;
@@ -64,14 +66,14 @@ const wchar_t* SafeStrStrIW(const wchar_t* text, const wchar_t* part) {
   return StrStrIW(text, part);
 }
 
-bool BoundedStrStrIA(const char* text, size_t length, const char* part) {
+bool BoundedStrStrIA(const char* text, size_t length, const char* part, MatchEnd end) {
   if (!text || !part) return false;
-  return BoundedSearch(text, length, part, FoldA);
+  return BoundedSearch(text, length, part, FoldA, end);
 }
 
-bool BoundedStrStrIW(const wchar_t* text, size_t length, const wchar_t* part) {
+bool BoundedStrStrIW(const wchar_t* text, size_t length, const wchar_t* part, MatchEnd end) {
   if (!text || !part) return false;
-  return BoundedSearch(text, length, part, FoldW);
+  return BoundedSearch(text, length, part, FoldW, end);
 }
 
 bool CFindStrFormFile::Open(const wchar_t* path) {
@@ -109,23 +111,23 @@ bool CFindStrFormFile::Open(const wchar_t* path) {
   return true;
 }
 
-bool CFindStrFormFile::Search(const wchar_t* text) const {
+bool CFindStrFormFile::Search(const wchar_t* text, MatchEnd end) const {
   if (!text || !view_) return false;
   if (encoding_ == kUtf16Le || encoding_ == kUtf16Be) {
     // The byte-order mark is part of the searched text; big-endian files get
     // the same little-endian comparison.
-    return BoundedStrStrIW(static_cast<const wchar_t*>(view_.get()), size_ / sizeof(wchar_t), text);
+    return BoundedStrStrIW(static_cast<const wchar_t*>(view_.get()), size_ / sizeof(wchar_t), text, end);
   }
   int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) return false;
   std::string narrow(static_cast<size_t>(needed), '\0');
   WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), needed, nullptr, nullptr);
-  return BoundedStrStrIA(static_cast<const char*>(view_.get()), size_, narrow.c_str());
+  return BoundedStrStrIA(static_cast<const char*>(view_.get()), size_, narrow.c_str(), end);
 }
 
-bool CFindStrFormFile::FindInFile(const wchar_t* path, const wchar_t* text) {
+bool CFindStrFormFile::FindInFile(const wchar_t* path, const wchar_t* text, MatchEnd end) {
   if (!Open(path)) return false;
-  bool found = Search(text);
+  bool found = Search(text, end);
   Close();
   return found;
 }

@@ -12,10 +12,24 @@ namespace kyd {
 // StrStrIW that answers null for null arguments instead of faulting.
 const wchar_t* SafeStrStrIW(const wchar_t* text, const wchar_t* part);
 
+// Where a match may end. A device ID is matched as an ID: "USB\ROOT_HUB"
+// is not found in "USB\ROOT_HUB30", because the character after the match
+// (a letter, a digit or an underscore) continues the ID.
+enum class MatchEnd { kAnywhere, kIdEnd };
+
+// A character that can continue a device ID: a letter, a digit or an
+// underscore.
+template <typename Char>
+constexpr bool ContinuesId(Char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 // Bounded case-insensitive searches: never look at text[length] or beyond,
 // and stop at the first NUL inside the range.
-bool BoundedStrStrIA(const char* text, size_t length, const char* part);
-bool BoundedStrStrIW(const wchar_t* text, size_t length, const wchar_t* part);
+bool BoundedStrStrIA(const char* text, size_t length, const char* part,
+                     MatchEnd end = MatchEnd::kAnywhere);
+bool BoundedStrStrIW(const wchar_t* text, size_t length, const wchar_t* part,
+                     MatchEnd end = MatchEnd::kAnywhere);
 
 class CFindStrFormFile {
  public:
@@ -26,9 +40,9 @@ class CFindStrFormFile {
   CFindStrFormFile(const CFindStrFormFile&) = delete;
   CFindStrFormFile& operator=(const CFindStrFormFile&) = delete;
 
-  bool FindInFile(const wchar_t* path, const wchar_t* text);
+  bool FindInFile(const wchar_t* path, const wchar_t* text, MatchEnd end = MatchEnd::kAnywhere);
   bool Open(const wchar_t* path);
-  bool Search(const wchar_t* text) const;
+  bool Search(const wchar_t* text, MatchEnd end = MatchEnd::kAnywhere) const;
   void Close();
 
   int encoding() const { return encoding_; }

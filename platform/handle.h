@@ -110,6 +110,13 @@ struct ModuleTraits {
   static void Close(HMODULE h) { ::FreeLibrary(h); }
 };
 
+struct LocalMemoryTraits {  // what the system hands out from LocalAlloc
+  using type = HLOCAL;
+  static HLOCAL Invalid() { return nullptr; }
+  static bool IsValid(HLOCAL h) { return h != nullptr; }
+  static void Close(HLOCAL h) { ::LocalFree(h); }
+};
+
 struct CrtFileTraits {  // the runtime library's FILE streams
   using type = std::FILE*;
   static std::FILE* Invalid() { return nullptr; }
@@ -127,6 +134,7 @@ using UniqueService = UniqueAny<ServiceHandleTraits>;
 using UniqueDesktop = UniqueAny<DesktopTraits>;
 using UniqueModule = UniqueAny<ModuleTraits>;
 using UniqueCrtFile = UniqueAny<CrtFileTraits>;
+using UniqueLocal = UniqueAny<LocalMemoryTraits>;
 
 // A driver-info list built on one device of a set; destroyed with the set's
 // SetupDiDestroyDriverInfoList before the set itself goes.

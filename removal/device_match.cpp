@@ -16,7 +16,12 @@ namespace {
 const GUID kOtherDevicesClass = {0x4D36E97E, 0xE325, 0x11CE,
                                  {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-constexpr DWORD kDetailSize = 1570;
+// The detail record as this build lays it out: 1570 bytes in 32-bit code,
+// 1584 in 64-bit code (drv64.exe), where a 1570-byte buffer is refused. The
+// buffer starts at the record's own size and grows to what the call asks for.
+constexpr DWORD kDetailSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+static_assert(kDetailSize == (sizeof(void*) == 8 ? 1584 : 1570),
+              "SP_DRVINFO_DETAIL_DATA_W is not laid out as SetupAPI expects");
 
 bool InstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA* device, std::wstring& out) {
   wchar_t id[256] = {};
@@ -30,19 +35,6 @@ void ApplyDateFloor(std::wstring& date) {
   if (_wcsnicmp(date.c_str(), L"1980-1", 6) < 0) date = L"1980-1-1";
 }
 
-// The fixed part of a driver detail record; a too-small buffer still fills it.
-bool ReadDriverDetail(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2_W* driver,
-                      std::vector<BYTE>& buffer) {
-  buffer.assign(kDetailSize, 0);
-  auto* detail = reinterpret_cast<SP_DRVINFO_DETAIL_DATA_W*>(buffer.data());
-  detail->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
-  DWORD needed = 0;
-  if (SetupDiGetDriverInfoDetailW(set, device, reinterpret_cast<SP_DRVINFO_DATA_W*>(driver), detail,
-                                  kDetailSize, &needed))
-    return true;
-  return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
-}
-
 bool ReadStringValue(HKEY key, const wchar_t* name, wchar_t* out, DWORD bytes) {
   DWORD type = 0;
   DWORD size = bytes - sizeof(wchar_t);
@@ -54,6 +46,24 @@ bool ReadStringValue(HKEY key, const wchar_t* name, wchar_t* out, DWORD bytes) {
 }
 
 }  // namespace
+
+bool ReadDriverDetail(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2_W* driver,
+                      std::vector<BYTE>& buffer) {
+  buffer.assign(kDetailSize, 0);
+  for (int attempt = 0;; ++attempt) {
+    auto* detail = reinterpret_cast<SP_DRVINFO_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+    DWORD needed = 0;
+    if (SetupDiGetDriverInfoDetailW(set, device, reinterpret_cast<SP_DRVINFO_DATA_W*>(driver), detail,
+                                    static_cast<DWORD>(buffer.size()), &needed))
+      return true;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    // The fixed part is filled; the hardware IDs after it need the size
+    // asked for (asked once more should the list grow meanwhile).
+    if (needed <= buffer.size() || attempt == 2) return true;
+    buffer.assign(needed, 0);
+  }
+}
 
 IdList GetDeviceIdList(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
   std::vector<BYTE> buffer(8192 + 2 * sizeof(wchar_t));

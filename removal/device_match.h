@@ -43,6 +43,10 @@ bool FindInstanceIdByIds(const IdList& list, std::wstring& instanceId);
 bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileInfo,
                           DriverInfo& driverInfo);
 bool FindCurrentDriver(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2_W& driver);
+// A driver node's detail record into `buffer`, hardware IDs included; false
+// when SetupAPI cannot give it.
+bool ReadDriverDetail(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2_W* driver,
+                      std::vector<BYTE>& buffer);
 bool FormatDriverDate(const FILETIME& time, const wchar_t* style, std::wstring& out);
 void FormatDriverVersion(DWORDLONG version, std::wstring& out);
 

@@ -9,10 +9,15 @@ namespace kyd {
 DifxApi::DifxApi() {
   for (const std::wstring& folder : {GetHostFolder(), GetSystemDir() + L"\\"}) {
     if (folder.size() <= 1) continue;
-    module_.reset(LoadLibraryExW((folder + L"difxapi.dll").c_str(), nullptr,
-                                 LOAD_WITH_ALTERED_SEARCH_PATH));
+    Load(folder + L"difxapi.dll");
     if (module_) break;
   }
+}
+
+DifxApi::DifxApi(const std::wstring& dllPath) { Load(dllPath); }
+
+void DifxApi::Load(const std::wstring& dllPath) {
+  module_.reset(LoadLibraryExW(dllPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!module_) return;
   uninstall_ = reinterpret_cast<UninstallFn>(
       reinterpret_cast<void*>(GetProcAddress(module_.get(), "DriverPackageUninstallW")));

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "platform/handle.h"
 
 namespace kyd {
@@ -15,6 +17,7 @@ constexpr DWORD DRIVER_PACKAGE_DELETE_FILES = 0x00000020;
 class DifxApi {
  public:
   DifxApi();
+  explicit DifxApi(const std::wstring& dllPath);  // that copy only
   bool loaded() const { return uninstall_ != nullptr; }
 
   // Both answer ERROR_PROC_NOT_FOUND when the library is missing.
@@ -22,6 +25,8 @@ class DifxApi {
   DWORD DriverPackageGetPath(const wchar_t* infPath, wchar_t* path, DWORD* chars) const;
 
  private:
+  void Load(const std::wstring& dllPath);
+
   using UninstallFn = DWORD(WINAPI*)(PCWSTR, DWORD, const void*, BOOL*);
   using GetPathFn = DWORD(WINAPI*)(PCWSTR, PWSTR, DWORD*);
 

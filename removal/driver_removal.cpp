@@ -34,6 +34,12 @@ std::wstring PackageFolder(const DifxApi& difx, const std::wstring& infPath) {
   return folder;
 }
 
+// Windows drops dots and blanks at the end of a path step, so a step made
+// of nothing else can become "." or "..".
+bool IsDotStep(const std::wstring& step) {
+  return step.empty() || step.find_first_not_of(L". ") == std::wstring::npos;
+}
+
 bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
   SP_REMOVEDEVICE_PARAMS remove{};
   remove.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
@@ -80,6 +86,41 @@ std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hard
   return L"\"" + program + L"\" \"kydremove\" \"" + hardwareId + L"\"";
 }
 
+bool IsInsideDriverStore(const std::wstring& folder) {
+  std::wstring path = folder;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  for (size_t start = 0;;) {
+    size_t end = path.find(L'\\', start);
+    if (IsDotStep(path.substr(start, end == std::wstring::npos ? end : end - start))) return false;
+    if (end == std::wstring::npos) break;
+    start = end + 1;
+  }
+  std::wstring system = GetSystemDir();
+  if (system.empty()) return false;
+  for (const wchar_t* store : {L"\\DriverStore\\FileRepository\\", L"\\DRVSTORE\\"}) {
+    std::wstring root = system + store;
+    if (path.size() > root.size() && _wcsnicmp(path.c_str(), root.c_str(), root.size()) == 0)
+      return true;
+  }
+  return false;
+}
+
+PackageFiles FindPackageFiles(const DifxApi& difx, const std::wstring& infPath) {
+  PackageFiles files;
+  // Only a published package is the vendor's; an INF that came with Windows
+  // and its package stay, whatever device used them.
+  if (infPath.find(L"\\oem") == std::wstring::npos) return files;
+  files.oemInf = true;
+  std::wstring folder = PackageFolder(difx, infPath);
+  if (folder.empty()) return files;
+  // The folder is deleted with everything in it: never one that DIFx names
+  // outside the store.
+  if (IsInsideDriverStore(folder)) files.folder = folder;
+  else KLOG_RAW("RemoveDriver: package folder %S is outside the driver store, left\n", folder.c_str());
+  return files;
+}
+
 bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
   std::wstring program = GetHostFolder();
   // A quote cannot be passed inside a quoted argument; no device ID holds one.
@@ -120,17 +161,14 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
     KLOG_RAW("match compatIds: %S\n",
              compatibleIds && !compatibleIds->empty() ? compatibleIds->front().c_str() : L"");
 
-    std::wstring infPath, packageFolder, instanceId;
-    bool oemInf = false;
+    std::wstring infPath, instanceId;
+    PackageFiles package;
     DriverFileInfo fileInfo;
     DriverInfo driverInfo;
     if (hardwareIds && FindInstanceIdByIds(hardwareIds, instanceId) &&
         GetCurrentDriverInfo(instanceId, fileInfo, driverInfo)) {
       infPath = fileInfo.InfFileName;
-      if (infPath.find(L"\\oem") != std::wstring::npos) {
-        packageFolder = PackageFolder(difx, infPath);
-        oemInf = true;
-      }
+      package = FindPackageFiles(difx, infPath);
     }
 
     rebootNeeded = false;
@@ -146,14 +184,14 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
     }
 
     if (RemoveDevice(set, device)) removed = true;
-    if (oemInf && !removed) return false;
+    if (package.oemInf && !removed) return false;
 
-    if (oemInf && removed && deletePackageFiles) {
+    if (package.oemInf && removed && deletePackageFiles) {
       if (!infPath.empty() && FileExists(infPath)) {
         KLOG_RAW("RemoveDriver: del inf file => %S\n", infPath.c_str());
         DeleteFileW(infPath.c_str());
       }
-      if (!packageFolder.empty() && FileExists(packageFolder)) RemoveDirectoryTree(packageFolder);
+      if (!package.folder.empty() && FileExists(package.folder)) RemoveDirectoryTree(package.folder);
     }
     if (removed) {
       SP_DEVINSTALL_PARAMS_W params{};

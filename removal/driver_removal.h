@@ -19,4 +19,21 @@ bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded);
 // The command line drv64.exe is started with (the program path quoted).
 std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId);
 
+// True when `folder` lies strictly inside a driver store: the package store
+// of Windows Vista and later (System32\DriverStore\FileRepository) or the
+// DIFx store of Windows XP (System32\DRVSTORE). A path with a step that
+// could lead back out ("..", ".", a name of dots and blanks) never does.
+bool IsInsideDriverStore(const std::wstring& folder);
+
+class DifxApi;
+
+// What goes with a removed device besides its driver package: its INF when
+// that is a published one (oemN.inf), and the package's folder when DIFx
+// names one inside the driver store.
+struct PackageFiles {
+  bool oemInf = false;
+  std::wstring folder;
+};
+PackageFiles FindPackageFiles(const DifxApi& difx, const std::wstring& infPath);
+
 }  // namespace kyd

@@ -35,7 +35,7 @@ std::vector<std::wstring> OemInfsNaming(const std::wstring& key) {
     // The search also matches on 8.3 names ("oem1.infx" is OEM1~1.INF).
     if (StrCmpIW(PathFindExtensionW(entry.cFileName), L".inf") != 0) continue;
     std::wstring path = folder + entry.cFileName;
-    if (finder.FindInFile(path.c_str(), key.c_str())) paths.push_back(std::move(path));
+    if (finder.FindInFile(path.c_str(), key.c_str(), MatchEnd::kIdEnd)) paths.push_back(std::move(path));
   } while (FindNextFileW(search.get(), &entry));
   return paths;
 }

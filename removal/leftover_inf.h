@@ -11,8 +11,9 @@ namespace kyd {
 std::wstring LeftoverInfKey(const wchar_t* hardwareId);
 
 // Full paths of the oem*.inf files in the INF folder whose text holds the
-// key (any case, encoding by byte-order mark), all listed before the caller
-// touches any of them.
+// key as an ID (any case, encoding by byte-order mark; not followed by a
+// letter, digit or underscore, so "USB\ROOT_HUB" does not name the INF of
+// "USB\ROOT_HUB30"), all listed before the caller touches any of them.
 std::vector<std::wstring> OemInfsNaming(const std::wstring& key);
 
 // Deletes an INF and its precompiled twin (oem12.inf, oem12.PNF).

@@ -3,6 +3,8 @@
 set -eu
 dir=$1; arch=$2
 if [ -d "$dir" ]; then WINEPREFIX="$dir" wineserver -k 2>/dev/null || true; rm -rf "$dir"; fi
+# Scratch roots an earlier run in this prefix left (see drop-prefix.sh).
+rm -rf "$(dirname "$(dirname "$dir")")/scratch/$(basename "$dir")"
 mkdir -p "$(dirname "$dir")"
 export WINEPREFIX="$dir" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i </dev/null >/dev/null 2>&1

@@ -104,18 +104,26 @@ TEST_F(ReleaseResTest, MissingResourceFailsAndLeavesNoFile) {
   EXPECT_FALSE(kydtest::FileExists(path_));
 }
 
-TEST_F(ReleaseResTest, DeviceToolDeletesItsFileWhenItGoes) {
+// The tool goes into a new folder of its own inside the temp folder (where
+// nobody else can put a DLL beside it), and both go when the tool does.
+TEST_F(ReleaseResTest, DeviceToolLivesInAFolderOfItsOwnAndTakesItAlong) {
   ASSERT_TRUE(resources_.ok());
-  kydtest::TempFolderScope temp(scratch_ / L"Documents and Settings");
-  std::wstring path;
+  const std::wstring temp = scratch_ / L"Documents and Settings";
+  kydtest::TempFolderScope scope(temp);
+  std::wstring first, second;
   {
-    kyd::CDeviceTool tool;
-    path = tool.path();
-    EXPECT_EQ(path, scratch_ / L"Documents and Settings\\kyduninst.exe");
-    ASSERT_TRUE(tool.Release(kyd::kToolX86Xp));
-    EXPECT_TRUE(kydtest::FileExists(path));
+    kyd::CDeviceTool tool, other;
+    ASSERT_TRUE(tool.Release(kyd::kToolX86Xp) && other.Release(kyd::kToolX86Xp));
+    first = tool.path();
+    second = other.path();
+    EXPECT_TRUE(kydtest::FileExists(first));
+    EXPECT_EQ(first.substr(0, temp.size() + 1), temp + L"\\");
+    EXPECT_EQ(first.substr(first.size() - 14), L"\\kyduninst.exe");
+    EXPECT_GT(first.size(), temp.size() + 15 + 30);  // a folder name nobody can guess
+    EXPECT_NE(first.substr(0, first.size() - 14), second.substr(0, second.size() - 14));
   }
-  EXPECT_FALSE(kydtest::FileExists(path));
+  EXPECT_FALSE(kydtest::FileExists(first));
+  EXPECT_TRUE(kydtest::FolderIsEmpty(temp));
 }
 
 TEST(DeviceToolBuildChoice, VistaAndLaterAboveClass32XpBuildsForTheRest) {
@@ -169,7 +177,6 @@ class CleanDriverStoreTest : public ::testing::Test {
   std::wstring InfText(const std::wstring& id) const {
     return L"[Version]\r\nSignature=\"$Windows NT$\"\r\n[Devices]\r\n%Dev%=Install, " + id + L"\r\n";
   }
-  std::wstring ToolPath() const { return temp_ / L"kyduninst.exe"; }
 
   ScratchDir scratch_{L"store"};
   ScratchDir temp_{L"store temp"};
@@ -208,7 +215,7 @@ TEST_F(CleanDriverStoreTest, DeletesEveryPackageNamingTheDeviceAndKeepsTheRest) 
   EXPECT_TRUE(kydtest::FileExists(sameVendor.pnf()));
   EXPECT_TRUE(kydtest::FileExists(inbox.path()));
   EXPECT_EQ(kydtest::CountOf(text, "dp_delete"), 2u);
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(kydtest::FolderIsEmpty(temp_.path()));  // tool and folder gone
 }
 
 TEST_F(CleanDriverStoreTest, WithoutAMatchTheToolIsStillWrittenAndDeleted) {
@@ -219,7 +226,7 @@ TEST_F(CleanDriverStoreTest, WithoutAMatchTheToolIsStillWrittenAndDeleted) {
   std::string text = log.Finish();
   EXPECT_EQ(kydtest::CountOf(text, "Run kyduninst.exe"), 1u) << text;
   EXPECT_EQ(kydtest::CountOf(text, "dp_delete"), 0u);
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(kydtest::FolderIsEmpty(temp_.path()));  // tool and folder gone
 }
 
 TEST_F(CleanDriverStoreTest, InfNameTheInterpreterWouldExpandRunsNothingButIsDeleted) {
@@ -254,7 +261,7 @@ TEST_F(CleanDriverStoreTest, ReleaseFailureTouchesNoInf) {
   g_moduleInstance = saved;
   EXPECT_FALSE(cleaned);
   EXPECT_TRUE(kydtest::FileExists(inf.path()));
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(kydtest::FolderIsEmpty(temp_.path()));  // tool and folder gone
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/handle.h"
+#include "support/device_tool_bench.h"
 #include "support/wine_bench.h"
 
 namespace {
@@ -33,6 +34,22 @@ class PeFile {
   bool ok() const { return nt_ != nullptr; }
   const IMAGE_NT_HEADERS32& nt() const { return *nt_; }
 
+  // The data directories stand further on in a 64-bit image's header.
+  const IMAGE_DATA_DIRECTORY& Directory(int index) const {
+    if (nt_->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+      return reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt_)->OptionalHeader.DataDirectory[index];
+    return nt_->OptionalHeader.DataDirectory[index];
+  }
+
+  // Names of the imported DLLs, upper case; 32- and 64-bit images alike.
+  std::set<std::string> ImportedDlls() const {
+    std::set<std::string> result;
+    auto* desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+        At(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress));
+    for (; desc && desc->Name; ++desc) result.insert(Upper(At(desc->Name)));
+    return result;
+  }
+
   const char* At(DWORD rva) const {
     auto* section = IMAGE_FIRST_SECTION(nt_);
     for (WORD i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
@@ -47,11 +64,10 @@ class PeFile {
 
   std::set<std::string> Imports() const {
     std::set<std::string> result;
-    const auto& dir = nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const auto& dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     auto* desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(At(dir.VirtualAddress));
     for (; desc && desc->Name; ++desc) {
-      std::string dll = At(desc->Name);
-      std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return std::toupper(c); });
+      std::string dll = Upper(At(desc->Name));
       DWORD thunkRva = desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk;
       for (auto* thunk = reinterpret_cast<const DWORD*>(At(thunkRva)); thunk && *thunk; ++thunk) {
         if (*thunk & IMAGE_ORDINAL_FLAG32) {
@@ -75,6 +91,11 @@ class PeFile {
   }
 
  private:
+  static std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+  }
+
   std::string bytes_;
   const IMAGE_NT_HEADERS32* nt_ = nullptr;
 };
@@ -102,6 +123,17 @@ TEST(ShippedBinaries, ImportOnlyWhatWindowsXpHas) {
     for (const std::string& import : pe.Imports())
       EXPECT_TRUE(allowed.count(import)) << kydtest::ToNarrow(file) << " imports " << import
                                          << ", which is not on the Windows XP SP3 list";
+  }
+}
+
+// The device-console tool runs with the host's rights from a folder in the
+// temp folder, and a program looks for the DLLs it imports beside itself
+// first: it imports only known DLLs and loads SetupAPI by its full path.
+TEST(ShippedBinaries, DeviceToolImportsOnlyKernel32AndTheRuntime) {
+  for (WORD build : {102, 103, 104, 105}) {
+    PeFile pe(kydtest::DeviceToolBuildFile(build));
+    ASSERT_TRUE(pe.ok()) << build;
+    EXPECT_EQ(pe.ImportedDlls(), (std::set<std::string>{"KERNEL32.DLL", "MSVCRT.DLL"})) << build;
   }
 }
 

@@ -2,6 +2,8 @@
 // KYDDrvUninst.dll and calls its exports, as a driver-management tool would.
 #include <gtest/gtest.h>
 
+#include "platform/handle.h"
+#include "support/engine_bench.h"
 #include "support/staged_host.h"
 
 namespace {
@@ -15,6 +17,7 @@ using kydtest::SeededInf;
 using kydtest::StagedHost;
 
 constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching";
+constexpr wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
 std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 
@@ -41,6 +44,9 @@ TEST_F(RemovalRoad, RemovesThePresentDeviceAndTheInfFilesNamingIt) {
   SeededInf naming(FreeOemInfName(), InfFor(L"pci\\ven_1b21&dev_1242&SUBSYS_00000000"));
   SeededInf wide(FreeOemInfName(), InfFor(hwid), /*utf16=*/true);
   SeededInf unrelated(FreeOemInfName(), InfFor(L"PCI\\VEN_1B21&DEV_1243"));
+  // Seeded as a plain string: the road writes it back expandable.
+  ASSERT_TRUE(kydtest::RegSetString(HKEY_LOCAL_MACHINE, kCurrentVersion, L"DevicePath", L"C:\\nowhere",
+                                    REG_SZ, false));
 
   auto run = Uninstall(host, hwid);
   ASSERT_TRUE(run.started);
@@ -54,6 +60,14 @@ TEST_F(RemovalRoad, RemovesThePresentDeviceAndTheInfFilesNamingIt) {
   DWORD value = 99;
   EXPECT_TRUE(kydtest::RegDwordValue(HKEY_LOCAL_MACHINE, kPolicyKey, L"SearchOrderConfig", value, true));
   EXPECT_EQ(value, 0u);
+  kyd::UniqueKey key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+  wchar_t devicePath[64] = {};
+  DWORD type = 0, size = sizeof devicePath - sizeof(wchar_t);
+  ASSERT_EQ(RegQueryValueExW(key.get(), L"DevicePath", nullptr, &type, reinterpret_cast<BYTE*>(devicePath), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));  // %SystemRoot% is expanded where it is read
+  EXPECT_STREQ(devicePath, L"%SystemRoot%\\inf");
 }
 
 TEST_F(RemovalRoad, DeviceWithoutAMatchIsNotUninstalledAndNothingIsDeleted) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/handle.h"
+#include "support/engine_bench.h"
 #include "support/wine_bench.h"
 
 namespace {
@@ -99,12 +100,32 @@ TEST_F(RunConsoleTest, IgnoresACmdPlantedInTheCurrentFolder) {
   EXPECT_EQ(output, L"[planted]\r\n");
 }
 
+// An AutoRun command of the user or the machine would run before every tool
+// run. Wine 8's cmd never runs AutoRun, so there only the /D on the command
+// line (below) shows it is skipped; the test says so rather than pass.
+TEST_F(RunConsoleTest, SkipsTheInterpretersAutoRunCommand) {
+  const wchar_t kKey[] = L"Software\\Microsoft\\Command Processor";
+  std::wstring marker = scratch_ / L"autorun.txt";
+  std::wstring command = L"echo autorun>\"" + marker + L"\"";
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    ASSERT_TRUE(kydtest::RegSetString(root, kKey, L"AutoRun", command, REG_SZ, false));
+  bool honoured = kydtest::RunProgram(L"cmd /C exit").started && kydtest::FileExists(marker);
+  DeleteFileW(marker.c_str());
+  std::wstring output;
+  EXPECT_TRUE(kyd::RunConsole(Helper(), L"args x", output));
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    kydtest::RegDeleteValueIfPresent(root, kKey, L"AutoRun", false);
+  if (!honoured) GTEST_SKIP() << "this cmd does not run AutoRun commands";
+  EXPECT_FALSE(kydtest::FileExists(marker));
+  EXPECT_EQ(output, L"[x]\r\n");
+}
+
 TEST(ConsoleCommandLine, WrapsTheQuotedProgramInOneMorePairForTheInterpreter) {
   EXPECT_EQ(kyd::ConsoleCommandLine(L"C:\\Documents and Settings\\a b\\Temp\\kyduninst.exe",
                                     L"findall =display"),
-            L"CMD /C \"\"C:\\Documents and Settings\\a b\\Temp\\kyduninst.exe\" findall =display\"");
+            L"CMD /D /C \"\"C:\\Documents and Settings\\a b\\Temp\\kyduninst.exe\" findall =display\"");
   // A path that arrives quoted is not quoted twice.
-  EXPECT_EQ(kyd::ConsoleCommandLine(L"\"C:\\x y\\t.exe\"", L"a"), L"CMD /C \"\"C:\\x y\\t.exe\" a\"");
+  EXPECT_EQ(kyd::ConsoleCommandLine(L"\"C:\\x y\\t.exe\"", L"a"), L"CMD /D /C \"\"C:\\x y\\t.exe\" a\"");
 }
 
 TEST(PlainConsoleArgument, AcceptsDeviceIdsAndRefusesWhatTheInterpreterWouldExpand) {

@@ -53,4 +53,34 @@ TEST_F(RemoveTree, FileHeldOpenStopsTheWalkAndKeepsTheFoldersAbove) {
   EXPECT_TRUE(kyd::RemoveDirectoryTree(root));
 }
 
+// A link in a package folder, or a package folder that is itself a link,
+// goes as a link: what it points to stays. Windows' RemoveDirectory takes the
+// link and the walk goes on; Wine's applies to the folder a Unix symbolic
+// link points to (an empty one would go), so there it fails and the walk
+// stops at the link.
+TEST_F(RemoveTree, FolderLinksAreRemovedAsLinksAndNeverWalked) {
+  std::wstring outside = dir_ / L"outside", root = MakeTree();
+  ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr) && WriteFileBytes(outside + L"\\keep.txt", "x"));
+  for (const std::wstring& link : {root + L"\\a\\link", dir_ / L"package link"}) {
+    ASSERT_TRUE(kydtest::MakeFolderLink(link, outside)) << "could not make a folder link";
+    bool removed = kyd::RemoveDirectoryTree(link == root + L"\\a\\link" ? root : link);
+    EXPECT_TRUE(FileExists(outside + L"\\keep.txt"));
+    EXPECT_EQ(FileExists(link), !removed);
+    kydtest::RemoveFolderLink(link);
+  }
+}
+
+// Its descriptor (administrators and SYSTEM only) cannot be read back under
+// Wine, which keeps no descriptor for a folder it creates.
+TEST(PrivateFolder, IsNewEachTimeUnderANameOfItsOwn) {
+  ScratchDir dir(L"private");
+  std::wstring first = kyd::CreatePrivateFolder(dir.path());
+  std::wstring second = kyd::CreatePrivateFolder(dir.path());
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.substr(0, dir.path().size() + 1), dir.path() + L"\\");
+  EXPECT_GT(first.size(), dir.path().size() + 30);  // a GUID's worth of name
+  EXPECT_EQ(kyd::CreatePrivateFolder(dir / L"missing"), L"");
+}
+
 }  // namespace

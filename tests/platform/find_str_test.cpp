@@ -62,6 +62,7 @@ TEST_F(FindInFile, FileFillingWholePagesIsSearchedToItsLastByte) {
     wide.replace(wide.size() - 8, 8, L"VEN_10EC");
     std::string utf16 = Utf16(wide, true).substr(0, size);  // still exactly `size` bytes
     EXPECT_TRUE(Find(utf16, L"ven_10e")) << size;
+    EXPECT_FALSE(Find(utf16, L"VEN_10ED")) << size;  // searched to the end, not past it
   }
 }
 
@@ -111,14 +112,17 @@ namespace {
 // The skipping search against the obvious one, on texts made of few letters
 // (many near-matches), with NULs and wide units that share a low byte.
 template <typename Char>
-bool Reference(const std::basic_string<Char>& text, const std::basic_string<Char>& part) {
+bool Reference(const std::basic_string<Char>& text, const std::basic_string<Char>& part,
+               kyd::MatchEnd matchEnd = kyd::MatchEnd::kAnywhere) {
   auto fold = [](Char c) { return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c + 32) : c; };
   size_t end = text.find(Char(0));
   if (end == std::basic_string<Char>::npos) end = text.size();
   for (size_t i = 0; i + part.size() <= end; ++i) {
     size_t k = 0;
     while (k < part.size() && fold(text[i + k]) == fold(part[k])) ++k;
-    if (k == part.size()) return true;
+    Char next = i + k < text.size() ? text[i + k] : Char(0);
+    bool idEnds = !(next == '_' || (next >= '0' && next <= '9') || (fold(next) >= 'a' && fold(next) <= 'z'));
+    if (k == part.size() && (matchEnd == kyd::MatchEnd::kAnywhere || idEnds)) return true;
   }
   return part.empty();
 }
@@ -143,6 +147,12 @@ TEST(BoundedSearch, AgreesWithAPlainSearchOnManyNearMatches) {
     ASSERT_EQ(kyd::BoundedStrStrIA(text.data(), text.size(), part.c_str()), Reference(text, part))
         << "text '" << text << "' part '" << part << "'";
     ASSERT_EQ(kyd::BoundedStrStrIW(wtext.data(), wtext.size(), wpart.c_str()), Reference(wtext, wpart))
+        << "round " << round;
+    // As an ID: '&', NUL and the wide letters beyond ASCII end one.
+    const auto id = kyd::MatchEnd::kIdEnd;
+    ASSERT_EQ(kyd::BoundedStrStrIA(text.data(), text.size(), part.c_str(), id), Reference(text, part, id))
+        << "text '" << text << "' part '" << part << "'";
+    ASSERT_EQ(kyd::BoundedStrStrIW(wtext.data(), wtext.size(), wpart.c_str(), id), Reference(wtext, wpart, id))
         << "round " << round;
   }
 }

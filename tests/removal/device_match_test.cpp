@@ -8,17 +8,36 @@ namespace {
 
 using kydtest::SeededDevice;
 
-kyd::IdList IdsOf(const std::wstring& instanceId, DWORD property) {
-  kyd::IdList result;
+// Calls act(set, device) on the present device with this instance ID.
+template <typename Act>
+void OnDevice(const std::wstring& instanceId, Act act) {
   kyd::ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     wchar_t id[512] = {};
     SetupDiGetDeviceInstanceIdW(set, device, id, 512, nullptr);
     if (_wcsicmp(id, instanceId.c_str()) != 0) return true;
-    result = kyd::GetDeviceIdList(set, device, property);
+    act(set, device);
     return false;
+  });
+}
+
+kyd::IdList IdsOf(const std::wstring& instanceId, DWORD property) {
+  kyd::IdList result;
+  OnDevice(instanceId, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+    result = kyd::GetDeviceIdList(set, device, property);
   });
   return result;
 }
+
+// A present device and an oem INF in the INF folder with a driver for it.
+struct DeviceWithInf {
+  explicit DeviceWithInf(const std::wstring& hwid)
+      : device({hwid}),
+        infName(kydtest::FreeOemInfName()),
+        inf(infName, kydtest::DriverInfText(hwid, L"Kyd Test Bridge")) {}
+  SeededDevice device;
+  std::wstring infName;
+  kydtest::SeededInf inf;
+};
 
 TEST(DeviceIdLists, ReadHardwareAndCompatibleIdsAndTellAbsenceFromEmptiness) {
   SeededDevice device({L"PCI\\VEN_1AF4&DEV_1000&SUBSYS_00011AF4&REV_00", L"PCI\\VEN_1AF4&DEV_1000&SUBSYS_00011AF4"},
@@ -96,24 +115,47 @@ namespace {
 // ERROR_CALL_NOT_IMPLEMENTED, so the installed driver cannot be found there.
 bool ClassDriverListsWork(const std::wstring& instanceId) {
   bool works = true;
-  kyd::ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
-    wchar_t id[512] = {};
-    SetupDiGetDeviceInstanceIdW(set, device, id, 512, nullptr);
-    if (_wcsicmp(id, instanceId.c_str()) != 0) return true;
+  OnDevice(instanceId, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     works = SetupDiBuildDriverInfoList(set, device, SPDIT_CLASSDRIVER) ||
             GetLastError() != ERROR_CALL_NOT_IMPLEMENTED;
-    return false;
   });
   return works;
 }
 
+// Wine builds no class driver list, but it does build the compatible list
+// from the INF folder: the detail read is shown on that list's node, with the
+// hardware IDs that lie past the record's fixed part. (The 64-bit record of
+// drv64.exe is larger; its size comes from the same sizeof, checked when
+// that build compiles.)
+TEST(DriverDetail, IsReadWholeWithTheHardwareIdsPastTheFixedPart) {
+  const std::wstring hwid = L"PCI\\VEN_1AF4&DEV_4101&SUBSYS_00011AF4";
+  DeviceWithInf seeded(hwid);
+  ASSERT_TRUE(seeded.device.ok());
+  std::vector<BYTE> detail;
+  OnDevice(seeded.device.instanceId(), [&](HDEVINFO set, SP_DEVINFO_DATA* dev) {
+    if (!SetupDiBuildDriverInfoList(set, dev, SPDIT_COMPATDRIVER)) return;
+    kyd::UniqueDriverList list(set, dev, SPDIT_COMPATDRIVER);
+    SP_DRVINFO_DATA_V2_W node{};
+    node.cbSize = sizeof node;
+    if (!SetupDiEnumDriverInfoW(set, dev, SPDIT_COMPATDRIVER, 0, reinterpret_cast<SP_DRVINFO_DATA_W*>(&node)) ||
+        !kyd::ReadDriverDetail(set, dev, &node, detail))
+      detail.clear();
+  });
+  ASSERT_GT(detail.size(), sizeof(SP_DRVINFO_DETAIL_DATA_W)) << "no compatible driver detail";
+  const auto* record = reinterpret_cast<const SP_DRVINFO_DETAIL_DATA_W*>(detail.data());
+  EXPECT_STREQ(record->SectionName, L"KydInstall");
+  EXPECT_STREQ(record->HardwareID, hwid.c_str());
+  std::wstring infFile = record->InfFileName;  // Wine: "C:/windows/inf\oemN.inf"
+  EXPECT_EQ(_wcsicmp(infFile.substr(infFile.find_last_of(L"\\/") + 1).c_str(), seeded.infName.c_str()), 0);
+}
+
 TEST(CurrentDriver, InstalledDriverGivesItsInfAndDescriptions) {
   const std::wstring hwid = L"PCI\\VEN_1AF4&DEV_4100&SUBSYS_00011AF4";
-  SeededDevice device({hwid});
+  DeviceWithInf seeded(hwid);
+  const SeededDevice& device = seeded.device;
+  const kydtest::SeededInf& inf = seeded.inf;
   ASSERT_TRUE(device.ok());
-  std::wstring infName = kydtest::FreeOemInfName();
-  kydtest::SeededInf inf(infName, kydtest::DriverInfText(hwid, L"Kyd Test Bridge"));
-  ASSERT_TRUE(kydtest::GiveDeviceADriver(device.instanceId(), infName, L"KydInstall", L"Kyd Test Bridge",
+  ASSERT_TRUE(kydtest::GiveDeviceADriver(device.instanceId(), seeded.infName, L"KydInstall", L"Kyd Test Bridge",
                                          L"KydTest", L"KydTest Devices"));
   kydtest::ScratchDir logDir(L"driverlog");
   base::BaseLog::Instance()->Enable(logDir / L"raw.log", base::LOG_ALL);

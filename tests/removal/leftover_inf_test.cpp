@@ -29,6 +29,8 @@ TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
   SeededInf otherChip(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0167\r\n");
   SeededInf vendorOnly(FreeOemInfName(), L"[Models]\r\n\"x\"=i, PCI\\VEN_8086\r\n");
   SeededInf inbox(L"kydinbox0166.inf", L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n");
+  // Found by oem*.inf through its short name (OEM1~1.INF), but no INF.
+  SeededInf notInf(FreeOemInfName() + L"x", L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n", false, false);
 
   kyd::DeleteLeftoverInf(hwid.c_str());
   EXPECT_FALSE(FileExists(mixedCase.path()));
@@ -38,6 +40,19 @@ TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
   EXPECT_TRUE(FileExists(otherChip.path()));
   EXPECT_TRUE(FileExists(vendorOnly.path()));
   EXPECT_TRUE(FileExists(inbox.path()));
+  EXPECT_TRUE(FileExists(notInf.path()));
+}
+
+// A key without a device part is the whole ID, and a longer ID that begins
+// with it is another device's.
+TEST(DeleteLeftoverInf, MatchesTheKeyOnlyWhereTheIdEnds) {
+  SeededInf hub(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB30, usb\\root_hub\r\n");
+  SeededInf hub30(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB30\r\n", /*utf16=*/true);
+  SeededInf hubX(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB_X\r\n");
+  kyd::DeleteLeftoverInf(L"USB\\ROOT_HUB");
+  EXPECT_FALSE(FileExists(hub.path()));
+  EXPECT_TRUE(FileExists(hub30.path()));
+  EXPECT_TRUE(FileExists(hubX.path()));
 }
 
 TEST(DeleteLeftoverInf, ReadsUtf16OnlyWithAMarkAndSkipsFilesHeldOpen) {

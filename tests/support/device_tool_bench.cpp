@@ -28,6 +28,18 @@ void PutVariable(const std::wstring& name, bool had, const std::wstring& value) 
   SetEnvironmentVariableW(name.c_str(), had ? value.c_str() : nullptr);
 }
 
+// REG_SZ values under HKEY_CURRENT_USER\<key>, which is created when missing.
+void SetUserStrings(const std::wstring& key,
+                    const std::vector<std::pair<std::wstring, std::wstring>>& values) {
+  kyd::UniqueKey handle;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      handle.put(), nullptr) != ERROR_SUCCESS)
+    return;
+  for (const auto& [name, value] : values)
+    RegSetValueExW(handle.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
 }  // namespace
 
 std::wstring DeviceToolBuildFile(WORD number) {
@@ -86,15 +98,19 @@ std::string LogToFile::Finish() {
 
 WineAppVersion::WineAppVersion(const std::wstring& exeName, const std::wstring& version)
     : key_(L"Software\\Wine\\AppDefaults\\" + exeName) {
-  kyd::UniqueKey key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      key.put(), nullptr) != ERROR_SUCCESS)
-    return;
-  RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                 static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+  SetUserStrings(key_, {{L"Version", version}});
 }
 
 WineAppVersion::~WineAppVersion() { RegDeleteTreeIfPresent(HKEY_CURRENT_USER, key_, false); }
+
+NativeDllsFirst::NativeDllsFirst(const std::wstring& exeName, const std::vector<std::wstring>& dlls)
+    : key_(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides") {
+  std::vector<std::pair<std::wstring, std::wstring>> values;
+  for (const std::wstring& dll : dlls) values.emplace_back(dll, L"native,builtin");
+  SetUserStrings(key_, values);
+}
+
+NativeDllsFirst::~NativeDllsFirst() { RegDeleteTreeIfPresent(HKEY_CURRENT_USER, key_, false); }
 
 
 ImageHeader ReadImageHeader(const std::string& bytes) {

@@ -86,6 +86,21 @@ class WineAppVersion {
   std::wstring key_;
 };
 
+// HKCU\Software\Wine\AppDefaults\<exeName>\DllOverrides for the life of
+// the object: for a program of that file name Wine loads the named DLLs from
+// a native file first, as Windows does for a DLL it does not protect (Wine
+// otherwise prefers its own builtin DLL over one beside the program).
+class NativeDllsFirst {
+ public:
+  NativeDllsFirst(const std::wstring& exeName, const std::vector<std::wstring>& dlls);
+  ~NativeDllsFirst();
+  NativeDllsFirst(const NativeDllsFirst&) = delete;
+  NativeDllsFirst& operator=(const NativeDllsFirst&) = delete;
+
+ private:
+  std::wstring key_;
+};
+
 // The header fields of a program image that say where it runs.
 struct ImageHeader {
   bool ok = false;

@@ -47,12 +47,41 @@ std::wstring TestExeDir() {
   return folder.substr(0, folder.rfind(L'\\'));
 }
 
+namespace {
+
+// Every run of a test program gets a scratch root of its own, under a name
+// no earlier run can have used (Wine hands out process IDs again, so a name
+// made of one could meet a folder, or a link, a failed run left behind). It
+// is removed when the program ends, whatever its tests gave; the prefix's
+// drop fixture removes scratch\<prefix> with what a crashed run left.
+class ScratchRoot {
+ public:
+  ScratchRoot() {
+    std::wstring prefix = TestExeDir() + L"\\scratch";
+    CreateDirectoryW(prefix.c_str(), nullptr);
+    prefix += Is64BitPrefix() ? L"\\w64" : L"\\w32";
+    CreateDirectoryW(prefix.c_str(), nullptr);
+    path_ = kyd::CreatePrivateFolder(prefix);
+  }
+  ~ScratchRoot() {
+    if (!path_.empty()) kyd::RemoveDirectoryTree(path_);
+  }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+const std::wstring& ScratchRootPath() {
+  static const ScratchRoot root;
+  return root.path();
+}
+
+}  // namespace
+
 ScratchDir::ScratchDir(const std::wstring& name) {
   static std::atomic<int> counter{0};
-  path_ = TestExeDir() + L"\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(counter++);
-  CreateDirectoryW((TestExeDir() + L"\\scratch").c_str(), nullptr);
-  kyd::RemoveDirectoryTree(path_);
+  path_ = ScratchRootPath() + L"\\" + name + L"-" + std::to_wstring(counter++);
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
@@ -60,6 +89,43 @@ ScratchDir::~ScratchDir() { kyd::RemoveDirectoryTree(path_); }
 
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FolderIsEmpty(const std::wstring& folder) {
+  bool empty = true;
+  return kyd::ForEachEntry(folder, [&](const WIN32_FIND_DATAW&) { return empty = false; }) && empty;
+}
+
+namespace {
+
+std::wstring UnixPathOf(const std::wstring& zPath) {
+  std::wstring path = zPath.substr(2);  // "Z:" off
+  for (wchar_t& c : path)
+    if (c == L'\\') c = L'/';
+  return path;
+}
+
+// Wine starts a Unix program and returns at once: wait for its effect.
+bool WaitForPresence(const std::wstring& path, bool present) {
+  for (int i = 0; i < 100; ++i) {
+    if (FileExists(path) == present) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+  RunProgram(L"Z:\\bin\\ln -s \"" + UnixPathOf(target) + L"\" \"" + UnixPathOf(link) + L"\"");
+  if (!WaitForPresence(link, true)) return false;
+  return (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void RemoveFolderLink(const std::wstring& link) {
+  if (!FileExists(link)) return;
+  RunProgram(L"Z:\\bin\\rm -f \"" + UnixPathOf(link) + L"\"");
+  WaitForPresence(link, false);
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {

@@ -35,12 +35,8 @@ class RemoveThroughToolTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(resources_.ok()); }
 
-  std::wstring ToolPath() const { return temp_.path() + L"\\kyduninst.exe"; }
-  bool TempFolderEmpty() const {
-    bool empty = true;
-    kyd::ForEachEntry(temp_.path(), [&](const WIN32_FIND_DATAW&) { return empty = false; });
-    return empty;
-  }
+  // The tool and the folder it was written to are gone again.
+  bool TempFolderEmpty() const { return kydtest::FolderIsEmpty(temp_.path()); }
 
   ScratchDir scratch_{L"layers"};
   // Windows XP keeps temp folders under "Documents and Settings".
@@ -58,7 +54,7 @@ TEST_F(RemoveThroughToolTest, RemoveDisplayRemovesTheListedDeviceAndDeletesTheTo
   EXPECT_EQ(cleaner.RemoveDisplay(Lower(id).c_str()), 2);  // the listing is searched in any case
   std::string text = log.Finish();
   EXPECT_TRUE(kydtest::PresentDevicesWithId(id).empty());
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(TempFolderEmpty());
   EXPECT_EQ(kydtest::CountOf(text, "(DisplayDrvUninst:"), 4u) << text;
   EXPECT_EQ(kydtest::CountOf(text, "] RemoveDisplay (" + kydtest::ToNarrow(Lower(id)) + ")"), 1u);
   EXPECT_EQ(kydtest::CountOf(text, "] RunConsole findall =display Reply:"), 1u);
@@ -74,7 +70,7 @@ TEST_F(RemoveThroughToolTest, RemoveMediaRemovesOnlyTheMediaDevice) {
   kyd::CMediaDrvUninst cleaner;
   EXPECT_EQ(cleaner.RemoveMedia(id.c_str()), 2);
   EXPECT_EQ(kydtest::PresentDevicesWithId(id), std::vector<std::wstring>{display.instanceId()});
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(TempFolderEmpty());
 }
 
 TEST_F(RemoveThroughToolTest, HardwareIdAbsentFromTheListingGivesZeroAndDeletesTheTool) {
@@ -87,7 +83,7 @@ TEST_F(RemoveThroughToolTest, HardwareIdAbsentFromTheListingGivesZeroAndDeletesT
   std::string text = log.Finish();
   EXPECT_EQ(kydtest::CountOf(text, "] RunConsole findall =display Reply:"), 1u) << text;
   EXPECT_EQ(kydtest::CountOf(text, "remove =display"), 0u);
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(TempFolderEmpty());
   EXPECT_EQ(kydtest::PresentDevicesWithId(id).size(), 1u);
 }
 
@@ -100,7 +96,34 @@ TEST_F(RemoveThroughToolTest, ListedIdThatNoDeviceCarriesGivesZero) {
   kyd::CDisplayDrvUninst cleaner;
   EXPECT_EQ(cleaner.RemoveDisplay(id.c_str()), 0);
   EXPECT_EQ(kydtest::PresentDevicesWithId(id + L"&REV_01").size(), 1u);
-  EXPECT_FALSE(kydtest::FileExists(ToolPath()));
+  EXPECT_TRUE(TempFolderEmpty());
+}
+
+// The tool runs with the host's rights; the temp folder is open to the
+// user's other programs. DLLs planted there under the names of the DLLs the
+// tool loads (msvcrt imported, setupapi loaded at run time) must not be
+// loaded. Wine would take its own builtin DLLs anyway, so the tool is told to
+// prefer native ones, as Windows does for a name it does not protect.
+// (kernel32 is not planted: Wine cannot start a program with another one.)
+TEST_F(RemoveThroughToolTest, DllsPlantedInTheTempFolderAreNotLoaded) {
+  std::wstring id = UniqueId(L"PLANTED");
+  SeededDevice device({id}, {}, kydtest::kDisplayClass);
+  ASSERT_TRUE(device.ok());
+  const std::wstring planted =
+      (kydtest::Is64BitPrefix() ? kydtest::Ship64Dir() : kydtest::Ship32Dir()) + L"\\kydplanted.dll";
+  const std::vector<std::wstring> names = {L"msvcrt", L"setupapi"};
+  kydtest::NativeDllsFirst nativeFirst(L"kyduninst.exe", names);
+  for (const std::wstring& name : names)
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (temp_ / name + L".dll").c_str(), FALSE));
+  kyd::CDisplayDrvUninst cleaner;
+  EXPECT_EQ(cleaner.RemoveDisplay(id.c_str()), 2);
+  EXPECT_TRUE(kydtest::PresentDevicesWithId(id).empty());
+  for (const std::wstring& name : names) {
+    EXPECT_FALSE(kydtest::FileExists(temp_ / name + L".dll.loaded")) << kydtest::ToNarrow(name);
+    DeleteFileW((temp_ / name + L".dll").c_str());
+    DeleteFileW((temp_ / name + L".dll.loaded").c_str());
+  }
+  EXPECT_TRUE(TempFolderEmpty());
 }
 
 // A hardware ID is text from the host that goes between double quotes on a

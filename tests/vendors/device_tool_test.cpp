@@ -85,6 +85,12 @@ void RemovesByInstanceIdPrefix(WORD build) {
   std::wstring id = UniqueId(L"INSTANCE");
   SeededDevice device({id}, {}, kydtest::kDisplayClass);
   ASSERT_TRUE(device.ok());
+  // ROOT\KYD<pid>\000 is not the beginning of ROOT\KYD<pid>\0000: the ID
+  // goes on with a digit.
+  const std::wstring& instance = device.instanceId();
+  ProcessResult cut = Tool(build, L"remove =display \"" + instance.substr(0, instance.size() - 1) + L"\"");
+  EXPECT_EQ(cut.output.find("Removed"), std::string::npos) << cut.output;
+  EXPECT_EQ(kydtest::PresentDevicesWithId(id).size(), 1u);
   ProcessResult run = Tool(build, L"remove =display \"" + device.instanceId() + L"\"");
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_TRUE(kydtest::PresentDevicesWithId(id).empty());

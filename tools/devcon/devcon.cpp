@@ -7,6 +7,7 @@
 //   remove =display | =media "<id>"     removes the devices of the class that
 //                                       carry <id> as a hardware or compatible
 //                                       ID, or whose instance ID begins with it
+//                                       up to a separator ("\\", "&", ...)
 //   -f dp_delete "<inf>"                deletes a published driver package
 //
 // Exit codes: 0 done, 1 done and a restart is needed, 2 failed, 3 usage.
@@ -14,6 +15,14 @@
 // The library searches the output for the device's ID and for the words
 // "Removed" and "reboot", so those two words are printed only when a device
 // was removed or a restart is needed, and never in any other line.
+//
+// The tool runs with the host's administrator rights from a folder in the
+// temp folder. A program looks for the DLLs it imports in its own folder
+// first, so it imports only kernel32 and msvcrt (which its runtime needs),
+// known DLLs that current Windows always takes from the system folder;
+// SetupAPI is loaded by its full path there. The library writes the tool to
+// a folder only administrators can write to, which keeps planted DLLs away
+// on older systems too.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -21,11 +30,74 @@
 #include <string>
 #include <vector>
 
+#include "platform/find_str.h"
 #include "platform/handle.h"
 
 namespace {
 
 enum ExitCode : int { kDone = 0, kDoneRestart = 1, kFailed = 2, kUsage = 3 };
+
+// SetupUninstallOEMInfW may be missing from an older SetupAPI.
+using UninstallOemInfFn = BOOL(WINAPI*)(PCWSTR, DWORD, PVOID);
+
+// The SetupAPI functions the tool calls, from the system folder's setupapi.dll.
+struct SetupApi {
+  SetupApi();
+  bool loaded() const { return ok; }
+
+  kyd::UniqueModule module;
+  bool ok = false;
+  decltype(&SetupDiGetClassDevsW) GetClassDevs = nullptr;
+  decltype(&SetupDiEnumDeviceInfo) EnumDeviceInfo = nullptr;
+  decltype(&SetupDiGetDeviceRegistryPropertyW) GetDeviceRegistryProperty = nullptr;
+  decltype(&SetupDiGetDeviceInstanceIdW) GetDeviceInstanceId = nullptr;
+  decltype(&SetupDiSetClassInstallParamsW) SetClassInstallParams = nullptr;
+  decltype(&SetupDiCallClassInstaller) CallClassInstaller = nullptr;
+  decltype(&SetupDiRemoveDevice) RemoveDevice = nullptr;
+  decltype(&SetupDiGetDeviceInstallParamsW) GetDeviceInstallParams = nullptr;
+  decltype(&SetupDiDestroyDeviceInfoList) DestroyDeviceInfoList = nullptr;
+  UninstallOemInfFn UninstallOemInf = nullptr;
+};
+
+template <typename Fn>
+void Find(HMODULE module, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+SetupApi::SetupApi() {
+  wchar_t system[MAX_PATH] = {};
+  UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return;
+  // With the altered search path, what setupapi.dll imports in turn is also
+  // looked for in the system folder first, not beside the tool.
+  module.reset(LoadLibraryExW((std::wstring(system) + L"\\setupapi.dll").c_str(), nullptr,
+                              LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module) return;
+  HMODULE m = module.get();
+  Find(m, "SetupDiGetClassDevsW", GetClassDevs);
+  Find(m, "SetupDiEnumDeviceInfo", EnumDeviceInfo);
+  Find(m, "SetupDiGetDeviceRegistryPropertyW", GetDeviceRegistryProperty);
+  Find(m, "SetupDiGetDeviceInstanceIdW", GetDeviceInstanceId);
+  Find(m, "SetupDiSetClassInstallParamsW", SetClassInstallParams);
+  Find(m, "SetupDiCallClassInstaller", CallClassInstaller);
+  Find(m, "SetupDiRemoveDevice", RemoveDevice);
+  Find(m, "SetupDiGetDeviceInstallParamsW", GetDeviceInstallParams);
+  Find(m, "SetupDiDestroyDeviceInfoList", DestroyDeviceInfoList);
+  Find(m, "SetupUninstallOEMInfW", UninstallOemInf);
+  ok = GetClassDevs && EnumDeviceInfo && GetDeviceRegistryProperty && GetDeviceInstanceId &&
+       SetClassInstallParams && CallClassInstaller && RemoveDevice && GetDeviceInstallParams &&
+       DestroyDeviceInfoList;
+}
+
+const SetupApi& Api() {
+  static const SetupApi api;
+  return api;
+}
+
+struct DevInfoTraits : kyd::DevInfoTraits {
+  static void Close(HDEVINFO set) { Api().DestroyDeviceInfoList(set); }
+};
+using DevInfoSet = kyd::UniqueAny<DevInfoTraits>;
 
 struct SetupClass {
   const wchar_t* word;  // as written after '=' on the command line
@@ -85,7 +157,7 @@ std::vector<std::wstring> MultiStringProperty(HDEVINFO set, SP_DEVINFO_DATA* dev
   for (;;) {
     DWORD type = 0, needed = 0;
     // Two spare characters keep the list terminated whatever the registry holds.
-    if (SetupDiGetDeviceRegistryPropertyW(set, device, property, &type, buffer.data(),
+    if (Api().GetDeviceRegistryProperty(set, device, property, &type, buffer.data(),
                                           static_cast<DWORD>(buffer.size() - 2 * sizeof(wchar_t)),
                                           &needed))
       break;
@@ -99,21 +171,21 @@ std::vector<std::wstring> MultiStringProperty(HDEVINFO set, SP_DEVINFO_DATA* dev
 
 std::wstring InstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA* device) {
   DWORD needed = 0;
-  SetupDiGetDeviceInstanceIdW(set, device, nullptr, 0, &needed);
+  Api().GetDeviceInstanceId(set, device, nullptr, 0, &needed);
   std::vector<wchar_t> id(needed > 0 ? needed + 1 : 512, L'\0');
-  if (!SetupDiGetDeviceInstanceIdW(set, device, id.data(), static_cast<DWORD>(id.size()), nullptr))
+  if (!Api().GetDeviceInstanceId(set, device, id.data(), static_cast<DWORD>(id.size()), nullptr))
     return {};
   return id.data();
 }
 
 // Every device of the class that Windows has ever installed, present or not.
-bool ListClass(const SetupClass& setupClass, kyd::UniqueDevInfo& set, std::vector<Device>& devices) {
-  set.reset(SetupDiGetClassDevsW(&setupClass.guid, nullptr, nullptr, 0));
+bool ListClass(const SetupClass& setupClass, DevInfoSet& set, std::vector<Device>& devices) {
+  set.reset(Api().GetClassDevs(&setupClass.guid, nullptr, nullptr, 0));
   if (!set) return false;
   for (DWORD index = 0;; ++index) {
     Device device{};
     device.data.cbSize = sizeof device.data;
-    if (!SetupDiEnumDeviceInfo(set.get(), index, &device.data)) break;
+    if (!Api().EnumDeviceInfo(set.get(), index, &device.data)) break;
     device.instanceId = InstanceIdOf(set.get(), &device.data);
     device.hardwareIds = MultiStringProperty(set.get(), &device.data, SPDRP_HARDWAREID);
     device.compatibleIds = MultiStringProperty(set.get(), &device.data, SPDRP_COMPATIBLEIDS);
@@ -123,7 +195,7 @@ bool ListClass(const SetupClass& setupClass, kyd::UniqueDevInfo& set, std::vecto
 }
 
 int FindAll(const SetupClass& setupClass) {
-  kyd::UniqueDevInfo set;
+  DevInfoSet set;
   std::vector<Device> devices;
   if (!ListClass(setupClass, set, devices)) {
     Print(L"Listing the " + std::wstring(setupClass.word) + L" class failed (error " +
@@ -141,11 +213,16 @@ int FindAll(const SetupClass& setupClass) {
   return kDone;
 }
 
+// An instance ID that goes on with a letter, digit or underscore after the
+// given text belongs to another device ("USB\ROOT_HUB" does not begin
+// "USB\ROOT_HUB30\...").
 bool CarriesId(const Device& device, const std::wstring& id) {
   for (const auto* list : {&device.hardwareIds, &device.compatibleIds})
     for (const std::wstring& candidate : *list)
       if (_wcsicmp(candidate.c_str(), id.c_str()) == 0) return true;
-  return _wcsnicmp(device.instanceId.c_str(), id.c_str(), id.size()) == 0;
+  const std::wstring& instance = device.instanceId;
+  return instance.size() >= id.size() && _wcsnicmp(instance.c_str(), id.c_str(), id.size()) == 0 &&
+         !kyd::ContinuesId(instance.c_str()[id.size()]);
 }
 
 // The class installer first, so that a class co-installer sees the removal;
@@ -156,22 +233,22 @@ bool RemoveOne(HDEVINFO set, SP_DEVINFO_DATA* device) {
   params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
   params.Scope = DI_REMOVEDEVICE_GLOBAL;
   params.HwProfile = 0;
-  SetupDiSetClassInstallParamsW(set, device, &params.ClassInstallHeader, sizeof params);
-  if (SetupDiCallClassInstaller(DIF_REMOVE, set, device)) return true;
-  return SetupDiRemoveDevice(set, device) != FALSE;
+  Api().SetClassInstallParams(set, device, &params.ClassInstallHeader, sizeof params);
+  if (Api().CallClassInstaller(DIF_REMOVE, set, device)) return true;
+  return Api().RemoveDevice(set, device) != FALSE;
 }
 
 bool NeedsRestart(HDEVINFO set, SP_DEVINFO_DATA* device) {
   SP_DEVINSTALL_PARAMS_W params{};
   params.cbSize = sizeof params;
-  if (!SetupDiGetDeviceInstallParamsW(set, device, &params)) return false;
+  if (!Api().GetDeviceInstallParams(set, device, &params)) return false;
   return (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
 }
 
 int Remove(const SetupClass& setupClass, const std::wstring& id) {
   // An empty ID would be the prefix of every instance ID in the class.
   if (id.empty()) return Usage();
-  kyd::UniqueDevInfo set;
+  DevInfoSet set;
   std::vector<Device> devices;
   if (!ListClass(setupClass, set, devices)) {
     Print(L"Listing the " + std::wstring(setupClass.word) + L" class failed (error " +
@@ -204,10 +281,6 @@ bool EndsWithNoCase(const std::wstring& text, const wchar_t* tail) {
   return text.size() >= n && _wcsicmp(text.c_str() + text.size() - n, tail) == 0;
 }
 
-// SetupUninstallOEMInfW is looked up at run time so that the builds for
-// older Windows still start where it is missing.
-using UninstallOemInfFn = BOOL(WINAPI*)(PCWSTR, DWORD, PVOID);
-
 int DeletePackage(const std::wstring& infArgument) {
   // The library passes the full path; the driver store knows the package by
   // its published name alone.
@@ -217,8 +290,7 @@ int DeletePackage(const std::wstring& infArgument) {
     Print(L"dp_delete: '" + name + L"' is not a published driver package (oem*.inf).");
     return kFailed;
   }
-  auto uninstall = reinterpret_cast<UninstallOemInfFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"setupapi.dll"), "SetupUninstallOEMInfW")));
+  UninstallOemInfFn uninstall = Api().UninstallOemInf;
   if (!uninstall) {
     Print(L"dp_delete: this Windows cannot delete driver packages.");
     return kFailed;
@@ -242,6 +314,10 @@ int DeletePackage(const std::wstring& infArgument) {
 }
 
 int Run(int argc, wchar_t** argv) {
+  if (!Api().loaded()) {
+    Print(L"SetupAPI could not be loaded from the system folder.");
+    return kFailed;
+  }
   if (argc == 3 && _wcsicmp(argv[1], L"findall") == 0) {
     const SetupClass* setupClass = ClassFromArgument(argv[2]);
     return setupClass ? FindAll(*setupClass) : Usage();
