@@ -103,7 +103,8 @@ bool FindInstanceIdByIds(const IdList& list, std::wstring& instanceId) {
     std::wstring id;
     if (!InstanceIdOf(set, device, id)) return true;
     for (const std::wstring& part : *list) {
-      if (SafeStrStrIW(id.c_str(), part.c_str())) {
+      // As an ID: "USB\\ROOT_HUB" does not pick "USB\\ROOT_HUB30\\...".
+      if (!part.empty() && BoundedStrStrIW(id.c_str(), id.size(), part.c_str(), MatchEnd::kIdEnd)) {
         instanceId = id;
         found = true;
         return false;
@@ -217,6 +218,8 @@ bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileIn
     std::wstring id;
     if (!InstanceIdOf(set, device, id)) return true;
     if (_wcsnicmp(id.c_str(), instanceId.c_str(), instanceId.size()) != 0) return true;
+    // The leading part must end where an ID part ends.
+    if (id.size() > instanceId.size() && ContinuesId(id[instanceId.size()])) return true;
     wchar_t classGuid[1024] = {};
     if (SetupDiGetDeviceRegistryPropertyW(set, device, SPDRP_CLASSGUID, nullptr,
                                           reinterpret_cast<BYTE*>(classGuid),

@@ -73,7 +73,10 @@ TEST(FindInstanceIdByIds, TakesTheFirstPresentDeviceWhoseInstanceIdHoldsAnId) {
   SeededDevice second({L"PCI\\VEN_1AF4&DEV_3000"});
   ASSERT_TRUE(first.ok() && second.ok());
   std::wstring found;
-  kyd::IdList list = std::vector<std::wstring>{L"no-such-instance", second.instanceId()};
+  // An ID cut inside its enumerator part ("ROOT\\KYD12" of "ROOT\\KYD123\\0000")
+  // names another device, not these.
+  std::wstring cut = second.instanceId().substr(0, second.instanceId().rfind(L'\\') - 1);
+  kyd::IdList list = std::vector<std::wstring>{L"no-such-instance", cut, second.instanceId()};
   ASSERT_TRUE(kyd::FindInstanceIdByIds(list, found));
   EXPECT_EQ(found, second.instanceId());
   EXPECT_FALSE(kyd::FindInstanceIdByIds(std::vector<std::wstring>{}, found));

@@ -327,9 +327,17 @@ std::wstring InfDir() {
 }
 
 std::wstring FreeOemInfName() {
-  for (int n = 1000 + static_cast<int>(GetCurrentProcessId() % 5000);; ++n) {
+  // Test programs seed INF files side by side in one prefix, and Wine hands
+  // neighbouring processes neighbouring IDs: the name is claimed by creating
+  // the file, so that no two processes can be given the same one.
+  GUID guid{};
+  CoCreateGuid(&guid);
+  for (unsigned n = 1000 + guid.Data1 % 8000;; ++n) {
     std::wstring name = L"oem" + std::to_wstring(n) + L".inf";
-    if (!FileExists(InfDir() + L"\\" + name)) return name;
+    kyd::UniqueFile claim(CreateFileW((InfDir() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (claim) return name;
+    if (GetLastError() != ERROR_FILE_EXISTS) return name;
   }
 }
 
