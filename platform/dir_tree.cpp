@@ -1,5 +1,7 @@
 #include "platform/dir_tree.h"
 
+#include "platform/machine.h"
+
 namespace kyd {
 
 bool RemoveDirectoryTree(const std::wstring& folder) {
@@ -10,13 +12,13 @@ bool RemoveDirectoryTree(const std::wstring& folder) {
       ok = RemoveDirectoryTree(child);
     } else {
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(child.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-      ok = DeleteFileW(child.c_str()) != FALSE;
+        machine::ChangeAttributes(child, entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+      ok = machine::RemoveFile(child) != FALSE;
     }
     return ok;
   });
   if (!listed || !ok) return false;
-  return RemoveDirectoryW(folder.c_str()) != FALSE;
+  return machine::RemoveFolder(folder) != FALSE;
 }
 
 }  // namespace kyd

@@ -4,7 +4,8 @@
 //
 //   drvuninst list [--class GUID]
 //   drvuninst query HWID GUID
-//   drvuninst uninstall HWID GUID [--keep-device]
+//   drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR]
+//   drvuninst restore DIR
 //   --log (any command): switch the library's log on for this run and print it
 #include <windows.h>
 #include <setupapi.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "interface/exports.h"
 #include "platform/command_line.h"
 #include "platform/handle.h"
 
@@ -25,6 +27,8 @@ constexpr int kLoadError = 4;
 using InitFn = void(__stdcall*)();
 using QueryFn = int(__stdcall*)(const wchar_t*, const wchar_t*);
 using UninstallFn = int(__stdcall*)(const wchar_t*, const wchar_t*, int);
+using UninstallExFn = int(__stdcall*)(const wchar_t*, const wchar_t*, int, int, const wchar_t*);
+using RestoreFn = int(__stdcall*)(const wchar_t*);
 
 void Write(HANDLE out, const std::wstring& text) {
   UINT codePage = GetConsoleOutputCP();
@@ -52,6 +56,10 @@ int Usage(const std::wstring& problem) {
       L"  drvuninst uninstall HWID GUID [--keep-device]\n"
       L"                                          uninstall the device's driver\n"
       L"                                          (exit code 0 nothing, 1 done, 2 done, restart)\n"
+      L"      --plan                              change nothing, print what would be changed\n"
+      L"      --journal DIR                       save what is changed into the empty folder DIR\n"
+      L"  drvuninst restore DIR                   put back what the journal in DIR saved\n"
+      L"                                          (exit code 1 all back, 2 some not, 0 nothing)\n"
       L"  --log                                   print the library's log for this run\n"
       L"GUID is a setup class GUID in braces, e.g. {4D36E968-E325-11CE-BFC1-08002BE10318}.\n");
   return kUsageError;
@@ -115,6 +123,46 @@ int List(const wchar_t* classFilter) {
   return 0;
 }
 
+// Prints a UTF-8 file of a journal folder (the plan, a restore report)
+// without the lines' checksums.
+void PrintJournalFile(const std::wstring& path) {
+  kyd::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  if (!file) {
+    Error(L"drvuninst: cannot read " + path + L"\n");
+    return;
+  }
+  std::string bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
+  if (chars > 0)
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), chars);
+  std::wstring out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    start = end == std::wstring::npos ? text.size() : end + 1;
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    size_t mark = line.rfind(L"\t~");
+    if (mark != std::wstring::npos && line.size() == mark + 10) line.resize(mark);
+    out += line + L"\n";
+  }
+  Print(out);
+}
+
+// A fresh folder for a plan nobody asked to keep.
+std::wstring MakePlanFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"drvuninst-plan-" + std::to_wstring(GetCurrentProcessId()) +
+                        L"-" + std::to_wstring(GetTickCount());
+  return CreateDirectoryW(folder.c_str(), nullptr) ? folder : std::wstring();
+}
+
 // Switches the library's log on for one run and prints what the run wrote.
 class RunLog {
  public:
@@ -161,7 +209,8 @@ int Run() {
   if (argv.empty()) return Usage(L"cannot read the command line");
   const int argc = static_cast<int>(argv.size());
   std::vector<std::wstring> args;
-  bool log = false, keepDevice = false;
+  bool log = false, keepDevice = false, plan = false;
+  std::wstring journal;
   const wchar_t* classFilter = nullptr;
   std::wstring classFilterText;
   for (int i = 1; i < argc; ++i) {
@@ -170,6 +219,11 @@ int Run() {
       log = true;
     } else if (arg == L"--keep-device") {
       keepDevice = true;
+    } else if (arg == L"--plan") {
+      plan = true;
+    } else if (arg == L"--journal") {
+      if (i + 1 >= argc) return Usage(L"--journal needs a folder");
+      journal = argv[++i];
     } else if (arg == L"--class") {
       if (i + 1 >= argc) return Usage(L"--class needs a GUID");
       classFilterText = argv[++i];
@@ -189,9 +243,13 @@ int Run() {
     if (args.size() != 1) return Usage(L"list takes no arguments besides --class");
     return List(classFilter);
   }
-  if (command != L"query" && command != L"uninstall") return Usage(L"unknown command " + command);
-  if (args.size() != 3) return Usage(command + L" needs HWID and GUID");
+  if (command != L"query" && command != L"uninstall" && command != L"restore")
+    return Usage(L"unknown command " + command);
+  if (command == L"restore" && args.size() != 2) return Usage(L"restore needs the journal folder");
+  if (command != L"restore" && args.size() != 3) return Usage(command + L" needs HWID and GUID");
   if (keepDevice && command != L"uninstall") return Usage(L"--keep-device goes with uninstall");
+  if ((plan || !journal.empty()) && command != L"uninstall")
+    return Usage(L"--plan and --journal go with uninstall");
 
   std::wstring folder = OwnFolder();
   std::unique_ptr<RunLog> runLog = log ? std::make_unique<RunLog>(folder) : nullptr;
@@ -207,7 +265,10 @@ int Run() {
       reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_IsDrvAppInstall")));
   auto uninstall = reinterpret_cast<UninstallFn>(
       reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrv")));
-  if (!init || !unit || !query || !uninstall) {
+  auto uninstallEx = reinterpret_cast<UninstallExFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrvEx")));
+  auto restore = reinterpret_cast<RestoreFn>(reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_Restore")));
+  if (!init || !unit || !query || !uninstall || !uninstallEx || !restore) {
     Error(L"drvuninst: KYDDrvUninst.dll lacks an export\n");
     return kLoadError;
   }
@@ -217,6 +278,32 @@ int Run() {
     result = query(args[1].c_str(), args[2].c_str());
     Print(std::wstring(L"companion package installed: ") + (result == 1 ? L"yes" : L"no") + L" (" +
           std::to_wstring(result) + L")\n");
+  } else if (command == L"restore") {
+    result = restore(args[1].c_str());
+    static const wchar_t* kRestored[] = {L"nothing restored", L"restored", L"partly restored"};
+    Print(L"restore result: " + std::to_wstring(result) + L" (" +
+          (result >= 0 && result <= 2 ? kRestored[result] : L"unknown") + L")\n");
+    if (result != DRVUNINST_RESTORE_NOTHING) PrintJournalFile(args[1] + L"\\restore.txt");
+  } else if (plan || !journal.empty()) {
+    // A plan nobody keeps goes to a folder of its own that is removed after
+    // it has been printed.
+    std::wstring folder = journal.empty() ? MakePlanFolder() : journal;
+    if (folder.empty()) {
+      Error(L"drvuninst: cannot make a folder for the plan\n");
+      return kLoadError;
+    }
+    result = uninstallEx(args[1].c_str(), args[2].c_str(), keepDevice ? 1 : 0,
+                         plan ? DRVUNINST_FLAG_PLAN : DRVUNINST_FLAG_JOURNAL, folder.c_str());
+    const std::wstring manifest = folder + L"\\manifest.txt";
+    if (GetFileAttributesW(manifest.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
+      PrintJournalFile(manifest);
+    }
+    if (journal.empty()) {
+      DeleteFileW(manifest.c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
+    Print(std::wstring(plan ? L"planned result: " : L"uninstall result: ") + std::to_wstring(result) + L"\n");
   } else {
     result = uninstall(args[1].c_str(), args[2].c_str(), keepDevice ? 1 : 0);
     static const wchar_t* kMeaning[] = {L"nothing uninstalled", L"uninstalled",
