@@ -1,6 +1,6 @@
 // Stands in for drv64.exe in tests: records its command line in the file
 // named by KYD_EXITCODE_LOG and exits with the code in KYD_EXIT_CODE
-// (decimal or 0x hex).
+// (decimal or 0x hex), after KYD_EXIT_SLEEP_MS milliseconds when that is set.
 #include <windows.h>
 
 #include <cwchar>
@@ -23,5 +23,6 @@ int main() {
                 nullptr);
     }
   }
+  if (GetEnvironmentVariableW(L"KYD_EXIT_SLEEP_MS", value, 64) > 0) Sleep(wcstoul(value, nullptr, 0));
   return static_cast<int>(code);
 }
