@@ -167,6 +167,17 @@ Session::State* g_state = nullptr;
 
 Session::State* Planner() { return g_state && g_state->mode == Mode::kPlan ? g_state : nullptr; }
 
+// A session never touches its own folder, wherever the caller put it (a
+// journal kept inside a folder the clean sweeps would delete itself).
+bool InSessionFolder(const Session::State& s, const std::wstring& path) {
+  std::wstring upper = UpperCase(path), folder = UpperCase(s.folder);
+  if (upper.compare(0, folder.size(), folder) != 0 || (upper.size() > folder.size() && upper[folder.size()] != L'\\'))
+    return false;
+  KLOG(base::LOG_WARNING, "%S left alone: it is the session's own folder", path.c_str());
+  SetLastError(ERROR_ACCESS_DENIED);
+  return true;
+}
+
 std::wstring KeyId(HKEY key) { return UpperCase(journal::KeyName(key)); }
 
 // ------------------------------------------------------------- recording
@@ -675,6 +686,7 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
 BOOL RemoveFile(const std::wstring& path) {
   Session::State* s = g_state;
   if (!s) return DeleteFileW(path.c_str());
+  if (InSessionFolder(*s, path)) return FALSE;
   DWORD attributes = Attributes(path);
   if (!Deletable(attributes)) {
     if (s->mode == Mode::kJournal) return DeleteFileW(path.c_str());  // fails as it would have
@@ -690,6 +702,7 @@ BOOL RemoveFile(const std::wstring& path) {
 BOOL RemoveFolder(const std::wstring& path) {
   Session::State* s = g_state;
   if (!s) return RemoveDirectoryW(path.c_str());
+  if (InSessionFolder(*s, path)) return FALSE;
   DWORD attributes = Attributes(path);
   DWORD refusal = attributes == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND
                   : !IsFolder(attributes)               ? ERROR_DIRECTORY
@@ -709,6 +722,7 @@ BOOL RemoveFolder(const std::wstring& path) {
 BOOL ChangeAttributes(const std::wstring& path, DWORD attributes) {
   Session::State* s = g_state;
   if (!s) return SetFileAttributesW(path.c_str(), attributes);
+  if (InSessionFolder(*s, path)) return FALSE;
   DWORD old = Attributes(path);
   if (old == INVALID_FILE_ATTRIBUTES) {
     if (s->mode == Mode::kJournal) return SetFileAttributesW(path.c_str(), attributes);

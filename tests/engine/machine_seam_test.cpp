@@ -454,3 +454,25 @@ TEST(SeamJournal, DamagedJournalRestoresWhatIsIntactAndNamesTheRest) {
 }
 
 }  // namespace
+
+namespace {
+
+// A journal kept inside a folder the clean deletes is left alone, and so is
+// the folder around it.
+TEST(SeamJournal, ItsOwnFolderIsNeverCleaned) {
+  ScratchDir dir(L"own folder");
+  const std::wstring vendor = dir / L"Vendor", journal = vendor + L"\\journal";
+  ASSERT_TRUE(CreateDirectoryW(vendor.c_str(), nullptr) && CreateDirectoryW(journal.c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(vendor + L"\\tray.exe", "t"));
+  {
+    machine::Session session(machine::Mode::kJournal, journal);
+    ASSERT_TRUE(session.ok());
+    TestEngine().DeleteFolderTree(vendor);
+  }
+  EXPECT_TRUE(FileExists(journal + L"\\manifest.txt"));
+  EXPECT_TRUE(FileExists(vendor));
+  EXPECT_EQ(machine::Restore(journal), machine::kRestoreComplete);
+  EXPECT_TRUE(FileExists(vendor + L"\\tray.exe"));
+}
+
+}  // namespace

@@ -98,6 +98,15 @@ TEST_F(SeamRemovalRoad, PlanChangesNothingAndEqualsWhatTheRealRunChanges) {
   std::string problem;
   ASSERT_TRUE(ApplyPlan(plan.path(), watch_, planned, problem)) << problem;
   EXPECT_EQ(Differences(before, planned).size(), 6u) << Join(Differences(before, planned));
+  // Without a folder of the caller's the plan is printed from one of its own
+  // that does not stay behind.
+  ScratchDir temp(L"plan temp");
+  ProcessResult printed = Uninstall(L"--plan", {L"TMP=" + temp.path(), L"TEMP=" + temp.path()});
+  EXPECT_EQ(printed.exitCode, 1u) << printed.output;
+  EXPECT_NE(printed.output.find("\tremove-device\t"), std::string::npos) << printed.output;
+  WIN32_FIND_DATAW entry;
+  EXPECT_FALSE(kyd::UniqueFind(FindFirstFileW((temp / L"drvuninst-plan-*").c_str(), &entry)).valid());
+
   ProcessResult real = Uninstall(L"");
   EXPECT_EQ(real.exitCode, 1u) << real.output;
   EXPECT_EQ(Join(Differences(planned, watch_.Take())), "") << "planned (left) against real (right)";
