@@ -40,19 +40,11 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
   }
 }
 
-// Lines of a UTF-8 text, without their line ends; empty lines dropped.
-std::vector<std::string> TextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
+// The lines of a material text, each split at its tabs.
+std::vector<std::vector<std::wstring>> Records(const std::string& text) {
+  std::vector<std::vector<std::wstring>> records;
+  for (const std::string& line : TextLines(text)) records.push_back(Split(FromUtf8(line), L'\t'));
+  return records;
 }
 
 std::wstring Checksum(const std::string& text) {
@@ -92,6 +84,20 @@ std::wstring FromUtf8(const std::string& text) {
   std::wstring out(static_cast<size_t>(chars), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), chars);
   return out;
+}
+
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
 }
 
 std::wstring Escape(const std::wstring& text) {
@@ -272,8 +278,7 @@ std::string FormatValues(const std::vector<SavedValue>& values) {
 
 bool ParseValues(const std::string& text, std::vector<SavedValue>& values) {
   values.clear();
-  for (const std::string& raw : TextLines(text)) {
-    std::vector<std::wstring> parts = Split(FromUtf8(raw), L'\t');
+  for (const std::vector<std::wstring>& parts : Records(text)) {
     SavedValue value;
     if (parts.size() != 4 || parts[0] != L"value" || !Unescape(parts[1], value.name) ||
         parts[2].empty() || parts[2].find_first_not_of(L"0123456789") != std::wstring::npos ||
@@ -304,8 +309,7 @@ std::string FormatIndex(const std::vector<SavedItem>& items) {
 
 bool ParseIndex(const std::string& text, std::vector<SavedItem>& items) {
   items.clear();
-  for (const std::string& raw : TextLines(text)) {
-    std::vector<std::wstring> parts = Split(FromUtf8(raw), L'\t');
+  for (const std::vector<std::wstring>& parts : Records(text)) {
     SavedItem item;
     uint64_t attributes = 0, created = 0, written = 0;
     if (parts.size() == 4 && parts[0] == L"folder") {

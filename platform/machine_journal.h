@@ -53,6 +53,8 @@ namespace kyd::machine::journal {
 
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
+// The lines of a text, without their line ends; empty lines dropped.
+std::vector<std::string> TextLines(const std::string& text);
 std::wstring Escape(const std::wstring& text);
 // False when the text holds a malformed escape.
 bool Unescape(const std::wstring& text, std::wstring& out);

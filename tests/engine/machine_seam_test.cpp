@@ -280,6 +280,15 @@ std::string Join(const std::vector<std::string>& lines) {
 
 std::wstring Outcomes(const std::wstring& journal) { return ReadUtf8(journal + L"\\restore.txt"); }
 
+// The footprint's state, then its clean (from step `from` on) kept in a journal.
+MachineState TakeAndRunJournaled(Footprint& footprint, const ScratchDir& journal, size_t from = 0) {
+  MachineState before = footprint.Take();
+  machine::Session session(machine::Mode::kJournal, journal.path());
+  EXPECT_TRUE(session.ok());
+  if (session.ok()) footprint.Run(from);
+  return before;
+}
+
 // A plan changes nothing, and carried out on the machine as it was it gives
 // exactly what a real run leaves: every later step saw the plan's earlier
 // deletions (emptied keys and folders go too, the tool's packages are not
@@ -311,12 +320,7 @@ TEST(SeamPlan, ChangesNothingAndEqualsWhatARealRunChanges) {
 TEST(SeamJournal, RestoreGivesBackWhatTheRunTook) {
   Footprint footprint;
   ScratchDir journal(L"journal");
-  const MachineState before = footprint.Take();
-  {
-    machine::Session session(machine::Mode::kJournal, journal.path());
-    ASSERT_TRUE(session.ok());
-    footprint.Run();
-  }
+  const MachineState before = TakeAndRunJournaled(footprint, journal);
   const MachineState cleaned = footprint.Take();
   ASSERT_GT(Differences(before, cleaned).size(), 30u);
 
@@ -408,12 +412,7 @@ TEST(SeamJournal, ChangesThatCannotBeSavedAreNotMade) {
 TEST(SeamJournal, DamagedJournalRestoresWhatIsIntactAndNamesTheRest) {
   Footprint footprint;
   ScratchDir journal(L"damaged journal");
-  const MachineState before = footprint.Take();
-  {
-    machine::Session session(machine::Mode::kJournal, journal.path());
-    ASSERT_TRUE(session.ok());
-    footprint.Run(Footprint::kProgramSteps);
-  }
+  const MachineState before = TakeAndRunJournaled(footprint, journal, Footprint::kProgramSteps);
   // One line's text altered, one value's material gone, one file's copy cut short.
   std::string manifest = ReadFileBytes(journal / L"manifest.txt");
   std::vector<std::wstring> lines = ManifestLines(journal.path());

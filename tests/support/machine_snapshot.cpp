@@ -311,16 +311,9 @@ std::wstring ReadUtf8(const std::wstring& path) {
 }
 
 std::vector<std::wstring> ManifestLines(const std::wstring& journalFolder) {
-  std::wstring text = ReadUtf8(journalFolder + L"\\manifest.txt");
   std::vector<std::wstring> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-    start = end == std::wstring::npos ? text.size() : end + 1;
-    if (!line.empty() && line.back() == L'\r') line.pop_back();
-    if (!line.empty() && line[0] != L'#') lines.push_back(line);
-  }
+  for (const std::string& line : kyd::machine::journal::TextLines(ReadFileBytes(journalFolder + L"\\manifest.txt")))
+    if (line[0] != '#') lines.push_back(kyd::machine::journal::FromUtf8(line));
   return lines;
 }
 

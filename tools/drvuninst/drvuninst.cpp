@@ -18,6 +18,7 @@
 #include "interface/exports.h"
 #include "platform/command_line.h"
 #include "platform/handle.h"
+#include "platform/machine_journal.h"
 
 namespace {
 
@@ -126,27 +127,15 @@ int List(const wchar_t* classFilter) {
 // Prints a UTF-8 file of a journal folder (the plan, a restore report)
 // without the lines' checksums.
 void PrintJournalFile(const std::wstring& path) {
-  kyd::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr));
-  if (!file) {
+  namespace journal = kyd::machine::journal;
+  std::string bytes;
+  if (!journal::ReadWholeFile(path, bytes)) {
     Error(L"drvuninst: cannot read " + path + L"\n");
     return;
   }
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
-  if (chars > 0)
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), chars);
   std::wstring out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-    start = end == std::wstring::npos ? text.size() : end + 1;
-    if (!line.empty() && line.back() == L'\r') line.pop_back();
+  for (const std::string& text : journal::TextLines(bytes)) {
+    std::wstring line = journal::FromUtf8(text);
     size_t mark = line.rfind(L"\t~");
     if (mark != std::wstring::npos && line.size() == mark + 10) line.resize(mark);
     out += line + L"\n";
