@@ -34,6 +34,12 @@
 // ended) wrap the Win32 calls in RunProgram or EndProcess. Reads that decide
 // what to delete should use the read functions, so that plans stay faithful.
 //
+// Not routed, on purpose: the device-console tool's own temporary copy (the
+// library writes it, runs it and deletes it within one call), the device
+// tool's listing run (it only reads), and the process's own privileges. In a
+// plan the tool is still written to the temp folder and run to list devices,
+// and is deleted again.
+//
 // One session per process at a time, on one thread: the exports hold the
 // machine-wide uninstall lock while one is open.
 #pragma once
