@@ -14,6 +14,7 @@
 #include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
+#include "platform/machine.h"
 #include "removal/leftover_inf.h"
 
 namespace kyd {
@@ -72,7 +73,7 @@ bool CBaseDrvUninst::ReleaseRes(WORD number, const std::wstring& path, UniqueFil
   // the path is deleted rather than overwritten (it may be a link into a file
   // that must not be written), and the new one is created exclusively: no
   // other process can open it while it is written.
-  DeleteFileW(path.c_str());
+  machine::RemoveFile(path);
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) {
@@ -146,7 +147,7 @@ bool CBaseDrvUninst::DeleteDriverStorePackages(const wchar_t* hardwareId, std::w
     std::wstring reply;
     // A file name the command interpreter would expand never reaches it; the
     // INF and PNF still go below, as for a package the tool refused.
-    if (IsPlainConsoleArgument(infPath.c_str())) RunConsole(toolPath, arguments, reply);
+    if (IsPlainConsoleArgument(infPath.c_str())) machine::RunTool(toolPath, arguments, reply, infPath);
     else KLOG(base::LOG_ERROR, "inf path (%S) not passed to the command interpreter", infPath.c_str());
     KLOG(base::LOG_INFO, "Reply %S", reply.c_str());
     // Whatever the tool said: the INF and its precompiled twin must not stay

@@ -14,6 +14,7 @@
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
+#include "platform/machine.h"
 
 namespace kyd {
 namespace {
@@ -22,7 +23,7 @@ constexpr char kLogUnit[] = "BaseDrvUninst";
 
 // Removes an (empty) folder or a folder link and logs the outcome.
 bool RemoveFolderLogged(const std::wstring& folder) {
-  if (_wrmdir(folder.c_str()) == 0) {
+  if (machine::RemoveFolder(folder)) {
     KLOG(base::LOG_INFO, "delete dir %S success", folder.c_str());
     return true;
   }
@@ -38,7 +39,8 @@ bool ForEachMatch(const std::wstring& folder, const wchar_t* pattern, Visit visi
   UniqueFind search(FindFirstFileW((folder + pattern).c_str(), &data));
   if (!search) return false;
   do {
-    if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0)
+    if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0 ||
+        !machine::Listed(folder, data))
       continue;
     if (!visit(static_cast<const WIN32_FIND_DATAW&>(data))) break;
   } while (FindNextFileW(search.get(), &data));
@@ -52,7 +54,7 @@ struct NetBufferFree {
 }  // namespace
 
 bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
-  if (_wremove(path.c_str()) == 0)
+  if (machine::RemoveFile(path))
     KLOG(base::LOG_INFO, "delete file %S success", path.c_str());
   else
     KLOG(base::LOG_INFO, "delete file %S failed", path.c_str());
@@ -104,7 +106,7 @@ void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,
     return true;
   });
   if (!listed) return;
-  _wrmdir(folder.c_str());  // goes only when nothing else was in it
+  machine::RemoveFolder(folder);  // goes only when nothing else was in it
 }
 
 void CBaseDrvUninst::DeleteMatchingEntries(const wchar_t* pattern, const std::wstring& folder) {

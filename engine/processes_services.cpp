@@ -8,6 +8,7 @@
 
 #include "engine/base_drv_uninst.h"
 #include "platform/base_log.h"
+#include "platform/machine.h"
 
 namespace kyd {
 namespace {
@@ -39,7 +40,7 @@ void TerminatePicked(Pick pick, bool logEach) {
     UniqueHandle process(OpenProcess(kKillAccess, FALSE, entry.th32ProcessID));
     if (!process) continue;
     if (logEach) KLOG(base::LOG_INFO, "kill process %S", entry.szExeFile);
-    TerminateProcess(process.get(), 0);
+    machine::EndProcess(process.get(), entry.th32ProcessID, entry.szExeFile);
   }
 }
 
@@ -71,7 +72,7 @@ bool CBaseDrvUninst::StopServices(NameList names) {
     UniqueService service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
     if (!service) continue;  // not installed
     SERVICE_STATUS status{};
-    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (machine::StopService(service.get(), name, &status)) {
       KLOG(base::LOG_INFO, "kill service %S", name);
       pending.push_back(std::move(service));
     } else {
@@ -86,12 +87,12 @@ bool CBaseDrvUninst::StopServices(NameList names) {
   for (int pass = 0; pass < kStopPasses; ++pass) {
     for (size_t i = 0; i < pending.size();) {
       SERVICE_STATUS status{};
-      if (QueryServiceStatus(pending[i].get(), &status) &&
+      if (machine::ServiceStatus(pending[i].get(), &status) &&
           (status.dwCurrentState == SERVICE_STOPPED || status.dwCurrentState == SERVICE_PAUSED)) {
         pending.erase(pending.begin() + static_cast<ptrdiff_t>(i));
         continue;
       }
-      ControlService(pending[i].get(), SERVICE_CONTROL_STOP, &status);
+      machine::StopService(pending[i].get(), nullptr, &status);
       ++i;
     }
     Sleep(kStopPassSleepMs);

@@ -7,22 +7,19 @@
 #include "engine/base_drv_uninst.h"
 #include "engine/registry_access.h"
 #include "platform/base_log.h"
+#include "platform/machine.h"
 
 namespace kyd {
 namespace {
 
 constexpr char kLogUnit[] = "BaseDrvUninst";
 
-constexpr DWORD kSubKeyNameRoom = 256;      // 255 characters and the terminator
-constexpr DWORD kValueNameRoom = 16384;     // 16383 characters and the terminator
-constexpr DWORD kTreeNameRoom = 1024;       // names read while deleting a tree
 constexpr size_t kMaxTreePath = 1023;       // longest key path a tree delete builds
 constexpr DWORD kFirstDataLimit = 2048;     // bytes, doubled while the value is larger
 constexpr DWORD kLastDataLimit = 0x1000000;  // 16 MB: past this a value is not read
 
 bool QueryCounts(HKEY key, DWORD* subKeys, DWORD* values) {
-  return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subKeys, nullptr, nullptr, values,
-                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  return machine::KeyCounts(key, subKeys, values);
 }
 
 // Deletes one value from root\path and logs the attempt; a key that cannot be
@@ -41,19 +38,13 @@ namespace reg {
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 
 LONG Open(HKEY root, const std::wstring& path, REGSAM access, UniqueKey& key) {
-  return RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, access | kView, key.put());
+  return machine::OpenKey(root, path, access | kView, key);
 }
 
 LONG DeleteSubKey(HKEY parent, const std::wstring& path) {
-  // RegDeleteKeyW of a 32-bit process deletes in the 32-bit view on 64-bit
-  // Windows, which would take the Wow6432Node twin instead of the key the
-  // sweep found. RegDeleteKeyExW (XP x64 and later) names the view; 32-bit
-  // Windows XP lacks it and has only the one view anyway.
-  using DeleteKeyExFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
-  static const DeleteKeyExFn deleteKeyEx = reinterpret_cast<DeleteKeyExFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
-  if (deleteKeyEx) return deleteKeyEx(parent, path.c_str(), kView, 0);
-  return RegDeleteKeyW(parent, path.c_str());
+  // In the view the sweep found the key in, not the Wow6432Node twin that a
+  // 32-bit process's plain RegDeleteKeyW would take.
+  return machine::RemoveKey(parent, path, kView);
 }
 
 bool ListSubKeys(HKEY root, const std::wstring& path, std::vector<std::wstring>& names) {
@@ -77,34 +68,14 @@ bool CBaseDrvUninst::HasNoValues(UniqueKey key) {
 }
 
 bool CBaseDrvUninst::EnumSubKeys(UniqueKey key, std::vector<std::wstring>& names) {
-  DWORD count = 0;
-  if (!QueryCounts(key.get(), &count, nullptr)) return false;
-  for (DWORD index = 0; index < count; ++index) {
-    wchar_t name[kSubKeyNameRoom];
-    DWORD length = kSubKeyNameRoom;
-    if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      continue;
-    names.emplace_back(name, length);
-  }
-  return true;
+  return machine::ListSubKeys(key.get(), names);
 }
 
 bool CBaseDrvUninst::EnumValueNames(HKEY root, const std::wstring& path,
                                     std::vector<std::wstring>& names) {
   UniqueKey key;
   if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return false;
-  DWORD count = 0;
-  if (!QueryCounts(key.get(), nullptr, &count)) return false;
-  std::vector<wchar_t> name(kValueNameRoom);
-  for (DWORD index = 0; index < count; ++index) {
-    DWORD length = kValueNameRoom;
-    if (RegEnumValueW(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS)
-      continue;
-    names.emplace_back(name.data(), length);
-  }
-  return true;
+  return machine::ListValueNames(key.get(), names);
 }
 
 bool CBaseDrvUninst::ReadStringValue(HKEY root, const std::wstring& path,
@@ -117,8 +88,8 @@ bool CBaseDrvUninst::ReadStringValue(HKEY root, const std::wstring& path,
     std::vector<wchar_t> buffer(limit, L'\0');
     DWORD type = REG_NONE;
     DWORD size = limit;
-    LONG status = RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buffer.data()), &size);
+    LONG status = machine::QueryValue(key.get(), valueName, &type,
+                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
     if (status == ERROR_MORE_DATA) continue;
     if (status != ERROR_SUCCESS) return false;
     if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return false;
@@ -133,13 +104,11 @@ bool CBaseDrvUninst::ReadStringValue(HKEY root, const std::wstring& path,
 bool CBaseDrvUninst::DeleteKeyTree(HKEY parent, const std::wstring& path) {
   UniqueKey key;
   if (reg::Open(parent, path, reg::kDelete, key) != ERROR_SUCCESS) return false;
-  DWORD count = 0;
-  if (QueryCounts(key.get(), &count, nullptr)) {
-    // Last index first, so that deletions do not shift the indexes to come.
-    for (DWORD index = count; index-- > 0;) {
-      wchar_t name[kTreeNameRoom];
-      if (RegEnumKeyW(key.get(), index, name, kTreeNameRoom) != ERROR_SUCCESS) continue;
-      std::wstring child = path + L"\\" + name;
+  std::vector<std::wstring> names;
+  if (machine::ListSubKeys(key.get(), names)) {
+    // Last index first, as the subkeys would be walked while deleting them.
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+      std::wstring child = path + L"\\" + *name;
       if (child.size() > kMaxTreePath) continue;  // left in place, as is its subtree
       UniqueKey childKey;
       if (reg::Open(parent, child, reg::kDelete, childKey) == ERROR_SUCCESS &&
@@ -163,7 +132,7 @@ bool CBaseDrvUninst::DeleteKey(HKEY root, const std::wstring& path) {
 
 bool CBaseDrvUninst::DeleteValue(UniqueKey key, const std::wstring& valueName,
                                  const std::wstring& pathText) {
-  LONG status = RegDeleteValueW(key.get(), valueName.c_str());
+  LONG status = machine::RemoveValue(key.get(), valueName);
   KLOG(base::LOG_INFO, "delete value %S %S", pathText.c_str(), valueName.c_str());
   return status == ERROR_SUCCESS;
 }

@@ -132,12 +132,19 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
                                               int keepDevice, int flags,
                                               const wchar_t *journalFolder);
 
+/* Results of DrvUninst_Restore. */
+#define KYD_RESTORE_NOTHING 0  /* no journal there, a plan, or another uninstall held on */
+#define KYD_RESTORE_COMPLETE 1 /* everything the journal saved is back (or was already) */
+#define KYD_RESTORE_PARTIAL 2  /* some items could not be put back: see restore.txt */
+
 /* Puts back, in reverse order, what a journaled uninstall saved in
  * journalFolder: registry keys and values, files, folders and driver
- * packages. Ended programs, uninstalled applications and removed devices
- * are not brought back (a device returns when Windows detects it again).
- * Returns 1 when everything the journal saved was put back, 0 when
- * something was not (the log names it). Restoring twice is harmless. */
+ * packages (their files), and starts stopped services again. Ended
+ * programs, uninstalled applications and removed devices are not brought
+ * back (a device returns when Windows detects it again). Writes
+ * restore.txt into journalFolder: one line per change and what became of
+ * it. Returns KYD_RESTORE_NOTHING, KYD_RESTORE_COMPLETE or
+ * KYD_RESTORE_PARTIAL. Restoring twice is harmless. */
 KYD_API int KYD_CALL DrvUninst_Restore(const wchar_t *journalFolder);
 
 typedef int(KYD_CALL *KYD_UNINSTALLDRVEX_FN)(const wchar_t *, const wchar_t *,

@@ -2,6 +2,7 @@
 
 #include "platform/env.h"
 #include "platform/handle.h"
+#include "platform/machine.h"
 
 namespace kyd {
 
@@ -10,12 +11,8 @@ bool WriteRegDword(const wchar_t* keyPath, const wchar_t* valueName, const DWORD
   // Windows reads the policy from the 64-bit view; under WOW64 we must write
   // there and not to the redirected Wow6432Node copy.
   REGSAM access = is32BitSystem ? KEY_WRITE : (KEY_WRITE | KEY_WOW64_64KEY);
-  UniqueKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, access, nullptr, key.put(),
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  return RegSetValueExW(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(data),
-                        *size) == ERROR_SUCCESS;
+  return machine::WriteValue(HKEY_LOCAL_MACHINE, keyPath, access, /*create=*/true, valueName,
+                             REG_DWORD, data, *size) == ERROR_SUCCESS;
 }
 
 bool CloseAutoUpdateDrv() {

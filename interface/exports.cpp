@@ -1,5 +1,6 @@
-// The four exported functions and the library's entry point. No exception
+// The exported functions and the library's entry point. No exception
 // leaves an export: the host gets a result code whatever happens inside.
+// Uninstalls and restores take turns machine-wide (interface/uninstall_lock.h).
 #include <windows.h>
 
 // The integrator's header declares what is defined here, so the two cannot
@@ -7,8 +8,10 @@
 #define KYD_API
 #include "interface/KYDDrvUninst.h"
 
-#include "platform/base_log.h"
 #include "interface/drv_uninst_mangement.h"
+#include "interface/uninstall_lock.h"
+#include "platform/base_log.h"
+#include "platform/machine.h"
 #include "platform/module.h"
 
 namespace {
@@ -37,10 +40,44 @@ int __stdcall DrvUninst_IsDrvAppInstall(const wchar_t* hardwareId, const wchar_t
 int __stdcall DrvUninst_UninstallDrv(const wchar_t* hardwareId, const wchar_t* classGuid,
                                      int keepDevice) {
   try {
+    kyd::UninstallLock lock;
+    if (!lock.held()) return 0;
     kyd::CDrvUninstMangement management;
     return management.UninstallDrv(hardwareId, classGuid, keepDevice);
   } catch (...) {
     return 0;
+  }
+}
+
+int __stdcall DrvUninst_UninstallDrvEx(const wchar_t* hardwareId, const wchar_t* classGuid,
+                                       int keepDevice, int flags, const wchar_t* journalFolder) {
+  try {
+    if (flags & ~(KYD_UNINSTALL_PLAN | KYD_UNINSTALL_JOURNAL)) {
+      KLOG(base::LOG_ERROR, "UninstallDrvEx: unknown flags 0x%x refused", static_cast<unsigned>(flags));
+      return 0;
+    }
+    kyd::UninstallLock lock;
+    if (!lock.held()) return 0;
+    kyd::CDrvUninstMangement management;
+    if (flags == 0) return management.UninstallDrv(hardwareId, classGuid, keepDevice);
+    auto mode = (flags & KYD_UNINSTALL_PLAN) ? kyd::machine::Mode::kPlan : kyd::machine::Mode::kJournal;
+    // The folder is checked (it must exist, be writable and empty) before
+    // anything is changed; the session logs why it refuses one.
+    kyd::machine::Session session(mode, journalFolder ? journalFolder : L"");
+    if (!session.ok()) return 0;
+    return management.UninstallDrv(hardwareId, classGuid, keepDevice);
+  } catch (...) {
+    return 0;
+  }
+}
+
+int __stdcall DrvUninst_Restore(const wchar_t* journalFolder) {
+  try {
+    kyd::UninstallLock lock;
+    if (!lock.held()) return KYD_RESTORE_NOTHING;
+    return kyd::machine::Restore(journalFolder ? journalFolder : L"");
+  } catch (...) {
+    return KYD_RESTORE_NOTHING;
   }
 }
 

@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <sddl.h>
 
+#include "platform/machine.h"
+
 namespace kyd {
 
 bool IsFolder(const WIN32_FIND_DATAW& entry) {
@@ -15,15 +17,15 @@ bool IsFolderLink(const WIN32_FIND_DATAW& entry) {
 
 void ClearReadOnly(const std::wstring& path, const WIN32_FIND_DATAW& entry) {
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    machine::ChangeAttributes(path, entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 bool RemoveDirectoryTree(const std::wstring& folder) {
   auto removeFile = [](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
     ClearReadOnly(path, entry);
-    return DeleteFileW(path.c_str()) != FALSE;
+    return machine::RemoveFile(path) != FALSE;
   };
-  auto removeFolder = [](const std::wstring& path) { return RemoveDirectoryW(path.c_str()) != FALSE; };
+  auto removeFolder = [](const std::wstring& path) { return machine::RemoveFolder(path) != FALSE; };
   return RemoveTree(folder, removeFile, removeFolder);
 }
 

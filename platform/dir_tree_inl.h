@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/handle.h"
+#include "platform/machine.h"
 
 namespace kyd {
 
@@ -15,6 +16,7 @@ bool ForEachEntry(const std::wstring& folder, Visit visit) {
     if (data.cFileName[0] == L'.' &&
         (data.cFileName[1] == L'\0' || (data.cFileName[1] == L'.' && data.cFileName[2] == L'\0')))
       continue;
+    if (!machine::Listed(folder, data)) continue;  // gone in a plan
     if (!visit(static_cast<const WIN32_FIND_DATAW&>(data))) break;
   } while (FindNextFileW(search.get(), &data));
   return true;
@@ -23,7 +25,7 @@ bool ForEachEntry(const std::wstring& folder, Visit visit) {
 template <typename RemoveFile, typename RemoveFolder>
 bool RemoveTree(const std::wstring& folder, RemoveFile& removeFile, RemoveFolder& removeFolder) {
   const DWORD linkBits = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  DWORD attributes = GetFileAttributesW(folder.c_str());
+  DWORD attributes = machine::Attributes(folder);  // as a plan has left it
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & linkBits) == linkBits)
     return removeFolder(folder);
   bool going = true;

@@ -9,6 +9,7 @@
 #include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"
+#include "platform/machine.h"
 #include "removal/device_match.h"
 #include "removal/difx.h"
 
@@ -17,9 +18,7 @@ namespace {
 
 constexpr char kLogUnit[] = "KYDRemoveDriver";
 
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool FileExists(const std::wstring& path) { return machine::Exists(path); }
 
 // The driver-store folder of an OEM package, from DIFx.
 std::wstring PackageFolder(const DifxApi& difx, const std::wstring& infPath) {
@@ -46,13 +45,15 @@ bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
   remove.ClassInstallHeader.InstallFunction = DIF_REMOVE;
   remove.Scope = DI_REMOVEDEVICE_GLOBAL;
   remove.HwProfile = 0;
-  if (SetupDiSetClassInstallParamsW(set, device, &remove.ClassInstallHeader, sizeof remove) &&
-      SetupDiCallClassInstaller(DIF_REMOVE, set, device)) {
+  if (machine::RemoveDevice(set, device, [&] {
+        return SetupDiSetClassInstallParamsW(set, device, &remove.ClassInstallHeader, sizeof remove) &&
+               SetupDiCallClassInstaller(DIF_REMOVE, set, device);
+      })) {
     KLOG_RAW("RemoveDriver: SetupDiCallClassInstaller Success.\n");
     return true;
   }
   KLOG_RAW("RemoveDriver: SetupDiCallClassInstaller Failed. Use SetupDiRemoveDevice\n");
-  if (SetupDiRemoveDevice(set, device)) {
+  if (machine::RemoveDevice(set, device, [&] { return SetupDiRemoveDevice(set, device) != FALSE; })) {
     KLOG_RAW("RemoveDriver: SetupDiRemoveDevice Success.\n");
     return true;
   }
@@ -62,13 +63,9 @@ bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
 }  // namespace
 
 void ResetDevicePath() {
-  UniqueKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
-    return;
   static const wchar_t kPath[] = L"%SystemRoot%\\inf";
-  RegSetValueExW(key.get(), L"DevicePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(kPath),
-                 sizeof kPath);
+  machine::WriteValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_SET_VALUE,
+                      /*create=*/false, L"DevicePath", REG_EXPAND_SZ, kPath, sizeof kPath);
 }
 
 int KYDRemove(const wchar_t* hardwareId) {
@@ -129,7 +126,8 @@ bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
     return false;
   }
   program += L"drv64\\drv64.exe";
-  std::wstring commandLine = RemovalCommandLine(program, hardwareId);
+  // A plan or journal goes on in the removal program.
+  std::wstring commandLine = RemovalCommandLine(program, hardwareId) + machine::ChildArguments();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -141,6 +139,7 @@ bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
   UniqueHandle processHandle(process.hProcess);
   UniqueHandle threadHandle(process.hThread);
   WaitForSingleObject(processHandle.get(), INFINITE);
+  machine::ChildFinished();
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(processHandle.get(), &exitCode)) exitCode = 0;
   KLOG_RAW("[UNINSTALL]:64位驱动卸载返回代码 %d\n", static_cast<int>(exitCode));
@@ -175,7 +174,9 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
     if (difx.loaded()) {
       BOOL difxReboot = FALSE;
       DWORD flags = deletePackageFiles ? (DRIVER_PACKAGE_DELETE_FILES | DRIVER_PACKAGE_FORCE) : 0;
-      if (difx.DriverPackageUninstall(infPath.c_str(), flags, &difxReboot) == ERROR_SUCCESS) {
+      if (machine::RemoveDriverPackage(infPath, package.folder, [&] {
+            return difx.DriverPackageUninstall(infPath.c_str(), flags, &difxReboot);
+          }) == ERROR_SUCCESS) {
         removed = true;
         rebootNeeded = difxReboot != FALSE;
         KLOG_RAW("RemoveDriver: inf %S\n", infPath.c_str());
@@ -189,7 +190,7 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
     if (package.oemInf && removed && deletePackageFiles) {
       if (!infPath.empty() && FileExists(infPath)) {
         KLOG_RAW("RemoveDriver: del inf file => %S\n", infPath.c_str());
-        DeleteFileW(infPath.c_str());
+        machine::RemoveFile(infPath);
       }
       if (!package.folder.empty() && FileExists(package.folder)) RemoveDirectoryTree(package.folder);
     }

@@ -7,6 +7,7 @@
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
+#include "platform/machine.h"
 
 namespace kyd {
 namespace {
@@ -32,6 +33,7 @@ std::vector<std::wstring> OemInfsNaming(const std::wstring& key) {
   CFindStrFormFile finder;
   do {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." and folders
+    if (!machine::Listed(folder.substr(0, folder.size() - 1), entry)) continue;  // gone in a plan
     // The search also matches on 8.3 names ("oem1.infx" is OEM1~1.INF).
     if (StrCmpIW(PathFindExtensionW(entry.cFileName), L".inf") != 0) continue;
     std::wstring path = folder + entry.cFileName;
@@ -40,10 +42,7 @@ std::vector<std::wstring> OemInfsNaming(const std::wstring& key) {
   return paths;
 }
 
-void DeleteInfAndPnf(const std::wstring& infPath) {
-  DeleteFileW(infPath.c_str());
-  if (infPath.size() >= 3) DeleteFileW((infPath.substr(0, infPath.size() - 3) + L"PNF").c_str());
-}
+void DeleteInfAndPnf(const std::wstring& infPath) { machine::RemoveInfAndPnf(infPath); }
 
 void DeleteLeftoverInf(const wchar_t* hardwareId) {
   if (!hardwareId) return;

@@ -6,6 +6,7 @@
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
 #include "platform/find_str.h"
+#include "platform/machine.h"
 
 namespace kyd {
 namespace {
@@ -59,8 +60,11 @@ int RemoveThroughTool(const CBaseDrvUninst& engine, const wchar_t* hardwareId,
   FormatWide(arguments, texts.removalFormat, hardwareId);
   KLOG(base::LOG_INFO, "RunConsole %S", arguments.c_str());
   size_t removalStart = reply.size();
-  RunConsole(tool.path(), arguments, reply);
+  machine::RunTool(tool.path(), arguments, reply);
   KLOG(base::LOG_INFO, "Reply %S", reply.c_str());
+  // A plan cannot know the tool's answer; the listing named the device, so
+  // the tool would be asked to remove it.
+  if (machine::Planning()) return 2;
 
   // Only the removal's own output counts: a device in the listing whose ID
   // happens to hold either word has not been removed by that.

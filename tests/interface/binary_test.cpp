@@ -137,11 +137,12 @@ TEST(ShippedBinaries, DeviceToolImportsOnlyKernel32AndTheRuntime) {
   }
 }
 
-TEST(ShippedBinaries, LibraryExportsExactlyTheFourUndecoratedNames) {
+TEST(ShippedBinaries, LibraryExportsExactlyTheSixUndecoratedNames) {
   PeFile pe(DistDir() + L"\\KYDDrvUninst.dll");
   ASSERT_TRUE(pe.ok());
   EXPECT_EQ(pe.Exports(), (std::set<std::string>{"DrvUninst_Init", "DrvUninst_IsDrvAppInstall",
-                                                 "DrvUninst_UninstallDrv", "DrvUninst_Unit"}));
+                                                 "DrvUninst_Restore", "DrvUninst_UninstallDrv",
+                                                 "DrvUninst_UninstallDrvEx", "DrvUninst_Unit"}));
 }
 
 TEST(ShippedBinaries, LibraryCarriesAnAsInvokerManifestAndAVersion) {

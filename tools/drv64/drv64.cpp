@@ -1,19 +1,30 @@
 // drv64.exe "kydremove" "<hardware id>": the 64-bit removal program that the
 // 32-bit library starts on 64-bit Windows, where SetupAPI must be called from
 // a 64-bit process. Exit codes: 2 removed, 0x10000002 removed and a restart is
-// needed, 1 nothing removed, 3 bad command line.
+// needed, 1 nothing removed, 3 bad command line. Two more arguments,
+// "--plan" "<folder>" or "--journal" "<folder>", continue the library's plan
+// or journal in that folder; when it cannot be continued nothing is removed.
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 
 #include "platform/command_line.h"
+#include "platform/machine.h"
 #include "removal/driver_removal.h"
 
 namespace {
 
 int Run() {
   const std::vector<std::wstring> args = kyd::CommandLineArgs();
-  if (args.size() != 3 || _wcsicmp(args[1].c_str(), L"kydremove") != 0) return 3;
+  if ((args.size() != 3 && args.size() != 5) || _wcsicmp(args[1].c_str(), L"kydremove") != 0) return 3;
+  kyd::machine::Mode mode = kyd::machine::Mode::kPerform;
+  if (args.size() == 5 && !kyd::machine::ParseChildArguments(args[3], args[4], mode)) return 3;
+  std::unique_ptr<kyd::machine::Session> session;
+  if (mode != kyd::machine::Mode::kPerform) {
+    session = std::make_unique<kyd::machine::Session>(mode, args[4], /*continueIn=*/true);
+    if (!session->ok()) return 1;
+  }
   bool deletePackageFiles = true;
   bool rebootNeeded = false;
   if (!kyd::RemoveDriver(args[2].c_str(), deletePackageFiles, rebootNeeded)) return 1;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "platform/command_line.h"
 #include "platform/env.h"
 #include "platform/handle.h"
+#include "platform/machine_journal.h"
 #include "tools/drvuninst/console_text.h"
 #include "tools/drvuninst/devices.h"
 #include "tools/drvuninst/shell_watch.h"
@@ -84,6 +86,10 @@ std::wstring ClassGuidProblem(const std::wstring& guid) {
          L"{4D36E968-E325-11CE-BFC1-08002BE10318}";
 }
 
+std::wstring FolderProblem(const std::wstring& folder) {
+  return folder.empty() ? L"the journal folder is empty text" : L"";
+}
+
 std::wstring VendorProblem(const std::wstring& vendor) {
   bool ok = vendor.size() == 8 && _wcsnicmp(vendor.c_str(), L"VEN_", 4) == 0;
   for (size_t i = 4; ok && i < 8; ++i) ok = IsHexDigit(vendor[i]);
@@ -108,6 +114,7 @@ const Parameter kClassGuid{
     L"{4D36E968-E325-11CE-BFC1-08002BE10318} (display adapters)",
     ClassGuidProblem};
 const Parameter kVendor{L"VEN_xxxx", L"", VendorProblem};
+const Parameter kJournalFolder{L"DIR", L"a journal folder", FolderProblem};
 
 struct Option {
   const wchar_t* name;
@@ -153,6 +160,20 @@ class Library {
     if (!Find(init, "DrvUninst_Init") || !Find(unit, "DrvUninst_Unit") ||
         !Find(query, "DrvUninst_IsDrvAppInstall") || !Find(uninstall, "DrvUninst_UninstallDrv"))
       error_ = ERROR_PROC_NOT_FOUND;
+    if (module_) {
+      Find(uninstallEx, "DrvUninst_UninstallDrvEx");
+      Find(restore, "DrvUninst_Restore");
+      if (error_ == ERROR_SUCCESS) missing_.clear();
+    }
+  }
+
+  // For a command that needs an export the build may lack.
+  template <typename Fn>
+  bool Needs(Fn fn, const char* name) {
+    if (fn) return true;
+    error_ = ERROR_PROC_NOT_FOUND;
+    missing_ = name;
+    return false;
   }
 
   explicit operator bool() const { return error_ == ERROR_SUCCESS; }
@@ -172,6 +193,9 @@ class Library {
   decltype(&DrvUninst_Unit) unit = nullptr;
   decltype(&DrvUninst_IsDrvAppInstall) query = nullptr;
   decltype(&DrvUninst_UninstallDrv) uninstall = nullptr;
+  // Plans, journals and restores: absent from builds before them.
+  decltype(&DrvUninst_UninstallDrvEx) uninstallEx = nullptr;
+  decltype(&DrvUninst_Restore) restore = nullptr;
 
  private:
   template <typename Fn>
@@ -245,9 +269,12 @@ int RunList(const Invocation& invocation) {
 // its log when --log was given. False when the library cannot be used; the
 // result is then the exit code.
 bool CallLibrary(const Invocation& invocation, const std::function<int(const Library&)>& call,
-                 int& result) {
+                 int& result, bool needsJournalExports = false) {
   LogFollower log(kyd::GetHostFolder(), invocation.Has(L"--log"));
   Library library;
+  if (library && needsJournalExports)
+    library.Needs(library.uninstallEx, "DrvUninst_UninstallDrvEx") &&
+        library.Needs(library.restore, "DrvUninst_Restore");
   if (!library) {
     result = library.Failure();
     return false;
@@ -257,6 +284,48 @@ bool CallLibrary(const Invocation& invocation, const std::function<int(const Lib
   library.unit();
   return true;
 }
+
+// Prints a UTF-8 file of a journal folder (a plan, a journal, a restore
+// report) without the lines' checksums.
+void PrintJournalFile(const std::wstring& path) {
+  namespace journal = kyd::machine::journal;
+  std::string bytes;
+  if (!journal::ReadWholeFile(path, bytes)) {
+    Error(L"drvuninst: cannot read " + path + L"\n");
+    return;
+  }
+  std::wstring out;
+  for (const std::string& text : journal::TextLines(bytes)) {
+    std::wstring line = journal::FromUtf8(text);
+    size_t mark = line.rfind(L"\t~");
+    if (mark != std::wstring::npos && line.size() == mark + 10) line.resize(mark);
+    out += line + L"\n";
+  }
+  Print(out);
+}
+
+// A fresh folder for a plan nobody asked to keep; removed once printed.
+class PlanFolder {
+ public:
+  PlanFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"drvuninst-plan-" + std::to_wstring(GetCurrentProcessId()) +
+                          L"-" + std::to_wstring(GetTickCount());
+    if (CreateDirectoryW(folder.c_str(), nullptr)) path_ = folder;
+  }
+  ~PlanFolder() {
+    if (path_.empty()) return;
+    DeleteFileW((path_ + L"\\manifest.txt").c_str());
+    RemoveDirectoryW(path_.c_str());
+  }
+  PlanFolder(const PlanFolder&) = delete;
+  PlanFolder& operator=(const PlanFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
 
 int RunQuery(const Invocation& invocation) {
   const std::wstring& hardwareId = invocation.arguments[0];
@@ -277,15 +346,36 @@ int RunUninstall(const Invocation& invocation) {
   const std::wstring& hardwareId = invocation.arguments[0];
   const std::wstring& classGuid = invocation.arguments[1];
   const int keepDevice = invocation.Has(L"--keep-device") ? KYD_KEEP_DEVICE : KYD_REMOVE_DEVICE;
-  Print(L"Uninstalling " + hardwareId + L" " + classGuid + L"\n");
+  const bool plan = invocation.Has(L"--plan");
+  const wchar_t* journal = invocation.Value(L"--journal");
+  Print(std::wstring(plan ? L"Planning the uninstall of " : L"Uninstalling ") + hardwareId + L" " + classGuid +
+        L"\n");
+  // A plan nobody keeps is written into a folder of drvuninst's own.
+  std::unique_ptr<PlanFolder> ownFolder;
+  std::wstring folder = journal ? journal : L"";
+  if (plan && !journal) {
+    ownFolder = std::make_unique<PlanFolder>();
+    folder = ownFolder->path();
+    if (folder.empty()) {
+      Error(L"drvuninst: cannot make a folder for the plan\n");
+      return ERROR_CANNOT_MAKE;
+    }
+  }
+  const int flags = plan ? KYD_UNINSTALL_PLAN : (journal ? KYD_UNINSTALL_JOURNAL : 0);
   ShellWatch shell;
   int result = 0;
-  if (!CallLibrary(invocation,
-                   [&](const Library& library) {
-                     return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice);
-                   },
-                   result))
+  if (!CallLibrary(
+          invocation,
+          [&](const Library& library) {
+            if (flags == 0) return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice);
+            return library.uninstallEx(hardwareId.c_str(), classGuid.c_str(), keepDevice, flags, folder.c_str());
+          },
+          result, flags != 0))
     return result;
+  if (flags != 0 && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
+    PrintJournalFile(folder + L"\\manifest.txt");
+  }
 
   int exitCode = kExitNothing;
   const wchar_t* meaning = L"nothing was uninstalled";
@@ -296,10 +386,25 @@ int RunUninstall(const Invocation& invocation) {
     exitCode = kExitRestart;
     meaning = L"uninstalled; restart Windows to finish";
   }
-  Print(std::wstring(L"Result: ") + meaning + L" (library result " + std::to_wstring(result) + L")\n");
+  Print(std::wstring(plan ? L"Planned result: " : L"Result: ") + meaning + L" (library result " +
+        std::to_wstring(result) + L")\n");
   if (shell.StartAgainIfEnded())
     Print(L"The uninstall ended the Windows shell; started " + shell.program() + L" again.\n");
   return exitCode;
+}
+
+int RunRestore(const Invocation& invocation) {
+  const std::wstring& folder = invocation.arguments[0];
+  int result = KYD_RESTORE_NOTHING;
+  if (!CallLibrary(invocation, [&](const Library& library) { return library.restore(folder.c_str()); }, result,
+                   true))
+    return result;
+  static const wchar_t* const kMeaning[] = {L"nothing restored", L"everything restored",
+                                            L"partly restored (see the lines marked not restored)"};
+  if (result != KYD_RESTORE_NOTHING) PrintJournalFile(folder + L"\\restore.txt");
+  Print(std::wstring(L"Result: ") + (result >= 0 && result <= 2 ? kMeaning[result] : L"unknown") +
+        L" (library result " + std::to_wstring(result) + L")\n");
+  return result == KYD_RESTORE_COMPLETE ? kExitDone : kExitNothing;
 }
 
 const std::vector<Command> kCommands = {
@@ -323,7 +428,12 @@ const std::vector<Command> kCommands = {
     {L"uninstall",
      L"uninstall a device's driver",
      {&kHardwareId, &kClassGuid},
-     {{L"--keep-device", nullptr, L"vendor deep clean only: keep the device itself"}, kLogOption},
+     {{L"--keep-device", nullptr, L"vendor deep clean only: keep the device itself"},
+      {L"--plan", nullptr, L"change nothing: print every change the uninstall would make"},
+      {L"--journal", &kJournalFolder,
+       L"save what each change destroys into the empty folder DIR first,\n"
+       L"for `restore` (with --plan: keep the plan there)"},
+      kLogOption},
      L"Switches off Windows' automatic driver search, then removes the device's\n"
      L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
      L"and Realtek sound devices, a silent uninstall of the companion package where\n"
@@ -332,6 +442,17 @@ const std::vector<Command> kCommands = {
      L"rights. The vendor deep clean ends the Windows shell; if it was running\n"
      L"before, drvuninst starts it again.\n",
      RunUninstall},
+    {L"restore",
+     L"put back what a journaled uninstall saved",
+     {&kJournalFolder},
+     {kLogOption},
+     L"Puts back, last change first, what `uninstall --journal DIR` saved: registry\n"
+     L"keys and values, files, folders, driver package files; starts stopped\n"
+     L"services again. Ended programs, uninstalled applications and removed devices\n"
+     L"do not come back (a device returns when Windows detects it again). Writes\n"
+     L"DIR\\restore.txt and prints it. Restoring twice is harmless. Exit code 0 when\n"
+     L"everything saved is back, 1 otherwise.\n",
+     RunRestore},
 };
 
 // ---------------------------------------------------------------- help

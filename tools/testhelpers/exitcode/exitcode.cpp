@@ -2,7 +2,7 @@
 // named by KYD_EXITCODE_LOG and exits with the code in KYD_EXIT_CODE
 // (decimal or 0x hex). With KYD_EXITCODE_WAIT it first waits (up to a
 // minute) until the file named there exists, so that a test can act while
-// an uninstall is under way.
+// an uninstall is under way; with KYD_EXIT_SLEEP_MS it sleeps that long.
 #include <windows.h>
 
 #include <cwchar>
@@ -29,5 +29,6 @@ int main() {
   if (GetEnvironmentVariableW(L"KYD_EXITCODE_WAIT", waitPath, MAX_PATH) > 0) {
     for (int i = 0; i < 1200 && GetFileAttributesW(waitPath) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
   }
+  if (GetEnvironmentVariableW(L"KYD_EXIT_SLEEP_MS", value, 64) > 0) Sleep(wcstoul(value, nullptr, 0));
   return static_cast<int>(code);
 }

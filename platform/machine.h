@@ -1,0 +1,187 @@
+// The one place where the library changes the machine.
+//
+// Every change an uninstall makes goes through a function of this unit: a
+// registry key or value deleted, a value written, a file or folder deleted,
+// file attributes changed, a process ended, a service stopped, a device
+// removed, a driver package removed, an INF with its PNF deleted, the
+// device-console tool or another program run. Each function does what the
+// Win32 call it replaces does, and returns what that call returns, so that a
+// call site changes by one name only.
+//
+// A session (Session below) decides what "change" means:
+//   no session   perform: the Win32 call, nothing more. The four original
+//                exports run this way.
+//   kPlan        record only. Nothing is changed; every change the run would
+//                make is written to the plan in order, and the reads below
+//                see the plan's earlier changes as done (a key planned for
+//                deletion is absent, a planned file deletion hides the file
+//                from listings), so later steps decide as they would in a
+//                real run. A planned change is assumed to succeed unless
+//                its failure can be seen now (missing item, read-only file,
+//                key with subkeys left, service not running).
+//   kJournal     save, then perform: what a change destroys is saved to the
+//                journal folder first; an item that cannot be saved is not
+//                changed (the call fails with ERROR_WRITE_FAULT) and the
+//                manifest says so when it still can be written.
+//
+// Journal folder (plan and journal): manifest.txt (UTF-8; '#' header lines,
+// then one line per change in order: number, verb, target, key=value fields,
+// a checksum) and the saved material, named after the line's number. The
+// plan is the manifest of a plan session. Restore (below) reads the manifest.
+//
+// Routing a new change: call the function below that does it; for a change
+// that cannot be saved or undone (a program run, a window clicked, a job
+// ended) wrap the Win32 calls in RunProgram or EndProcess. Reads that decide
+// what to delete should use the read functions, so that plans stay faithful.
+//
+// Not routed, on purpose: the device-console tool's own temporary copy (the
+// library writes it, runs it and deletes it within one call), the device
+// tool's listing run (it only reads), and the process's own privileges. In a
+// plan the tool is still written to the temp folder and run to list devices,
+// and is deleted again.
+//
+// One session per process at a time, on one thread: the exports hold the
+// machine-wide uninstall lock while one is open.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+#include <winsvc.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/handle.h"
+
+namespace kyd::machine {
+
+enum class Mode { kPerform, kPlan, kJournal };
+
+// The failure a journaled change reports when what it would destroy could not
+// be saved (the item is left as it was).
+constexpr DWORD kNotSaved = ERROR_WRITE_FAULT;
+
+// File names inside a journal folder.
+constexpr wchar_t kManifestName[] = L"manifest.txt";
+constexpr wchar_t kRestoreReportName[] = L"restore.txt";
+
+class Session {
+ public:
+  // kPlan or kJournal into `folder`, which must exist, be writable and be
+  // empty (refused with a log line otherwise: ok() is false and the session
+  // is not in force). With `continueIn`, the folder already holds the
+  // manifest of a session of the same mode that this process continues (a
+  // child program started by that session).
+  Session(Mode mode, const std::wstring& folder, bool continueIn = false);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool ok() const { return state_ != nullptr; }
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+Mode CurrentMode();
+inline bool Planning() { return CurrentMode() == Mode::kPlan; }
+
+// Arguments that hand the session on to a child program that routes its own
+// changes through this unit (drv64.exe): empty without a session, otherwise
+// ` "--plan" "<folder>"` or ` "--journal" "<folder>"`. After the child has
+// ended, ChildFinished takes in what it recorded.
+std::wstring ChildArguments();
+void ChildFinished();
+// Parses those two arguments (args[i], args[i + 1]); false when they are not.
+bool ParseChildArguments(const std::wstring& option, const std::wstring& folder, Mode& mode);
+
+// ------------------------------------------------------------- registry
+// view: the view flag the caller opens keys with (KEY_WOW64_64KEY or 0).
+
+// Deletes parent\path, which must have no subkeys (RegDeleteKeyExW in the
+// given view where Windows has it, RegDeleteKeyW on 32-bit Windows XP).
+LONG RemoveKey(HKEY parent, const std::wstring& path, REGSAM view);
+// RegDeleteValueW.
+LONG RemoveValue(HKEY key, const std::wstring& name);
+// Opens root\path with `access` (creating it first when `create`) and sets
+// the value: RegCreateKeyExW / RegOpenKeyExW, then RegSetValueExW. The
+// result of whichever failed.
+LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
+                const std::wstring& name, DWORD type, const void* data, DWORD size);
+
+// ------------------------------------------------------------- files
+// Paths are full paths as the calling process sees them.
+
+BOOL RemoveFile(const std::wstring& path);                      // DeleteFileW
+BOOL RemoveFolder(const std::wstring& path);                    // RemoveDirectoryW
+BOOL ChangeAttributes(const std::wstring& path, DWORD attributes);  // SetFileAttributesW
+// An INF and its precompiled twin (oem12.inf, oem12.PNF), each deleted when
+// present. True when at least one was deleted.
+bool RemoveInfAndPnf(const std::wstring& infPath);
+
+// ------------------------------------------------------------- programs
+
+// TerminateProcess(process, 0); exeName and pid say which, for the record.
+BOOL EndProcess(HANDLE process, DWORD pid, const wchar_t* exeName);
+// ControlService(SERVICE_CONTROL_STOP). name may be null on a repeated
+// request through the same handle.
+BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status);
+// Removes a device: `remove` makes the SetupAPI calls. Recorded once per
+// device instance.
+bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const std::function<bool()>& remove);
+// Removes the driver package of infPath (with storeFolder, its folder in the
+// driver store, when known): `remove` makes the call (DIFx, or
+// SetupUninstallOEMInfW) and returns its Win32 error. The INF, its PNF and
+// the store folder are saved first.
+DWORD RemoveDriverPackage(const std::wstring& infPath, const std::wstring& storeFolder,
+                          const std::function<DWORD()>& remove);
+// RunConsole(program, arguments, output) for a run that changes the machine.
+// packageInf: the run removes that driver package (the tool's dp_delete),
+// which is saved first as with RemoveDriverPackage. Planned: true, no output.
+bool RunTool(const std::wstring& program, const std::wstring& arguments, std::wstring& output,
+             const std::wstring& packageInf = {});
+// Any other change that cannot be saved or undone (an uninstaller run, ...):
+// `what` describes it for the record; `perform` does it. Planned: true.
+bool RunProgram(const std::wstring& what, const std::function<bool()>& perform);
+
+// ------------------------------------------------------------- reads
+// These see a plan's earlier changes as done; without a plan they are the
+// plain Win32 reads.
+
+// RegOpenKeyExW (an empty path opens root itself).
+LONG OpenKey(HKEY root, const std::wstring& path, REGSAM access, UniqueKey& key);
+// RegQueryInfoKeyW's subkey and value counts; either pointer may be null.
+bool KeyCounts(HKEY key, DWORD* subKeys, DWORD* values);
+// Appends the names of the key's subkeys / values in index order; false when
+// the key cannot be queried.
+bool ListSubKeys(HKEY key, std::vector<std::wstring>& names);
+bool ListValueNames(HKEY key, std::vector<std::wstring>& names);
+// RegQueryValueExW.
+LONG QueryValue(HKEY key, const std::wstring& name, DWORD* type, BYTE* data, DWORD* size);
+// GetFileAttributesW, and whether the path names anything.
+DWORD Attributes(const std::wstring& path);
+inline bool Exists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+// For folder listings: false when the entry of `folder` is gone in the plan;
+// otherwise true, with its attributes as the plan has them.
+bool Listed(const std::wstring& folder, WIN32_FIND_DATAW& entry);
+// QueryServiceStatus.
+BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
+
+// ------------------------------------------------------------- restore
+
+enum RestoreResult {
+  kRestoreNothing = 0,   // no journal there, a plan, or unreadable
+  kRestoreComplete = 1,  // everything saved is back (or was already)
+  kRestorePartial = 2,   // some items could not be put back: see the report
+};
+// Puts back, last change first, what the journal in `folder` saved, and
+// writes restore.txt there: one line per change with what became of it
+// (restored, present, not restorable and why, damaged, failed). Restoring a
+// second time finds everything present.
+int Restore(const std::wstring& folder);
+
+}  // namespace kyd::machine

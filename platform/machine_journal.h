@@ -1,0 +1,154 @@
+// What a journal folder holds, written and read: the manifest's lines, the
+// saved registry values, the saved files and folders. Shared by the seam
+// (platform/machine.cpp), restore, and the tests that read plans.
+//
+// manifest.txt, UTF-8, lines ending in CR LF:
+//   # KYDDrvUninst journal
+//   # mode<TAB>plan|journal
+//   # begun<TAB><UTC time><TAB>pid <n>
+//   <n><TAB><verb><TAB><target>[<TAB><key>=<value>]...<TAB>~<checksum>
+//   # ended<TAB><UTC time>
+// Texts are escaped so that a line stays one line: '%', control characters
+// and lone surrogates become %XX or %uXXXX. The checksum (8 hex digits) covers
+// the line's text before "<TAB>~", so a damaged line is known as such.
+//
+// Verbs and their fields (target first):
+//   delete-key       registry path        view, material (.values), hash
+//   delete-value     registry path        name, view, material, hash
+//   set-value        registry path        name, view, type, new (hex), created,
+//                                         old (absent | saved), material, hash
+//   delete-file      path                 fs, material (file set), hash
+//   remove-folder    path                 fs, material, hash
+//   set-attributes   path                 fs, old, new
+//   delete-inf       INF path             fs, material, hash
+//   remove-driver-package  INF path       store, fs, material, hash
+//   run              command line         [package, store, fs, material, hash]
+//   end-process      executable name      pid
+//   stop-service     service name
+//   remove-device    device instance ID
+//   not-saved        target of the change that was refused: verb, error
+// Registry paths are the key's own name as Windows reports it, "HKLM\..." or
+// "HKU\<sid>\..." (a redirected or merged key shows where it really lives);
+// view says which registry view that is. fs is the bitness of the program
+// that saw the path (64: a 64-bit program, 32: a 32-bit one).
+//
+// Material (plan sessions have none), named after the line's number:
+//   NNNNNN.values  one line per value: value<TAB>name<TAB>type<TAB>hex data
+//   NNNNNN\        a file set: index.txt, one line per item in creation
+//                  order, and the items' data files:
+//     folder<TAB>path<TAB>attributes<TAB>reparse data file or -
+//     file<TAB>path<TAB>attributes<TAB>created<TAB>written<TAB>size<TAB>hash<TAB>data file
+// hash fields are 16 hex digits of FNV-1a (64 bit) over the material's bytes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kyd::machine::journal {
+
+// ------------------------------------------------------------- text
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+// The lines of a text, without their line ends; empty lines dropped.
+std::vector<std::string> TextLines(const std::string& text);
+std::wstring Escape(const std::wstring& text);
+// False when the text holds a malformed escape.
+bool Unescape(const std::wstring& text, std::wstring& out);
+std::wstring Hex(const void* data, size_t size);
+bool FromHex(const std::wstring& text, std::vector<BYTE>& out);
+std::wstring HexNumber(uint64_t value, int digits);
+uint64_t Fnv64(const void* data, size_t size, uint64_t state = 0xcbf29ce484222325ULL);
+std::wstring UpperCase(const std::wstring& text);
+
+// ------------------------------------------------------------- manifest
+
+struct Line {
+  int number = 0;
+  std::wstring verb;
+  std::wstring target;
+  std::vector<std::pair<std::wstring, std::wstring>> fields;
+
+  Line& Set(const std::wstring& key, const std::wstring& value);
+  std::wstring Get(const std::wstring& key) const;  // empty when absent
+  bool Has(const std::wstring& key) const;
+};
+
+// The line as written (UTF-8, no line end), with its checksum.
+std::string Format(const Line& line);
+// A change line; false when it is damaged (bad checksum, bad fields).
+bool Parse(const std::string& text, Line& line);
+
+struct Manifest {
+  std::wstring mode;                 // "plan" or "journal"; empty when the header is missing
+  std::vector<Line> lines;           // intact change lines, in file order
+  std::vector<std::string> damaged;  // lines that are neither header nor intact
+  bool ended = false;
+};
+// Reads folder\manifest.txt; false when it cannot be read at all.
+bool ReadManifest(const std::wstring& folder, Manifest& manifest);
+// Appends one UTF-8 line and a line end to an existing file.
+bool AppendText(const std::wstring& path, const std::string& text);
+
+// ------------------------------------------------------------- material
+
+struct SavedValue {
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+std::string FormatValues(const std::vector<SavedValue>& values);
+bool ParseValues(const std::string& text, std::vector<SavedValue>& values);
+
+struct SavedItem {
+  bool folder = false;
+  std::wstring path;
+  DWORD attributes = 0;
+  FILETIME created{}, written{};
+  uint64_t size = 0, hash = 0;
+  std::wstring data;  // the data file's name in the set's folder; empty: none
+};
+std::string FormatIndex(const std::vector<SavedItem>& items);
+bool ParseIndex(const std::string& text, std::vector<SavedItem>& items);
+
+// Whole-file reads and writes. WriteNewFile refuses to replace a file.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+bool WriteNewFile(const std::wstring& path, const void* data, size_t size);
+
+// The material file or folder name of change `number`.
+std::wstring MaterialName(int number, const wchar_t* extension);
+
+// ------------------------------------------------------------- registry names
+
+// The key's own name, "HKLM\Software\..." or "HKU\S-1-5-...\...", as Windows
+// reports it for the open handle; empty when it cannot be told.
+std::wstring KeyName(HKEY key);
+// "HKLM\rest" / "HKU\rest" back to a root and a path.
+bool SplitKeyName(const std::wstring& name, HKEY& root, std::wstring& path);
+// "32" when the name lies in the 32-bit registry view of 64-bit Windows, else "64"
+// (on 32-bit Windows, "32").
+std::wstring ViewOf(const std::wstring& name);
+
+// ------------------------------------------------------------- shared with restore
+
+// In a 32-bit program on 64-bit Windows, the paths a 64-bit program recorded
+// are seen as that program saw them while this object lives (when `wanted`).
+class NativePaths {
+ public:
+  explicit NativePaths(bool wanted);
+  ~NativePaths();
+  NativePaths(const NativePaths&) = delete;
+  NativePaths& operator=(const NativePaths&) = delete;
+
+ private:
+  void* old_ = nullptr;
+  bool active_ = false;
+};
+
+// Deletes parent\path (no subkeys left) in the given registry view.
+LONG DeleteKeyIn(HKEY parent, const std::wstring& path, REGSAM view);
+
+}  // namespace kyd::machine::journal

@@ -1,0 +1,343 @@
+// Restore from a journal: last change first, each item put back only where
+// it is missing (or, for a written value, only while it still holds what the
+// run wrote), so that a second restore finds everything present and a change
+// made since the run is not undone.
+#include <windows.h>
+#include <setupapi.h>
+#include <winioctl.h>
+
+#include <algorithm>
+
+#include "platform/base_log.h"
+#include "platform/handle.h"
+#include "platform/machine.h"
+#include "platform/machine_journal.h"
+
+namespace kyd::machine {
+
+using journal::Line;
+
+namespace {
+
+constexpr char kLogUnit[] = "Machine";
+
+enum class Outcome { kRestored, kPresent, kNotRestorable, kNotChanged, kLeft, kDamaged, kFailed };
+
+const wchar_t* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kRestored: return L"restored";
+    case Outcome::kPresent: return L"present";
+    case Outcome::kNotRestorable: return L"not restorable";
+    case Outcome::kNotChanged: return L"not changed";
+    case Outcome::kLeft: return L"left";
+    case Outcome::kDamaged: return L"damaged";
+    case Outcome::kFailed: return L"failed";
+  }
+  return L"?";
+}
+
+// Several items of one change: the worst outcome stands for all.
+Outcome Worse(Outcome a, Outcome b) { return static_cast<int>(a) >= static_cast<int>(b) ? a : b; }
+
+struct Result {
+  Outcome outcome;
+  std::wstring detail;
+};
+
+// The line's material, read whole and checked against the line's hash.
+bool LoadMaterial(const std::wstring& folder, const Line& line, const wchar_t* file, std::string& bytes) {
+  std::wstring name = line.Get(L"material");
+  if (name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos) return false;
+  std::wstring path = folder + L"\\" + name + file;
+  return journal::ReadWholeFile(path, bytes) &&
+         journal::HexNumber(journal::Fnv64(bytes.data(), bytes.size()), 16) == line.Get(L"hash");
+}
+
+// ------------------------------------------------------------- registry
+
+LONG CreateKey(const std::wstring& name, UniqueKey& key, bool& created) {
+  HKEY root;
+  std::wstring path;
+  if (!journal::SplitKeyName(name, root, path) || path.empty()) return ERROR_INVALID_NAME;
+  DWORD disposition = 0;
+  LONG status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                                key.put(), &disposition);
+  if (status == ERROR_CHILD_MUST_BE_VOLATILE) {  // a key under a volatile one was volatile too
+    status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.put(), &disposition);
+  }
+  created = disposition == REG_CREATED_NEW_KEY;
+  return status;
+}
+
+bool ValueIs(HKEY key, const std::wstring& name, const journal::SavedValue* expected) {
+  DWORD type = 0, size = 0;
+  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size);
+  if (!expected) return status == ERROR_FILE_NOT_FOUND;
+  if (status != ERROR_SUCCESS || type != expected->type || size != expected->data.size()) return false;
+  std::vector<BYTE> data(size + 1);
+  DWORD got = size;
+  return RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &got) == ERROR_SUCCESS &&
+         got == size && std::equal(expected->data.begin(), expected->data.end(), data.begin());
+}
+
+LONG SetSaved(HKEY key, const journal::SavedValue& value) {
+  return RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
+                        static_cast<DWORD>(value.data.size()));
+}
+
+// A deleted key (all its values) or a deleted value: created and set where missing.
+Result RestoreValues(const std::wstring& folder, const Line& line) {
+  std::string bytes;
+  std::vector<journal::SavedValue> values;
+  if (!LoadMaterial(folder, line, L"", bytes) || !journal::ParseValues(bytes, values))
+    return {Outcome::kDamaged, L"saved values missing or damaged"};
+  UniqueKey key;
+  bool created = false;
+  LONG status = CreateKey(line.target, key, created);
+  if (status != ERROR_SUCCESS) return {Outcome::kFailed, L"key not created, error " + std::to_wstring(status)};
+  bool changed = created;
+  for (const journal::SavedValue& value : values) {
+    if (RegQueryValueExW(key.get(), value.name.c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)
+      continue;
+    status = SetSaved(key.get(), value);
+    if (status != ERROR_SUCCESS)
+      return {Outcome::kFailed, L"value " + value.name + L" not set, error " + std::to_wstring(status)};
+    changed = true;
+  }
+  return {changed ? Outcome::kRestored : Outcome::kPresent, {}};
+}
+
+// A written value goes back to what it was, as long as it still holds what
+// the run wrote; a key the write made goes again when nothing else is in it.
+Result RestoreWrittenValue(const std::wstring& folder, const Line& line) {
+  journal::SavedValue written{line.Get(L"name"),
+                              static_cast<DWORD>(std::wcstoul(line.Get(L"type").c_str(), nullptr, 10)),
+                              {}};
+  std::string bytes;
+  std::vector<journal::SavedValue> old;
+  if (!journal::FromHex(line.Get(L"new"), written.data) || !LoadMaterial(folder, line, L"", bytes) ||
+      !journal::ParseValues(bytes, old) || old.size() != (line.Get(L"old") == L"saved" ? 1u : 0u))
+    return {Outcome::kDamaged, L"saved value missing or damaged"};
+  HKEY root;
+  std::wstring path;
+  if (!journal::SplitKeyName(line.target, root, path)) return {Outcome::kDamaged, L"bad key name"};
+  UniqueKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
+    if (line.Get(L"created") == L"yes") return {Outcome::kPresent, L"the key the run made is gone"};
+    return {Outcome::kLeft, L"the key is gone"};
+  }
+  const journal::SavedValue* before = old.empty() ? nullptr : &old[0];
+  if (ValueIs(key.get(), written.name, before)) return {Outcome::kPresent, {}};
+  if (!ValueIs(key.get(), written.name, &written))
+    return {Outcome::kLeft, L"changed since the run; left as it is"};
+  LONG status = before ? SetSaved(key.get(), *before) : RegDeleteValueW(key.get(), written.name.c_str());
+  if (status != ERROR_SUCCESS) return {Outcome::kFailed, L"error " + std::to_wstring(status)};
+  DWORD subKeys = 1, values = 1;
+  if (line.Get(L"created") == L"yes" &&
+      RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+      subKeys == 0 && values == 0) {
+    key.reset();
+    journal::DeleteKeyIn(root, path, KEY_WOW64_64KEY);
+  }
+  return {Outcome::kRestored, {}};
+}
+
+// ------------------------------------------------------------- files
+
+bool MakeFolders(const std::wstring& folder) {
+  if (folder.size() <= 3 || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  size_t slash = folder.rfind(L'\\');
+  if (slash != std::wstring::npos && !MakeFolders(folder.substr(0, slash))) return false;
+  return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::wstring ParentOf(const std::wstring& path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// The saved copy, checked whole before anything is written from it.
+bool CopyIntact(const std::wstring& data, const journal::SavedItem& item) {
+  UniqueFile file(CreateFileW(data.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return false;
+  uint64_t hash = 0xcbf29ce484222325ULL, size = 0;
+  std::vector<char> buffer(1 << 16);
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+    hash = journal::Fnv64(buffer.data(), read, hash);
+    size += read;
+  }
+  return hash == item.hash && size == item.size;
+}
+
+Outcome RestoreFile(const std::wstring& setFolder, const journal::SavedItem& item, std::wstring& detail) {
+  if (GetFileAttributesW(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return Outcome::kPresent;
+  const std::wstring data = setFolder + L"\\" + item.data;
+  if (!CopyIntact(data, item)) {
+    detail = L"saved copy of " + item.path + L" missing or damaged";
+    return Outcome::kDamaged;
+  }
+  if (!MakeFolders(ParentOf(item.path)) || !CopyFileW(data.c_str(), item.path.c_str(), TRUE)) {
+    detail = item.path + L": error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
+  {
+    UniqueFile file(CreateFileW(item.path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr));
+    if (file) SetFileTime(file.get(), &item.created, nullptr, &item.written);
+  }
+  SetFileAttributesW(item.path.c_str(), item.attributes);
+  return Outcome::kRestored;
+}
+
+Outcome RestoreFolder(const std::wstring& setFolder, const journal::SavedItem& item, std::wstring& detail) {
+  if (GetFileAttributesW(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return Outcome::kPresent;
+  std::string reparse;
+  if (!item.data.empty() && !journal::ReadWholeFile(setFolder + L"\\" + item.data, reparse)) {
+    detail = L"saved link data of " + item.path + L" missing";
+    return Outcome::kDamaged;
+  }
+  if (!MakeFolders(ParentOf(item.path)) || !CreateDirectoryW(item.path.c_str(), nullptr)) {
+    detail = item.path + L": error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
+  if (!reparse.empty()) {
+    UniqueFile link(CreateFileW(item.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    DWORD returned = 0;
+    if (!link || !DeviceIoControl(link.get(), FSCTL_SET_REPARSE_POINT, reparse.data(),
+                                  static_cast<DWORD>(reparse.size()), nullptr, 0, &returned, nullptr)) {
+      detail = item.path + L": folder made, link not set, error " + std::to_wstring(GetLastError());
+      return Outcome::kFailed;
+    }
+  }
+  SetFileAttributesW(item.path.c_str(), item.attributes);
+  return Outcome::kRestored;
+}
+
+// A saved file set, in the order it was saved (folders before what is in them).
+Result RestoreItems(const std::wstring& folder, const Line& line) {
+  std::string bytes;
+  std::vector<journal::SavedItem> items;
+  if (!LoadMaterial(folder, line, L"\\index.txt", bytes) || !journal::ParseIndex(bytes, items))
+    return {Outcome::kDamaged, L"saved files missing or damaged"};
+  journal::NativePaths native(line.Get(L"fs") == L"64");
+  const std::wstring setFolder = folder + L"\\" + line.Get(L"material");
+  Outcome outcome = Outcome::kPresent;
+  std::wstring detail;
+  bool restored = false;
+  for (const journal::SavedItem& item : items) {
+    std::wstring note;
+    Outcome one = item.folder ? RestoreFolder(setFolder, item, note) : RestoreFile(setFolder, item, note);
+    if (one == Outcome::kRestored) restored = true;
+    else if (one != Outcome::kPresent) outcome = Worse(outcome, one);
+    if (!note.empty()) detail += (detail.empty() ? L"" : L"; ") + note;
+  }
+  if (outcome == Outcome::kPresent && restored) outcome = Outcome::kRestored;
+  return {outcome, detail};
+}
+
+Result RestoreAttributes(const Line& line) {
+  journal::NativePaths native(line.Get(L"fs") == L"64");
+  DWORD old = std::wcstoul(line.Get(L"old").c_str(), nullptr, 16);
+  DWORD changed = std::wcstoul(line.Get(L"new").c_str(), nullptr, 16);
+  DWORD now = GetFileAttributesW(line.target.c_str());
+  if (now == INVALID_FILE_ATTRIBUTES) return {Outcome::kFailed, L"missing"};
+  if (now == old) return {Outcome::kPresent, {}};
+  if (now != changed) return {Outcome::kLeft, L"changed since the run; left as it is"};
+  if (!SetFileAttributesW(line.target.c_str(), old))
+    return {Outcome::kFailed, L"error " + std::to_wstring(GetLastError())};
+  return {Outcome::kRestored, {}};
+}
+
+// ------------------------------------------------------------- services
+
+Result RestartService(const Line& line) {
+  UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  UniqueService service(manager ? OpenServiceW(manager.get(), line.target.c_str(),
+                                               SERVICE_START | SERVICE_QUERY_STATUS)
+                                : nullptr);
+  SERVICE_STATUS status{};
+  if (!service || !QueryServiceStatus(service.get(), &status))
+    return {Outcome::kFailed, L"service not found, error " + std::to_wstring(GetLastError())};
+  if (status.dwCurrentState != SERVICE_STOPPED) return {Outcome::kPresent, L"running"};
+  if (!StartServiceW(service.get(), 0, nullptr))
+    return {Outcome::kFailed, L"not started, error " + std::to_wstring(GetLastError())};
+  return {Outcome::kRestored, L"started again"};
+}
+
+Result RestoreLine(const std::wstring& folder, const Line& line) {
+  const std::wstring& verb = line.verb;
+  if (verb == L"delete-key" || verb == L"delete-value") return RestoreValues(folder, line);
+  if (verb == L"set-value") return RestoreWrittenValue(folder, line);
+  if (verb == L"delete-file" || verb == L"remove-folder" || verb == L"delete-inf" ||
+      verb == L"remove-driver-package")
+    return RestoreItems(folder, line);
+  if (verb == L"set-attributes") return RestoreAttributes(line);
+  if (verb == L"stop-service") return RestartService(line);
+  if (verb == L"not-saved") return {Outcome::kNotChanged, L"it could not be saved, so it was left as it was"};
+  if (verb == L"end-process")
+    return {Outcome::kNotRestorable, L"an ended process cannot be brought back; start it again if needed"};
+  if (verb == L"remove-device")
+    return {Outcome::kNotRestorable, L"the device comes back when Windows detects the hardware again"};
+  if (verb == L"run") {
+    Result result{Outcome::kNotRestorable, L"what the program did itself was not saved"};
+    if (line.Has(L"material")) {  // the driver package it removed was
+      Result package = RestoreItems(folder, line);
+      result.detail = L"driver package files " + std::wstring(OutcomeName(package.outcome)) +
+                      (package.detail.empty() ? L"" : L" (" + package.detail + L")") + L"; " + result.detail;
+      if (package.outcome == Outcome::kDamaged || package.outcome == Outcome::kFailed) result.outcome = package.outcome;
+    }
+    return result;
+  }
+  return {Outcome::kDamaged, L"unknown change"};
+}
+
+}  // namespace
+
+int Restore(const std::wstring& folderIn) {
+  wchar_t full[MAX_PATH * 2] = {};
+  DWORD length = GetFullPathNameW(folderIn.c_str(), MAX_PATH * 2, full, nullptr);
+  std::wstring folder = length > 0 && length < MAX_PATH * 2 ? full : folderIn;
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  journal::Manifest manifest;
+  if (folderIn.empty() || !journal::ReadManifest(folder, manifest)) {
+    KLOG(base::LOG_ERROR, "restore (%S): no journal there", folder.c_str());
+    return kRestoreNothing;
+  }
+  if (manifest.mode != L"journal") {
+    KLOG(base::LOG_ERROR, "restore (%S): %s, nothing to restore", folder.c_str(),
+         manifest.mode == L"plan" ? "a plan" : "not a journal");
+    return kRestoreNothing;
+  }
+  std::wstring report = L"# restore of " + folder + L"\r\n";
+  bool partial = false;
+  for (const std::string& damaged : manifest.damaged) {
+    report += L"?\tdamaged\tline not restored: " + journal::Escape(journal::FromUtf8(damaged)) + L"\r\n";
+    partial = true;
+  }
+  std::vector<Line> lines = manifest.lines;
+  std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.number > b.number; });
+  int restored = 0;
+  for (const Line& line : lines) {
+    Result result = RestoreLine(folder, line);
+    if (result.outcome == Outcome::kRestored) ++restored;
+    if (result.outcome == Outcome::kDamaged || result.outcome == Outcome::kFailed || result.outcome == Outcome::kLeft)
+      partial = true;
+    report += std::to_wstring(line.number) + L"\t" + OutcomeName(result.outcome) + L"\t" + line.verb + L"\t" +
+              journal::Escape(line.target) + (result.detail.empty() ? L"" : L"\t" + journal::Escape(result.detail)) +
+              L"\r\n";
+  }
+  std::string text = journal::ToUtf8(report);
+  const std::wstring reportPath = folder + L"\\" + kRestoreReportName;
+  DeleteFileW(reportPath.c_str());
+  journal::WriteNewFile(reportPath, text.data(), text.size());
+  KLOG(base::LOG_INFO, "restore (%S): %d of %d changes put back%s", folder.c_str(), restored,
+       static_cast<int>(lines.size()), partial ? ", some could not be" : "");
+  return partial ? kRestorePartial : kRestoreComplete;
+}
+
+}  // namespace kyd::machine
