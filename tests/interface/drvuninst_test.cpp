@@ -91,15 +91,16 @@ TEST(DrvuninstUsage, HelpDescribesEveryCommandAndItsExitCodes) {
   StagedHost host;
   const char* synopses[] = {"drvuninst list [--class GUID] [--vendor VEN_xxxx]",
                             "drvuninst query HWID GUID [--log]",
-                            "drvuninst uninstall HWID GUID [--keep-device] [--log]"};
+                            "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--log]",
+                            "drvuninst restore DIR [--log]"};
   for (const wchar_t* args : {L"--help", L"/?", L"help"}) {
     auto run = host.Cli(args);
     EXPECT_EQ(run.exitCode, 0u) << ToNarrow(args);
     for (const char* synopsis : synopses) EXPECT_NE(run.output.find(synopsis), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("3010"), std::string::npos) << run.output;
   }
-  const wchar_t* commands[] = {L"list", L"query", L"uninstall"};
-  for (int i = 0; i < 3; ++i) {
+  const wchar_t* commands[] = {L"list", L"query", L"uninstall", L"restore"};
+  for (int i = 0; i < 4; ++i) {
     for (const std::wstring& args : {std::wstring(commands[i]) + L" --help", L"help " + std::wstring(commands[i]),
                                      std::wstring(commands[i]) + L" a b /?"}) {
       auto run = host.Cli(args);
