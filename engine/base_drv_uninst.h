@@ -81,6 +81,12 @@ class CBaseDrvUninst {
   static bool DeleteKey(HKEY root, const std::wstring& path);
   static bool DeleteValue(UniqueKey key, const std::wstring& valueName,
                           const std::wstring& pathText);
+  // Deletes one value of root\path and logs it; a key that cannot be opened
+  // for deleting is passed over silently (false).
+  static bool DeleteValueAt(HKEY root, const std::wstring& path, const std::wstring& valueName);
+  // Deletes root\path when it opens and has no subkeys left, whatever values
+  // it still holds; true when it was deleted.
+  static bool DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path);
 
   // --- registry: sweeps (list first, then delete what the list matches) ---
   static void DeleteSubKeysByName(HKEY root, const std::wstring& path, NameList fragments);

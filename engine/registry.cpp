@@ -25,14 +25,6 @@ bool QueryCounts(HKEY key, DWORD* subKeys, DWORD* values) {
                           nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-// Deletes one value from root\path and logs the attempt; a key that cannot be
-// opened for deleting is passed over silently.
-void DeleteValueAt(HKEY root, const std::wstring& path, const std::wstring& valueName) {
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kDelete, key) != ERROR_SUCCESS) return;
-  CBaseDrvUninst::DeleteValue(std::move(key), valueName, path);
-}
-
 }  // namespace
 
 namespace reg {
@@ -166,6 +158,21 @@ bool CBaseDrvUninst::DeleteValue(UniqueKey key, const std::wstring& valueName,
   LONG status = RegDeleteValueW(key.get(), valueName.c_str());
   KLOG(base::LOG_INFO, "delete value %S %S", pathText.c_str(), valueName.c_str());
   return status == ERROR_SUCCESS;
+}
+
+bool CBaseDrvUninst::DeleteValueAt(HKEY root, const std::wstring& path,
+                                   const std::wstring& valueName) {
+  UniqueKey key;
+  if (reg::Open(root, path, reg::kDelete, key) != ERROR_SUCCESS) return false;
+  return DeleteValue(std::move(key), valueName, path);
+}
+
+bool CBaseDrvUninst::DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path) {
+  if (path.empty()) return false;  // would name the hive itself
+  UniqueKey key;
+  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return false;
+  if (!HasNoSubKeys(std::move(key))) return false;
+  return DeleteKey(root, path);
 }
 
 // ---------------------------------------------------------------- sweeps

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "platform/find_str.h"
+#include "vendors/intel_display.h"
+#include "vendors/realtek_media.h"
 
 namespace kyd {
 namespace {
@@ -14,9 +16,14 @@ struct DisplayVendor {
   std::unique_ptr<CDisplayDrvUninst> (*make)();
 };
 
+template <class Cleaner>
+std::unique_ptr<CDisplayDrvUninst> Make() {
+  return std::unique_ptr<CDisplayDrvUninst>(new (std::nothrow) Cleaner());
+}
+
 const DisplayVendor kDisplayVendors[] = {
     {L"VEN_10DE", nullptr},  // NVIDIA
-    {L"VEN_8086", nullptr},  // Intel
+    {L"VEN_8086", Make<CIntelDisplayDrvUninst>},  // Intel
     {L"VEN_1002", nullptr},  // AMD
 };
 
@@ -31,7 +38,7 @@ std::unique_ptr<CDisplayDrvUninst> CreateDisplayDrvUninst(const wchar_t* hardwar
 }
 
 std::unique_ptr<CMediaDrvUninst> CreateMediaDrvUninst() {
-  return nullptr;  // the Realtek audio cleaner is not built yet
+  return std::unique_ptr<CMediaDrvUninst>(new (std::nothrow) CRAMediaDrvUninst());
 }
 
 }  // namespace kyd
