@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "vendors/intel_tables.h"
 #include "vendors/realtek_tables.h"
@@ -21,6 +22,19 @@ int Occurrences(const wchar_t* const (&table)[N], const wchar_t* name) {
   int count = 0;
   for (const wchar_t* entry : table) count += StrCmpIW(entry, name) == 0;
   return count;
+}
+
+// The frame gets exactly these arrays, each whole and in its place.
+void ExpectFrameTables(const kyd::VendorTables& tables, kyd::NameList services,
+                       kyd::NameList files, kyd::NameList programs, kyd::NameList drivers) {
+  const std::pair<kyd::NameList, kyd::NameList> slots[] = {{tables.services, services},
+                                                           {tables.fileTable, files},
+                                                           {tables.programs, programs},
+                                                           {tables.driverTable, drivers}};
+  for (const auto& [given, expected] : slots) {
+    EXPECT_EQ(given.begin(), expected.begin());
+    EXPECT_EQ(given.count(), expected.count());
+  }
 }
 
 std::wstring Upper(std::wstring text) {
@@ -38,15 +52,8 @@ TEST(VendorTables, IntelTablesKeepTheirRepeatsAndFeedTheFrame) {
   EXPECT_EQ(Occurrences(kyd::kIntelPrograms, L"GfxUIEx.exe"), 2);
   EXPECT_STREQ(kyd::kIntelPrograms[24], L"rundll32.exe");
 
-  const kyd::VendorTables& tables = kyd::kIntelVendorTables;
-  EXPECT_EQ(tables.services.begin(), kyd::kIntelServices);
-  EXPECT_EQ(tables.services.count(), 6);
-  EXPECT_EQ(tables.fileTable.begin(), kyd::kIntelFileTable);
-  EXPECT_EQ(tables.fileTable.count(), 218);
-  EXPECT_EQ(tables.programs.begin(), kyd::kIntelPrograms);
-  EXPECT_EQ(tables.programs.count(), 25);
-  EXPECT_EQ(tables.driverTable.begin(), kyd::kIntelDriverTable);
-  EXPECT_EQ(tables.driverTable.count(), 2);
+  ExpectFrameTables(kyd::kIntelVendorTables, kyd::kIntelServices, kyd::kIntelFileTable,
+                    kyd::kIntelPrograms, kyd::kIntelDriverTable);
 }
 
 TEST(VendorTables, RealtekTablesKeepTheirRepeatsAndFeedTheFrame) {
@@ -58,15 +65,8 @@ TEST(VendorTables, RealtekTablesKeepTheirRepeatsAndFeedTheFrame) {
                         L"{F132AF7F-7BCA-4EDE-8A7C-958108FE7DBC}"),
             2);
 
-  const kyd::VendorTables& tables = kyd::kRealtekVendorTables;
-  EXPECT_EQ(tables.services.begin(), kyd::kRealtekServices);
-  EXPECT_EQ(tables.services.count(), 3);
-  EXPECT_EQ(tables.fileTable.begin(), kyd::kRealtekFiles);
-  EXPECT_EQ(tables.fileTable.count(), 48);
-  EXPECT_EQ(tables.programs.begin(), kyd::kRealtekProcesses);
-  EXPECT_EQ(tables.programs.count(), 41);
-  EXPECT_EQ(tables.driverTable.begin(), kyd::kRealtekDriverFiles);
-  EXPECT_EQ(tables.driverTable.count(), 7);
+  ExpectFrameTables(kyd::kRealtekVendorTables, kyd::kRealtekServices, kyd::kRealtekFiles,
+                    kyd::kRealtekProcesses, kyd::kRealtekDriverFiles);
 }
 
 TEST(VendorTables, RealtekMediaCategoriesAreDistinctRegistryGuids) {
