@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/find_str.h"
+#include "vendors/amd_display.h"
 
 namespace kyd {
 namespace {
@@ -14,10 +15,15 @@ struct DisplayVendor {
   std::unique_ptr<CDisplayDrvUninst> (*make)();
 };
 
+template <class Cleaner>
+std::unique_ptr<CDisplayDrvUninst> Make() {
+  return std::unique_ptr<CDisplayDrvUninst>(new (std::nothrow) Cleaner());
+}
+
 const DisplayVendor kDisplayVendors[] = {
     {L"VEN_10DE", nullptr},  // NVIDIA
     {L"VEN_8086", nullptr},  // Intel
-    {L"VEN_1002", nullptr},  // AMD
+    {L"VEN_1002", Make<CAMDDisplayDrvUninst>},  // AMD
 };
 
 }  // namespace
