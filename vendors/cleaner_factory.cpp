@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/find_str.h"
+#include "vendors/amd_display.h"
 #include "vendors/intel_display.h"
 #include "vendors/realtek_media.h"
 
@@ -24,7 +25,7 @@ std::unique_ptr<CDisplayDrvUninst> Make() {
 const DisplayVendor kDisplayVendors[] = {
     {L"VEN_10DE", nullptr},  // NVIDIA
     {L"VEN_8086", Make<CIntelDisplayDrvUninst>},  // Intel
-    {L"VEN_1002", nullptr},  // AMD
+    {L"VEN_1002", Make<CAMDDisplayDrvUninst>},    // AMD
 };
 
 }  // namespace
