@@ -24,6 +24,10 @@ struct FootprintCase {
 const FootprintCase kCases[] = {
     {"amd", false},
     {"amd", true},
+    {"intel", false},
+    {"intel", true},
+    {"realtek", false},
+    {"realtek", true},
 };
 
 // A host folder with the netapi32 double, so that the cleaners see the
