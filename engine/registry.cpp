@@ -22,14 +22,6 @@ bool QueryCounts(HKEY key, DWORD* subKeys, DWORD* values) {
   return machine::KeyCounts(key, subKeys, values);
 }
 
-// Deletes one value from root\path and logs the attempt; a key that cannot be
-// opened for deleting is passed over silently.
-void DeleteValueAt(HKEY root, const std::wstring& path, const std::wstring& valueName) {
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kDelete, key) != ERROR_SUCCESS) return;
-  CBaseDrvUninst::DeleteValue(std::move(key), valueName, path);
-}
-
 }  // namespace
 
 namespace reg {
@@ -137,6 +129,21 @@ bool CBaseDrvUninst::DeleteValue(UniqueKey key, const std::wstring& valueName,
   return status == ERROR_SUCCESS;
 }
 
+bool CBaseDrvUninst::DeleteValueAt(HKEY root, const std::wstring& path,
+                                   const std::wstring& valueName) {
+  UniqueKey key;
+  if (reg::Open(root, path, reg::kDelete, key) != ERROR_SUCCESS) return false;
+  return DeleteValue(std::move(key), valueName, path);
+}
+
+bool CBaseDrvUninst::DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path) {
+  if (path.empty()) return false;  // would name the hive itself
+  UniqueKey key;
+  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return false;
+  if (!HasNoSubKeys(std::move(key))) return false;
+  return DeleteKey(root, path);
+}
+
 // ---------------------------------------------------------------- sweeps
 
 void CBaseDrvUninst::DeleteSubKeysByName(HKEY root, const std::wstring& path,
@@ -153,6 +160,29 @@ void CBaseDrvUninst::DeleteSubKeysByExactName(const std::wstring& path, NameList
   reg::ActOnFirstMatch(subKeys, names, reg::Equals(), [&](const std::wstring& name) {
     DeleteKey(HKEY_LOCAL_MACHINE, path + L"\\" + name);
   });
+}
+
+void CBaseDrvUninst::DeleteSubKeysByPrefix(HKEY root, const std::wstring& path, NameList prefixes) {
+  std::vector<std::wstring> names;
+  if (!reg::ListSubKeys(root, path, names)) return;
+  reg::ActOnFirstMatch(names, prefixes, reg::BeginsWith(),
+                       [&](const std::wstring& name) { DeleteKey(root, path + L"\\" + name); });
+}
+
+void CBaseDrvUninst::DeleteKeyIfEmptyUpTo(HKEY root, const std::wstring& path, const std::wstring& top) {
+  // path must be top itself or lie below it, or the walk could climb past it.
+  if (top.empty() || path.size() < top.size() || StrCmpNIW(path.c_str(), top.c_str(), lstrlenW(top.c_str())) != 0 ||
+      (path.size() > top.size() && path[top.size()] != L'\\'))
+    return;
+  for (std::wstring key = path;; key.resize(key.rfind(L'\\'))) {
+    UniqueKey handle;
+    if (reg::Open(root, key, reg::kRead, handle) != ERROR_SUCCESS) return;
+    DWORD subKeys = 0, values = 0;
+    if (!QueryCounts(handle.get(), &subKeys, &values) || subKeys != 0 || values != 0) return;
+    handle.reset();
+    DeleteKey(root, key);
+    if (key.size() == top.size()) return;
+  }
 }
 
 void CBaseDrvUninst::DeleteValuesByName(const std::wstring& path, NameList fragments) {

@@ -116,6 +116,12 @@ std::wstring GetSystemDir() {
   return QueryFolder([](wchar_t* b, UINT n) { return GetSystemDirectoryW(b, n); });
 }
 
+std::wstring GetSystemDriveRoot() {
+  std::wstring system = GetSystemDir();
+  if (system.size() < 3 || system[1] != L':' || system[2] != L'\\') return {};
+  return system.substr(0, 3);
+}
+
 std::wstring GetSpecialFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   if (!SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE)) return {};

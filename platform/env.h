@@ -39,6 +39,10 @@ BOOL IsWow64();
 std::wstring GetTempDir();
 std::wstring GetWindowsDir();
 std::wstring GetSystemDir();
+// The system drive's root with its backslash, such as "C:\" : the first three
+// characters of the system folder; empty when the system folder does not
+// start with a drive root.
+std::wstring GetSystemDriveRoot();
 std::wstring GetAppDataDir();
 std::wstring GetSpecialFolder(int csidl);
 std::wstring GetInfDir();

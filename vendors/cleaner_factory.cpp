@@ -3,6 +3,9 @@
 #include <new>
 
 #include "platform/find_str.h"
+#include "vendors/amd_display.h"
+#include "vendors/intel_display.h"
+#include "vendors/realtek_media.h"
 
 namespace kyd {
 namespace {
@@ -14,10 +17,15 @@ struct DisplayVendor {
   std::unique_ptr<CDisplayDrvUninst> (*make)();
 };
 
+template <class Cleaner>
+std::unique_ptr<CDisplayDrvUninst> Make() {
+  return std::unique_ptr<CDisplayDrvUninst>(new (std::nothrow) Cleaner());
+}
+
 const DisplayVendor kDisplayVendors[] = {
     {L"VEN_10DE", nullptr},  // NVIDIA
-    {L"VEN_8086", nullptr},  // Intel
-    {L"VEN_1002", nullptr},  // AMD
+    {L"VEN_8086", Make<CIntelDisplayDrvUninst>},  // Intel
+    {L"VEN_1002", Make<CAMDDisplayDrvUninst>},    // AMD
 };
 
 }  // namespace
@@ -31,7 +39,7 @@ std::unique_ptr<CDisplayDrvUninst> CreateDisplayDrvUninst(const wchar_t* hardwar
 }
 
 std::unique_ptr<CMediaDrvUninst> CreateMediaDrvUninst() {
-  return nullptr;  // the Realtek audio cleaner is not built yet
+  return std::unique_ptr<CMediaDrvUninst>(new (std::nothrow) CRAMediaDrvUninst());
 }
 
 }  // namespace kyd
