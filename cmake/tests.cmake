@@ -45,6 +45,11 @@ add_custom_target(dist ALL
 # so nothing a test does can reach the user's own Wine prefix.
 set(KYD_PREFIX64 ${CMAKE_BINARY_DIR}/prefixes/w64)
 set(KYD_PREFIX32 ${CMAKE_BINARY_DIR}/prefixes/w32)
+# Footprint prefixes: a deep clean ends the shell and deletes machine-wide
+# keys, and "nothing else changed" needs a quiet machine, so the footprint
+# suites get prefixes of their own and take turns in each.
+set(KYD_PREFIXFP64 ${CMAKE_BINARY_DIR}/prefixes/fp64)
+set(KYD_PREFIXFP32 ${CMAKE_BINARY_DIR}/prefixes/fp32)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-test.sh.in ${CMAKE_BINARY_DIR}/wine-test.sh @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test.sh)
@@ -54,6 +59,14 @@ add_test(NAME prefix.w64.make COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-prefix.sh
 add_test(NAME prefix.w32.make COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-prefix.sh ${KYD_PREFIX32} win32)
 add_test(NAME prefix.w64.drop COMMAND ${CMAKE_SOURCE_DIR}/scripts/drop-prefix.sh ${KYD_PREFIX64})
 add_test(NAME prefix.w32.drop COMMAND ${CMAKE_SOURCE_DIR}/scripts/drop-prefix.sh ${KYD_PREFIX32})
+add_test(NAME prefix.fp64.make COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-prefix.sh ${KYD_PREFIXFP64} win64)
+add_test(NAME prefix.fp32.make COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-prefix.sh ${KYD_PREFIXFP32} win32)
+add_test(NAME prefix.fp64.drop COMMAND ${CMAKE_SOURCE_DIR}/scripts/drop-prefix.sh ${KYD_PREFIXFP64})
+add_test(NAME prefix.fp32.drop COMMAND ${CMAKE_SOURCE_DIR}/scripts/drop-prefix.sh ${KYD_PREFIXFP32})
+set_tests_properties(prefix.fp64.make PROPERTIES FIXTURES_SETUP fp64)
+set_tests_properties(prefix.fp32.make PROPERTIES FIXTURES_SETUP fp32)
+set_tests_properties(prefix.fp64.drop PROPERTIES FIXTURES_CLEANUP fp64)
+set_tests_properties(prefix.fp32.drop PROPERTIES FIXTURES_CLEANUP fp32)
 set_tests_properties(prefix.w64.make PROPERTIES FIXTURES_SETUP w64)
 set_tests_properties(prefix.w32.make PROPERTIES FIXTURES_SETUP w32)
 set_tests_properties(prefix.w64.drop PROPERTIES FIXTURES_CLEANUP w64)
@@ -108,29 +121,55 @@ function(kyd_test_program folder)
   endforeach()
   list(REMOVE_DUPLICATES suites)
   foreach(suite ${suites})
-    foreach(pfx w64 w32)
-      if(pfx STREQUAL "w64" AND suite MATCHES "W32$")
+    # Suites named Footprint... run in the footprint prefixes; the suite
+    # "Footprint" itself gets one entry per footprint file.
+    if(suite MATCHES "^Footprint")
+      set(pfxs fp64 fp32)
+    else()
+      set(pfxs w64 w32)
+    endif()
+    set(entries "${suite}")
+    if(suite STREQUAL "Footprint")
+      file(GLOB fpfiles CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/footprints/*.fp)
+      set(entries "")
+      foreach(fpfile ${fpfiles})
+        get_filename_component(stem ${fpfile} NAME_WE)
+        list(APPEND entries "${suite}.${stem}")
+      endforeach()
+    endif()
+    foreach(pfx ${pfxs})
+      if(pfx MATCHES "64$" AND suite MATCHES "W32$")
         continue()
       endif()
-      if(pfx STREQUAL "w32" AND suite MATCHES "W64$")
+      if(pfx MATCHES "32$" AND suite MATCHES "W64$")
         continue()
       endif()
-      string(SUBSTRING ${pfx} 1 2 bits)
-      add_test(NAME ${pfx}.${folder}.${suite}
-               COMMAND ${exe} --gtest_filter=${suite}.*:${suite}/*)
-      set_tests_properties(${pfx}.${folder}.${suite} PROPERTIES
-        FIXTURES_REQUIRED ${pfx}
-        # Wine has a builtin difxapi.dll; our double beside a host must win.
-        ENVIRONMENT "WINEPREFIX=${KYD_PREFIX${bits}};WINEDLLOVERRIDES=difxapi=n,b"
-        # A filter that selects nothing, or a crash, must not pass.
-        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
-        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
-        TIMEOUT 600)
-      # The exports change machine-wide state (the driver-search policy):
-      # their suites take turns within a prefix.
-      if(folder STREQUAL "interface")
-        set_tests_properties(${pfx}.${folder}.${suite} PROPERTIES RESOURCE_LOCK exports-${pfx})
-      endif()
+      string(TOUPPER ${pfx} pfxvar)
+      string(REGEX REPLACE "^W" "" pfxvar ${pfxvar})
+      foreach(entry ${entries})
+        if(entry MATCHES "^Footprint\\.(.*)$")
+          set(filter "*/Footprint.*/${CMAKE_MATCH_1}_*")
+        else()
+          set(filter "${suite}.*:${suite}/*:*/${suite}.*")
+        endif()
+        add_test(NAME ${pfx}.${folder}.${entry} COMMAND ${exe} --gtest_filter=${filter})
+        set_tests_properties(${pfx}.${folder}.${entry} PROPERTIES
+          FIXTURES_REQUIRED ${pfx}
+          # Wine has a builtin difxapi.dll; our double beside a host must win.
+          ENVIRONMENT "WINEPREFIX=${KYD_PREFIX${pfxvar}};WINEDLLOVERRIDES=difxapi=n,b"
+          # A filter that selects nothing, or a crash, must not pass.
+          PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
+          FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
+          TIMEOUT 600)
+        # The exports change machine-wide state (the driver-search policy):
+        # their suites take turns within a prefix.
+        if(folder STREQUAL "interface")
+          set_tests_properties(${pfx}.${folder}.${entry} PROPERTIES RESOURCE_LOCK exports-${pfx})
+        endif()
+        if(pfx MATCHES "^fp")
+          set_tests_properties(${pfx}.${folder}.${entry} PROPERTIES RESOURCE_LOCK footprint-${pfx})
+        endif()
+      endforeach()
     endforeach()
   endforeach()
 endfunction()

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ class NameList {
   template <size_t N>
   constexpr NameList(const wchar_t* const (&names)[N])  // implicit: tables pass as they are
       : NameList(names, static_cast<int>(N)) {}
+  // A step's few literals written in the call, {L"eeu", L"fuel"}: the list
+  // lives until the call returns, so such a NameList is for arguments only.
+  constexpr NameList(std::initializer_list<const wchar_t*> names)
+      : NameList(names.begin(), static_cast<int>(names.size())) {}
 
   constexpr int count() const { return count_; }
   constexpr bool empty() const { return count_ == 0; }
@@ -85,6 +90,14 @@ class CBaseDrvUninst {
   // --- registry: sweeps (list first, then delete what the list matches) ---
   static void DeleteSubKeysByName(HKEY root, const std::wstring& path, NameList fragments);
   static void DeleteSubKeysByExactName(const std::wstring& path, NameList names);
+  // Each subkey of root\path whose name begins with a listed text (any letter
+  // case): for short vendor words ("ATI") that would otherwise also hit
+  // every name that merely holds the letters ("Contoso Corporation").
+  static void DeleteSubKeysByPrefix(HKEY root, const std::wstring& path, NameList prefixes);
+  // Deletes root\path when it has neither values nor subkeys, then its
+  // parent on the same terms, and so on up to and including root\top (path
+  // lies below top); stops at the first key that still holds anything.
+  static void DeleteKeyIfEmptyUpTo(HKEY root, const std::wstring& path, const std::wstring& top);
   static void DeleteValuesByName(const std::wstring& path, NameList fragments);
   static void DeleteValuesByData(const std::wstring& path, NameList fragments);
   static void DeleteSubKeysByValueName(const std::wstring& path, HKEY root,

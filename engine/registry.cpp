@@ -186,6 +186,29 @@ void CBaseDrvUninst::DeleteSubKeysByExactName(const std::wstring& path, NameList
   });
 }
 
+void CBaseDrvUninst::DeleteSubKeysByPrefix(HKEY root, const std::wstring& path, NameList prefixes) {
+  std::vector<std::wstring> names;
+  if (!reg::ListSubKeys(root, path, names)) return;
+  reg::ActOnFirstMatch(names, prefixes, reg::BeginsWith(),
+                       [&](const std::wstring& name) { DeleteKey(root, path + L"\\" + name); });
+}
+
+void CBaseDrvUninst::DeleteKeyIfEmptyUpTo(HKEY root, const std::wstring& path, const std::wstring& top) {
+  // path must be top itself or lie below it, or the walk could climb past it.
+  if (top.empty() || path.size() < top.size() || StrCmpNIW(path.c_str(), top.c_str(), lstrlenW(top.c_str())) != 0 ||
+      (path.size() > top.size() && path[top.size()] != L'\\'))
+    return;
+  for (std::wstring key = path;; key.resize(key.rfind(L'\\'))) {
+    UniqueKey handle;
+    if (reg::Open(root, key, reg::kRead, handle) != ERROR_SUCCESS) return;
+    DWORD subKeys = 0, values = 0;
+    if (!QueryCounts(handle.get(), &subKeys, &values) || subKeys != 0 || values != 0) return;
+    handle.reset();
+    DeleteKey(root, key);
+    if (key.size() == top.size()) return;
+  }
+}
+
 void CBaseDrvUninst::DeleteValuesByName(const std::wstring& path, NameList fragments) {
   std::vector<std::wstring> values;
   if (!EnumValueNames(HKEY_LOCAL_MACHINE, path, values)) return;

@@ -33,6 +33,11 @@ struct Contains {
     return SafeStrStrIW(text.c_str(), fragment) != nullptr;
   }
 };
+struct BeginsWith {
+  bool operator()(const std::wstring& text, const wchar_t* prefix) const {
+    return prefix != nullptr && *prefix != L'\0' && StrCmpNIW(text.c_str(), prefix, lstrlenW(prefix)) == 0;
+  }
+};
 struct Equals {
   bool operator()(const std::wstring& text, const wchar_t* name) const {
     return name != nullptr && StrCmpIW(text.c_str(), name) == 0;

@@ -3,17 +3,11 @@
 #include <new>
 
 #include "platform/find_str.h"
+#include "vendors/amd_display.h"
 #include "vendors/nvidia_display.h"
 
 namespace kyd {
 namespace {
-
-// A new cleaner of the vendor's class; null when it cannot be allocated, so
-// that the device takes the road of a vendor without a cleaner.
-template <class Cleaner>
-std::unique_ptr<CDisplayDrvUninst> MakeDisplayCleaner() {
-  return std::unique_ptr<CDisplayDrvUninst>(new (std::nothrow) Cleaner);
-}
 
 // Display vendors in the order they are tested; the first hit decides. A
 // vendor whose cleaner is not built yet has no maker.
@@ -22,10 +16,15 @@ struct DisplayVendor {
   std::unique_ptr<CDisplayDrvUninst> (*make)();
 };
 
+template <class Cleaner>
+std::unique_ptr<CDisplayDrvUninst> Make() {
+  return std::unique_ptr<CDisplayDrvUninst>(new (std::nothrow) Cleaner());
+}
+
 const DisplayVendor kDisplayVendors[] = {
-    {L"VEN_10DE", &MakeDisplayCleaner<CNVDisplayDrvUninst>},  // NVIDIA
+    {L"VEN_10DE", Make<CNVDisplayDrvUninst>},  // NVIDIA
     {L"VEN_8086", nullptr},  // Intel
-    {L"VEN_1002", nullptr},  // AMD
+    {L"VEN_1002", Make<CAMDDisplayDrvUninst>},  // AMD
 };
 
 }  // namespace

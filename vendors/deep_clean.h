@@ -8,6 +8,8 @@
 //   device is kept, its packages in the driver store.
 #pragma once
 
+#include <string>
+
 #include "engine/base_drv_uninst.h"
 #include "vendors/class_layers.h"
 
@@ -53,6 +55,21 @@ class CVendorDrvUninst : public Layer {
   virtual void CleanFiles() = 0;
 
   const VendorTables& tables() const { return tables_; }
+
+  // The vendor's OpenCL driver, registered with the Khronos ICD loader as a
+  // value under Khronos\OpenCL\Vendors (both registry views on 64-bit
+  // Windows). Its value goes; then the loader's keys go bottom up, each only
+  // when nothing is left in it: the same Khronos key holds the other GPUs'
+  // OpenCL drivers and every Vulkan driver and layer on the machine.
+  void RemoveOpenClVendor(const wchar_t* fragment) {
+    const wchar_t* const only[] = {fragment};
+    const std::wstring views[] = {L"Software\\Khronos", L"Software\\Wow6432Node\\Khronos"};
+    for (int view = 0; view < (this->isWow64 ? 2 : 1); ++view) {  // the 32-bit view: 64-bit Windows
+      const std::wstring vendors = views[view] + L"\\OpenCL\\Vendors";
+      this->DeleteValuesByName(vendors, only);
+      this->DeleteKeyIfEmptyUpTo(HKEY_LOCAL_MACHINE, vendors, views[view]);
+    }
+  }
 
  private:
   const VendorTables& tables_;

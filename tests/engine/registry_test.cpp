@@ -201,6 +201,47 @@ TEST_F(RegistrySweep, SubKeysByExactNameIgnoreCaseButNotPrefixes) {
   EXPECT_EQ(log_.Messages(), std::vector<std::string>{"delete key " + N(key_ / L"VENDOR")});
 }
 
+TEST_F(RegistrySweep, SubKeysByPrefixMatchTheStartOfTheNameInAnyCase) {
+  for (const wchar_t* name : {L"ATI", L"ati technologies", L"Contoso Corporation", L"Navigation", L"AT"})
+    ASSERT_TRUE(RegCreate(HKEY_LOCAL_MACHINE, key_ / name + L"\\Sub"));
+
+  CBaseDrvUninst::DeleteSubKeysByPrefix(HKEY_LOCAL_MACHINE, path(), {L"", L"ATI"});
+
+  EXPECT_EQ(SubKeys(), (std::vector<std::wstring>{L"AT", L"Contoso Corporation", L"Navigation"}));
+  EXPECT_EQ(log_.Messages().size(), 2u);
+}
+
+// Each case: the keys below the seeded key, then the path handed over and
+// the top, relative to it; what is left afterwards.
+TEST_F(RegistrySweep, EmptyKeysGoBottomUpAsFarAsTheTopAndNoFurther) {
+  struct Case {
+    const char* title;
+    std::vector<std::wstring> keys;
+    std::vector<std::wstring> valuesAt;  // keys that get a value
+    const wchar_t *path, *top;
+    std::vector<std::wstring> left;  // subkeys of the seeded key afterwards
+  };
+  const Case cases[] = {
+      {"all empty: up to and including the top", {L"K\\OpenCL\\Vendors"}, {}, L"K\\OpenCL\\Vendors", L"K", {}},
+      {"a sibling keeps the top", {L"K\\OpenCL\\Vendors", L"K\\Vulkan"}, {}, L"K\\OpenCL\\Vendors", L"K", {L"K"}},
+      {"a value keeps the key", {L"K\\OpenCL\\Vendors"}, {L"K\\OpenCL\\Vendors"}, L"K\\OpenCL\\Vendors", L"K", {L"K"}},
+      {"a value keeps the parent", {L"K\\OpenCL\\Vendors"}, {L"K\\OpenCL"}, L"K\\OpenCL\\Vendors", L"K", {L"K"}},
+      {"the top's parent stays", {L"K\\OpenCL"}, {}, L"K\\OpenCL", L"K\\OpenCL", {L"K"}},
+      {"a path outside the top deletes nothing", {L"K\\OpenCL", L"KX"}, {}, L"KX", L"K", {L"K", L"KX"}},
+      {"a missing key deletes nothing", {L"K"}, {}, L"K\\Missing", L"K", {L"K"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    for (const std::wstring& child : SubKeys()) RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, key_ / child, true);
+    for (const std::wstring& key : c.keys) ASSERT_TRUE(RegCreate(HKEY_LOCAL_MACHINE, key_ / key));
+    for (const std::wstring& key : c.valuesAt) ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, key_ / key, L"v", 0));
+
+    CBaseDrvUninst::DeleteKeyIfEmptyUpTo(HKEY_LOCAL_MACHINE, key_ / c.path, key_ / c.top);
+
+    EXPECT_EQ(SubKeys(), c.left);
+  }
+}
+
 TEST_F(RegistrySweep, ValuesByNameAndByData) {
   ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, path(), L"RtkAudio", L"a"));
   ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, path(), L"myrtkaudioservice", L"b"));

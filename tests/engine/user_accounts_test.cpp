@@ -19,20 +19,6 @@ using namespace kydtest;
 
 namespace {
 
-// The double is built as a program; its copy becomes a DLL without an entry
-// point (the runtime library's start-up is not needed by its functions).
-bool MakeDoubleDll(const std::wstring& from, const std::wstring& to) {
-  std::string image = ReadFileBytes(from);
-  if (image.size() < 0x200) return false;
-  uint32_t pe = *reinterpret_cast<const uint32_t*>(&image[0x3C]);
-  if (pe + 24 + 20 > image.size() || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
-  auto* characteristics = reinterpret_cast<uint16_t*>(&image[pe + 4 + 18]);
-  *characteristics |= IMAGE_FILE_DLL;
-  auto* entryPoint = reinterpret_cast<uint32_t*>(&image[pe + 24 + 16]);
-  *entryPoint = 0;
-  return WriteFileBytes(to, image);
-}
-
 struct ChildResult {
   std::vector<std::string> users;
   std::vector<std::string> errors;
@@ -50,7 +36,7 @@ class UserAccounts : public ::testing::Test {
     std::wstring app = keys_.Add(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\" + childName, false);
     ASSERT_TRUE(RegSetString(HKEY_CURRENT_USER, app + L"\\DllOverrides", L"netapi32",
                              L"native,builtin", REG_SZ, false));
-    ASSERT_TRUE(MakeDoubleDll(TestExeDir() + L"\\netapi_double.exe", dir_ / L"netapi32.dll"));
+    ASSERT_TRUE(MakeNetapiDouble(dir_ / L"netapi32.dll"));
   }
   ChildResult RunChild(const std::wstring& users, const std::wstring& status = L"0") {
     ProcessResult run = RunProgram(L"\"" + child_ + L"\" --gtest_filter=UserAccountsChild.*",

@@ -58,6 +58,20 @@ ScratchDir::ScratchDir(const std::wstring& name) {
 
 ScratchDir::~ScratchDir() { kyd::RemoveDirectoryTree(path_); }
 
+// The double is built as a program; its copy becomes a DLL without an entry
+// point (the runtime library's start-up is not needed by its functions).
+bool MakeNetapiDouble(const std::wstring& dll) {
+  std::string image = ReadFileBytes(TestExeDir() + L"\\netapi_double.exe");
+  if (image.size() < 0x200) return false;
+  uint32_t pe = *reinterpret_cast<const uint32_t*>(&image[0x3C]);
+  if (pe + 24 + 20 > image.size() || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
+  auto* characteristics = reinterpret_cast<uint16_t*>(&image[pe + 4 + 18]);
+  *characteristics |= IMAGE_FILE_DLL;
+  auto* entryPoint = reinterpret_cast<uint32_t*>(&image[pe + 24 + 16]);
+  *entryPoint = 0;
+  return WriteFileBytes(dll, image);
+}
+
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

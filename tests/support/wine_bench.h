@@ -43,7 +43,12 @@ ProcessResult RunProgram(const std::wstring& commandLine,
                          const std::vector<std::wstring>& extraEnvironment = {},
                          DWORD timeoutMs = 120000);
 
-bool Is64BitPrefix();  // the test runs under WOW64
+bool Is64BitPrefix();
+
+// Writes the netapi32.dll test double (tools/testhelpers/netapi_double) to
+// `dll`. A program beside it uses it when Wine is told to prefer the native
+// netapi32 for that program (WINEDLLOVERRIDES or AppDefaults).
+bool MakeNetapiDouble(const std::wstring& dll);  // the test runs under WOW64
 
 bool FileExists(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);

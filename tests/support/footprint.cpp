@@ -1,0 +1,593 @@
+#include "support/footprint.h"
+
+#include <shlobj.h>
+
+#include <cwctype>
+#include <sstream>
+
+#include "platform/handle.h"
+#include "support/engine_bench.h"
+#include "support/wine_bench.h"
+
+namespace kydtest::fp {
+namespace {
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  size_t last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> SplitFields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t bar; (bar = line.find(" | ", start)) != std::string::npos; start = bar + 3)
+    fields.push_back(Trim(line.substr(start, bar - start)));
+  fields.push_back(Trim(line.substr(start)));
+  return fields;
+}
+
+struct KindInfo {
+  const char* word;
+  Kind kind;
+  size_t minFields, maxFields;
+};
+const KindInfo kKinds[] = {
+    {"key", Kind::kKey, 2, 2},         {"value", Kind::kValue, 4, 4},
+    {"file", Kind::kFile, 2, 4},       {"dir", Kind::kDir, 2, 2},
+    {"service", Kind::kService, 2, 2}, {"process", Kind::kProcess, 2, 2},
+    {"device", Kind::kDevice, 3, 3},   {"inf", Kind::kInf, 3, 3},
+};
+
+bool ParseRole(const std::string& word, Role& role, int& onlyIn) {
+  std::string base = word;
+  onlyIn = 0;
+  size_t slash = word.find('/');
+  if (slash != std::string::npos) {
+    std::string condition = word.substr(slash + 1);
+    if (condition != "64" && condition != "32") return false;
+    onlyIn = std::stoi(condition);
+    base = word.substr(0, slash);
+  }
+  if (base == "+") role = Role::kTarget;
+  else if (base == "+64") role = Role::kTarget64;
+  else if (base == "+d") role = Role::kTargetUnlessKept;
+  else if (base == "=") role = Role::kDecoy;
+  else if (base == "~") role = Role::kContext;
+  else return false;
+  return true;
+}
+
+bool RegistryRoot(const std::wstring& hivePath, HKEY& root, std::wstring& path) {
+  size_t slash = hivePath.find(L'\\');
+  std::wstring hive = Lower(hivePath.substr(0, slash));
+  path = slash == std::wstring::npos ? std::wstring() : hivePath.substr(slash + 1);
+  if (hive == L"hklm") root = HKEY_LOCAL_MACHINE;
+  else if (hive == L"hkcr") root = HKEY_CLASSES_ROOT;
+  else if (hive == L"hkcu") root = HKEY_CURRENT_USER;
+  else if (hive == L"hku") root = HKEY_USERS;
+  else return false;
+  return !path.empty();
+}
+
+// "type:data" as the registry stores it.
+bool EncodeValue(const std::wstring& typed, DWORD& type, std::vector<BYTE>& bytes) {
+  size_t colon = typed.find(L':');
+  if (colon == std::wstring::npos) return false;
+  std::wstring kind = typed.substr(0, colon), data = typed.substr(colon + 1);
+  auto text = [&](const std::wstring& s) {
+    const BYTE* p = reinterpret_cast<const BYTE*>(s.c_str());
+    bytes.assign(p, p + (s.size() + 1) * sizeof(wchar_t));
+  };
+  auto hex = [&](const std::wstring& s) {
+    bytes.clear();
+    std::wstring digits;
+    for (wchar_t c : s)
+      if (std::iswxdigit(c)) digits += c;
+    if (digits.size() % 2) return false;
+    for (size_t i = 0; i < digits.size(); i += 2)
+      bytes.push_back(static_cast<BYTE>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return true;
+  };
+  try {
+    if (kind == L"sz" || kind == L"expand") {
+      type = kind == L"sz" ? REG_SZ : REG_EXPAND_SZ;
+      text(data);
+    } else if (kind == L"multi") {
+      type = REG_MULTI_SZ;
+      std::wstring block;
+      size_t start = 0;
+      for (size_t sep; (sep = data.find(L"\\0", start)) != std::wstring::npos; start = sep + 2)
+        block += data.substr(start, sep - start) + L'\0';
+      block += data.substr(start) + L'\0';
+      text(block);  // and the closing terminator
+    } else if (kind == L"dword") {
+      type = REG_DWORD;
+      DWORD value = static_cast<DWORD>(std::stoul(data, nullptr, 0));
+      bytes.assign(reinterpret_cast<BYTE*>(&value), reinterpret_cast<BYTE*>(&value) + sizeof value);
+    } else if (kind == L"qword") {
+      type = REG_QWORD;
+      unsigned long long value = std::stoull(data, nullptr, 0);
+      bytes.assign(reinterpret_cast<BYTE*>(&value), reinterpret_cast<BYTE*>(&value) + sizeof value);
+    } else if (kind == L"binary" || kind == L"none") {
+      type = kind == L"binary" ? REG_BINARY : REG_NONE;
+      return hex(data);
+    } else {
+      return false;
+    }
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+std::wstring SpecialFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
+  return path;
+}
+
+bool Under(const std::wstring& path, const std::wstring& root) {
+  return !root.empty() && path.compare(0, root.size(), root) == 0 &&
+         (path.size() == root.size() || path[root.size()] == L'\\');
+}
+
+// Equal subtrees (the root itself included) in two snapshots.
+template <typename Map>
+bool SameSubtree(const Map& before, const Map& after, const std::wstring& root) {
+  auto collect = [&](const Map& map) {
+    std::vector<typename Map::value_type> entries;
+    for (auto it = map.lower_bound(root); it != map.end() && Under(it->first, root); ++it)
+      entries.push_back(*it);
+    return entries;
+  };
+  return collect(before) == collect(after);
+}
+
+}  // namespace
+
+std::string Item::Describe() const {
+  static const char* kRoles[] = {"+", "+64", "+d", "=", "~"};
+  std::string text = "line " + std::to_string(line) + ": " + kRoles[static_cast<int>(role)] + " " +
+                     kKinds[static_cast<int>(kind)].word + " " + ToNarrow(where);
+  if (!name.empty() || kind == Kind::kValue) text += " | " + (name.empty() && kind == Kind::kValue ? "@" : ToNarrow(name));
+  return text;
+}
+
+bool ParseFootprint(const std::string& text, Footprint& out, std::string& error) {
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    line = Trim(line);
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields = SplitFields(line);
+    std::istringstream head(fields[0]);
+    std::string roleWord, kindWord, rest;
+    head >> roleWord >> kindWord >> rest;
+    Item item;
+    item.line = number;
+    const KindInfo* info = nullptr;
+    for (const KindInfo& k : kKinds)
+      if (kindWord == k.word) info = &k;
+    if (!ParseRole(roleWord, item.role, item.onlyIn) || !info || !rest.empty() ||
+        fields.size() < info->minFields || fields.size() > info->maxFields) {
+      error = "line " + std::to_string(number) + ": not a footprint line: " + line;
+      return false;
+    }
+    item.kind = info->kind;
+    item.where = ToWide(fields[1]);
+    if (fields.size() > 2) item.name = ToWide(fields[2]);
+    if (fields.size() > 3) item.data = ToWide(fields[3]);
+    if (item.kind == Kind::kValue && item.name == L"@") item.name.clear();
+    if (item.kind == Kind::kFile) {  // | text | option
+      item.option = item.data;
+      item.data = item.name;
+      item.name.clear();
+      if (!item.option.empty() && item.option != L"attr:readonly") {
+        error = "line " + std::to_string(number) + ": unknown file option";
+        return false;
+      }
+    }
+    HKEY root;
+    std::wstring path;
+    if ((item.kind == Kind::kKey || item.kind == Kind::kValue) && !RegistryRoot(item.where, root, path)) {
+      error = "line " + std::to_string(number) + ": unknown hive in " + fields[1];
+      return false;
+    }
+    DWORD type;
+    std::vector<BYTE> bytes;
+    if (item.kind == Kind::kValue && !EncodeValue(item.data, type, bytes)) {
+      error = "line " + std::to_string(number) + ": bad value data " + fields[3];
+      return false;
+    }
+    out.items.push_back(item);
+  }
+  return true;
+}
+
+bool LoadFootprint(const std::wstring& path, Footprint& out, std::string& error) {
+  if (!FileExists(path)) {
+    error = "no footprint file " + ToNarrow(path);
+    return false;
+  }
+  return ParseFootprint(ReadFileBytes(path), out, error);
+}
+
+Expect ExpectFor(const Item& item, bool is64BitWindows, bool keepDevice) {
+  if (item.onlyIn != 0 && item.onlyIn != (is64BitWindows ? 64 : 32)) return Expect::kNotSeeded;
+  switch (item.role) {
+    case Role::kTarget: return Expect::kGone;
+    case Role::kTarget64: return is64BitWindows ? Expect::kGone : Expect::kIntact;
+    case Role::kTargetUnlessKept: return keepDevice ? Expect::kIntact : Expect::kGone;
+    case Role::kDecoy: return Expect::kIntact;
+    case Role::kContext: return Expect::kFree;
+  }
+  return Expect::kFree;
+}
+
+std::wstring ResolveFolder(const std::wstring& tokenPath) {
+  const std::wstring windows = WindowsDir();
+  const std::wstring root = windows.substr(0, 3);
+  wchar_t wow64[MAX_PATH] = {};
+  const bool wow = Is64BitPrefix() && GetSystemWow64DirectoryW(wow64, MAX_PATH) > 0;
+  const std::wstring system = wow ? std::wstring(wow64) : SystemDir();  // as the 32-bit library sees it
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring tempDir = temp;
+  if (!tempDir.empty() && tempDir.back() == L'\\') tempDir.pop_back();
+  const std::pair<const wchar_t*, std::wstring> tokens[] = {
+      {L"%ROOT%", root},
+      {L"%WIN%", windows},
+      {L"%SYSNATIVE%", SystemDir()},  // with redirection off: the native folder
+      {L"%SYS%", system},
+      {L"%DRIVERS%", system + L"\\drivers"},
+      {L"%PF%", root + L"Program Files"},
+      {L"%PF86%", root + L"Program Files (x86)"},
+      {L"%CPF%", SpecialFolder(CSIDL_PROGRAM_FILES_COMMON)},
+      {L"%APPDATA%", SpecialFolder(CSIDL_APPDATA)},
+      {L"%PROFILES%", root + L"Users"},
+      {L"%TEMP%", tempDir},
+  };
+  for (const auto& [token, value] : tokens) {
+    size_t length = wcslen(token);
+    if (tokenPath.compare(0, length, token) == 0) return value + tokenPath.substr(length);
+  }
+  return tokenPath;
+}
+
+// ------------------------------------------------------------------ seeding
+
+struct Bench::State {
+  ScratchDir scratch{L"footprint"};
+  SleeperProcesses sleepers{scratch.path()};
+  std::map<int, int> processOf;  // item line -> sleeper index
+  std::map<int, std::unique_ptr<TestService>> serviceOf;
+  std::map<int, std::unique_ptr<SeededDevice>> deviceOf;
+  std::map<int, std::unique_ptr<SeededInf>> infOf;
+  struct CreatedKey {
+    HKEY root;
+    std::wstring path, hivePath;
+    bool top;
+  };
+  std::vector<CreatedKey> createdKeys;
+  struct SetValue {
+    HKEY root;
+    std::wstring path, name;
+  };
+  std::vector<SetValue> addedValues;  // new values in keys that were there before
+  std::vector<std::wstring> volatileKeys;  // hive paths of keys made volatile
+  std::vector<std::wstring> createdFiles, createdDirs;
+  std::wstring hive;  // the second user's hive file, once loaded
+};
+
+Bench::Bench(Footprint footprint, bool keepDevice)
+    : state_(std::make_unique<State>()), footprint_(std::move(footprint)), keepDevice_(keepDevice) {}
+
+namespace {
+
+// Creates root\path one key at a time, recording the keys it made. Keys below
+// a volatile key (Wine's video adapter keys) can only be volatile themselves.
+bool CreateKeyPath(HKEY root, const std::wstring& hive, const std::wstring& path,
+                   std::vector<std::pair<std::wstring, bool>>& made) {
+  for (size_t end = 0; end != std::wstring::npos;) {
+    end = path.find(L'\\', end + 1);
+    std::wstring part = path.substr(0, end);
+    kyd::UniqueKey key;
+    if (RegOpenKeyExW(root, part.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS) continue;
+    LONG status = RegCreateKeyExW(root, part.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
+    bool isVolatile = false;
+    if (status == ERROR_CHILD_MUST_BE_VOLATILE) {
+      isVolatile = true;
+      status = RegCreateKeyExW(root, part.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                               KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
+    }
+    if (status != ERROR_SUCCESS) return false;
+    made.emplace_back(hive + L"\\" + part, isVolatile);
+  }
+  return true;
+}
+
+bool CreateFolderPath(const std::wstring& folder, std::vector<std::wstring>& made) {
+  for (size_t end = folder.find(L'\\', 3); ; end = folder.find(L'\\', end + 1)) {
+    std::wstring part = folder.substr(0, end);
+    if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      if (!CreateDirectoryW(part.c_str(), nullptr)) return false;
+      made.push_back(part);
+    }
+    if (end == std::wstring::npos) return true;
+  }
+}
+
+}  // namespace
+
+bool Bench::Seed(std::string& error) {
+  State& s = *state_;
+  const bool is64 = Is64BitPrefix();
+  // The second user's hive, loaded from a file as Windows loads a profile.
+  {
+    PrivilegesScope privileges({L"SeBackupPrivilege", L"SeRestorePrivilege"});
+    RegUnLoadKeyW(HKEY_USERS, kSecondUser);  // left by a run that did not finish
+    const std::wstring scratchKey = L"Software\\KydFootprintHive" + std::to_wstring(GetCurrentProcessId());
+    kyd::UniqueKey key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, scratchKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    std::wstring file = s.scratch / L"kydfp.hiv";
+    LONG saved = key ? RegSaveKeyW(key.get(), file.c_str(), nullptr) : ERROR_INVALID_HANDLE;
+    key.reset();
+    RegDeleteTreeIfPresent(HKEY_CURRENT_USER, scratchKey, false);
+    LONG loaded = saved == ERROR_SUCCESS ? RegLoadKeyW(HKEY_USERS, kSecondUser, file.c_str()) : saved;
+    if (loaded != ERROR_SUCCESS) {
+      error = "the second user's hive did not load: " + std::to_string(loaded);
+      return false;
+    }
+    s.hive = file;
+  }
+
+  for (const Item& item : footprint_.items) {
+    if (ExpectFor(item, is64, keepDevice_) == Expect::kNotSeeded) continue;
+    const std::string where = item.Describe();
+    switch (item.kind) {
+      case Kind::kKey:
+      case Kind::kValue: {
+        HKEY root;
+        std::wstring path;
+        RegistryRoot(item.where, root, path);
+        const std::wstring hive = item.where.substr(0, item.where.size() - path.size() - 1);
+        bool existed = RegKeyExists(root, path, true);
+        std::vector<std::pair<std::wstring, bool>> made;
+        if (!CreateKeyPath(root, hive, path, made)) {
+          error = where + ": cannot create the key";
+          return false;
+        }
+        for (size_t i = 0; i < made.size(); ++i) {
+          std::wstring madePath = made[i].first.substr(hive.size() + 1);
+          s.createdKeys.push_back({root, madePath, made[i].first, i == 0});
+          if (made[i].second) s.volatileKeys.push_back(made[i].first);
+        }
+        if (item.kind == Kind::kKey) break;
+        DWORD type = 0;
+        std::vector<BYTE> bytes;
+        EncodeValue(item.data, type, bytes);
+        if (existed && !RegValueExists(root, path, item.name, true)) s.addedValues.push_back({root, path, item.name});
+        if (!RegSetBytes(root, path, item.name, type, bytes.data(), static_cast<DWORD>(bytes.size()), true)) {
+          error = where + ": cannot set the value";
+          return false;
+        }
+        break;
+      }
+      case Kind::kFile:
+      case Kind::kDir: {
+        NativeFileSystemScope native;
+        std::wstring path = ResolveFolder(item.where);
+        std::wstring folder = item.kind == Kind::kDir ? path : path.substr(0, path.rfind(L'\\'));
+        if (!CreateFolderPath(folder, s.createdDirs)) {
+          error = where + ": cannot create the folder";
+          return false;
+        }
+        if (item.kind == Kind::kDir) break;
+        std::string text = item.data.empty() ? "footprint " + where : ToNarrow(item.data);
+        if (!FileExists(path)) s.createdFiles.push_back(path);
+        if (!WriteFileBytes(path, text)) {
+          error = where + ": cannot write the file";
+          return false;
+        }
+        if (item.option == L"attr:readonly") SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        break;
+      }
+      case Kind::kService: {
+        auto service = std::make_unique<TestService>(item.where, "stop");
+        if (!service->running()) {
+          error = where + ": the test service did not start";
+          return false;
+        }
+        s.serviceOf[item.line] = std::move(service);
+        break;
+      }
+      case Kind::kProcess: {
+        int index = s.sleepers.Start(item.where);
+        if (index < 0) {
+          error = where + ": the program did not start";
+          return false;
+        }
+        s.processOf[item.line] = index;
+        break;
+      }
+      case Kind::kDevice: {
+        auto device = std::make_unique<SeededDevice>(std::vector<std::wstring>{item.where},
+                                                     std::vector<std::wstring>{}, item.name.c_str());
+        if (!device->ok()) {
+          error = where + ": the device was not created";
+          return false;
+        }
+        if (hardwareId_.empty()) {
+          hardwareId_ = item.where;
+          classGuid_ = item.name;
+        }
+        s.deviceOf[item.line] = std::move(device);
+        break;
+      }
+      case Kind::kInf: {
+        std::wstring name = item.where == L"*" ? FreeOemInfName() : item.where;
+        s.infOf[item.line] = std::make_unique<SeededInf>(name, DriverInfText(item.name, L"Footprint display"));
+        break;
+      }
+    }
+  }
+  if (hardwareId_.empty()) {
+    error = "the footprint names no device";
+    return false;
+  }
+  return true;
+}
+
+Bench::~Bench() {
+  State& s = *state_;
+  for (auto it = s.addedValues.rbegin(); it != s.addedValues.rend(); ++it)
+    RegDeleteValueIfPresent(it->root, it->path, it->name, true);
+  for (auto it = s.createdKeys.rbegin(); it != s.createdKeys.rend(); ++it)
+    if (it->top) RegDeleteTreeIfPresent(it->root, it->path, true);
+  {
+    NativeFileSystemScope native;
+    for (const std::wstring& file : s.createdFiles) {
+      SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(file.c_str());
+    }
+    for (auto it = s.createdDirs.rbegin(); it != s.createdDirs.rend(); ++it) RemoveDirectoryW(it->c_str());
+  }
+  s.serviceOf.clear();
+  s.deviceOf.clear();
+  s.infOf.clear();
+  if (!s.hive.empty()) {
+    PrivilegesScope privileges({L"SeBackupPrivilege", L"SeRestorePrivilege"});
+    RegUnLoadKeyW(HKEY_USERS, kSecondUser);
+  }
+}
+
+std::vector<std::wstring> Bench::VolatileKeys() const { return state_->volatileKeys; }
+
+std::wstring Bench::Accounts() const {
+  wchar_t name[256] = {};
+  DWORD size = 256;
+  GetUserNameW(name, &size);
+  return std::wstring(name) + L":2;" + kSecondUser + L":1";
+}
+
+// ------------------------------------------------------------------ checks
+
+std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& after) const {
+  const State& s = *state_;
+  const bool is64 = Is64BitPrefix();
+  std::vector<std::string> failures;
+  std::vector<std::wstring> ownedKeys, ownedFiles;
+  std::vector<std::pair<std::wstring, std::wstring>> ownedValues;
+
+  // What the uninstall flow itself writes: the driver-search policy and the
+  // driver folder list.
+  ownedKeys.push_back(L"hklm\\software\\microsoft\\windows\\currentversion\\driversearching");
+  ownedKeys.push_back(L"hklm\\software\\policies\\microsoft\\windows\\driversearching");
+  ownedValues.emplace_back(L"hklm\\software\\microsoft\\windows\\currentversion", L"devicepath");
+
+  for (const State::CreatedKey& key : s.createdKeys) ownedKeys.push_back(CanonicalKey(key.hivePath, before));
+  for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(Lower(file));
+  for (const std::wstring& dir : s.createdDirs) ownedFiles.push_back(Lower(dir));
+
+  for (const Item& item : footprint_.items) {
+    const Expect expect = ExpectFor(item, is64, keepDevice_);
+    if (expect == Expect::kNotSeeded) continue;
+    auto fail = [&](const char* what) { failures.push_back(item.Describe() + ": " + what); };
+    const bool gone = expect == Expect::kGone, intact = expect == Expect::kIntact;
+    switch (item.kind) {
+      case Kind::kKey: {
+        std::wstring key = CanonicalKey(item.where, before);
+        ownedKeys.push_back(key);
+        if (gone && after.keys.count(key)) fail("target still there");
+        if (intact && (!after.keys.count(key) || !SameSubtree(before.keys, after.keys, key)))
+          fail("decoy changed or gone");
+        break;
+      }
+      case Kind::kValue: {
+        std::wstring key = CanonicalKey(item.where, before);
+        std::wstring name = Lower(item.name);
+        ownedValues.emplace_back(key, name);
+        auto find = [&](const Snapshot& shot) -> const std::wstring* {
+          auto k = shot.keys.find(key);
+          if (k == shot.keys.end()) return nullptr;
+          auto v = k->second.find(name);
+          return v == k->second.end() ? nullptr : &v->second;
+        };
+        const std::wstring *was = find(before), *is = find(after);
+        if (!was) fail("not seeded");
+        else if (gone && is) fail("target still there");
+        else if (intact && (!is || *is != *was)) fail("decoy changed or gone");
+        break;
+      }
+      case Kind::kFile:
+      case Kind::kDir: {
+        std::wstring path = Lower(ResolveFolder(item.where));
+        ownedFiles.push_back(path);
+        if (gone && after.files.count(path)) fail("target still there");
+        if (intact && (!after.files.count(path) || !SameSubtree(before.files, after.files, path)))
+          fail("decoy changed or gone");
+        break;
+      }
+      case Kind::kService: {
+        const TestService& service = *s.serviceOf.at(item.line);
+        ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\services\\" + Lower(item.where));
+        DWORD state = service.State();
+        if (gone && state != SERVICE_STOPPED) fail("target service not stopped");
+        if (intact && state != SERVICE_RUNNING) fail("decoy service no longer running");
+        break;
+      }
+      case Kind::kProcess: {
+        int index = s.processOf.at(item.line);
+        if (gone && !s.sleepers.Ended(index)) fail("target program still running");
+        if (intact && s.sleepers.Ended(index, 0)) fail("decoy program ended");
+        break;
+      }
+      case Kind::kDevice: {
+        const std::wstring& instance = s.deviceOf.at(item.line)->instanceId();
+        ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\enum\\" +
+                            Lower(instance.substr(0, instance.rfind(L'\\'))));
+        bool present = DevicePresent(instance);
+        if (gone && present) fail("target device still present");
+        if (intact && !present) fail("decoy device removed");
+        break;
+      }
+      case Kind::kInf: {
+        const SeededInf& inf = *s.infOf.at(item.line);
+        ownedFiles.push_back(Lower(inf.path()));
+        ownedFiles.push_back(Lower(inf.pnf()));
+        bool infThere = FileExists(inf.path()), pnfThere = FileExists(inf.pnf());
+        if (gone && (infThere || pnfThere)) fail("target INF or its PNF still there");
+        if (intact && (!infThere || !pnfThere)) fail("decoy INF or its PNF gone");
+        break;
+      }
+    }
+  }
+
+  auto ownedKey = [&](const std::wstring& key) {
+    for (const std::wstring& root : ownedKeys)
+      if (Under(key, root)) return true;
+    return false;
+  };
+  for (const Change& change : Diff(before, after)) {
+    bool explained = false;
+    if (change.isFile) {
+      for (const std::wstring& root : ownedFiles) explained = explained || Under(change.path, root);
+    } else {
+      explained = ownedKey(change.path);
+      for (const auto& [key, name] : ownedValues)
+        explained = explained || (change.isValue && change.path == key && change.valueName == name);
+    }
+    if (!explained) failures.push_back("outside the footprint: " + change.Describe());
+  }
+  return failures;
+}
+
+}  // namespace kydtest::fp

@@ -1,0 +1,137 @@
+// The footprint bench (tests/support/footprint_format.md): a vendor's
+// footprint file seeded into the prefix, snapshots of the registry and the
+// folders before and after an uninstall, and the three checks (targets gone,
+// decoys intact, nothing else changed).
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/handle.h"
+
+namespace kydtest::fp {
+
+enum class Role { kTarget, kTarget64, kTargetUnlessKept, kDecoy, kContext };
+enum class Kind { kKey, kValue, kFile, kDir, kService, kProcess, kDevice, kInf };
+
+struct Item {
+  int line = 0;
+  Role role = Role::kDecoy;
+  int onlyIn = 0;  // 0 both prefixes, else 64 or 32
+  Kind kind = Kind::kKey;
+  std::wstring where;   // hive path, folder path, service or program name, hardware ID, INF name
+  std::wstring name;    // value name ("" the default value), class GUID, hardware ID an INF names
+  std::wstring data;    // "type:data" of a value, text of a file
+  std::wstring option;  // "attr:readonly" for a file
+  std::string Describe() const;
+};
+
+struct Footprint {
+  std::string name;
+  std::vector<Item> items;
+};
+
+// False with the offending line in `error` when the text is not a footprint.
+bool ParseFootprint(const std::string& text, Footprint& out, std::string& error);
+bool LoadFootprint(const std::wstring& path, Footprint& out, std::string& error);
+
+// What must become of an item in this prefix for this run.
+enum class Expect { kGone, kIntact, kFree, kNotSeeded };
+Expect ExpectFor(const Item& item, bool is64BitWindows, bool keepDevice);
+
+// Registry (every key of HKLM and HKEY_USERS, both views, with the volatile
+// video keys) and the whole system drive, in canonical lower-case paths:
+// "hklm\software\...", "hku\<sid>\...", "c:\windows\...".
+struct Snapshot {
+  // key path -> value name -> data as Wine writes it; "" names the default value
+  std::map<std::wstring, std::map<std::wstring, std::wstring>> keys;
+  std::map<std::wstring, std::wstring> files;  // path -> attributes, size and time
+  std::map<std::wstring, std::wstring> links;  // registry link -> its target
+};
+// volatileKeys: further volatile keys to walk, as footprint paths ("HKLM\\...").
+Snapshot TakeSnapshot(const std::vector<std::wstring>& volatileKeys = {});
+
+struct Change {
+  std::wstring path;       // canonical key, "key\:value name" or file path
+  std::wstring valueName;  // for value changes; the key is `path`
+  bool isValue = false;
+  bool isFile = false;
+  std::string what;  // "added", "removed", "changed"
+  std::string Describe() const;
+};
+std::vector<Change> Diff(const Snapshot& before, const Snapshot& after);
+
+// The canonical form of a footprint registry path ("HKCR\CLSID\...") in this
+// prefix, following the registry links the snapshot found.
+std::wstring CanonicalKey(const std::wstring& hivePath, const Snapshot& snapshot);
+// A physical folder path for a footprint path with folder tokens.
+std::wstring ResolveFolder(const std::wstring& tokenPath);
+// The second user's hive name under HKEY_USERS.
+constexpr wchar_t kSecondUser[] = L"kydfp";
+
+// Seeds a footprint into the prefix, and removes what is left of it when it
+// goes (keys and values, files and folders, services, processes, devices,
+// INF files, the second user's hive).
+class Bench {
+ public:
+  Bench(Footprint footprint, bool keepDevice);
+  ~Bench();
+  Bench(const Bench&) = delete;
+  Bench& operator=(const Bench&) = delete;
+
+  bool Seed(std::string& error);
+  // The footprint's device: the hardware ID and class the uninstall is for.
+  const std::wstring& hardwareId() const { return hardwareId_; }
+  const std::wstring& classGuid() const { return classGuid_; }
+  // Accounts the host's account list names ("name:privilege;..."), for the
+  // netapi32 double: this account and the second user.
+  std::wstring Accounts() const;
+
+  // Volatile keys the seeding made outside the video adapter keys.
+  std::vector<std::wstring> VolatileKeys() const;
+
+  // The three checks; each failure is one message.
+  std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  Footprint footprint_;
+  bool keepDevice_;
+  std::wstring hardwareId_, classGuid_;
+};
+
+// Privileges of the test process's token switched on for the object's life,
+// then put back as they were.
+class PrivilegesScope {
+ public:
+  explicit PrivilegesScope(std::initializer_list<const wchar_t*> names);
+  ~PrivilegesScope();
+  PrivilegesScope(const PrivilegesScope&) = delete;
+  PrivilegesScope& operator=(const PrivilegesScope&) = delete;
+
+ private:
+  kyd::UniqueHandle token_;
+  std::vector<BYTE> previous_;
+};
+
+// Holds WOW64 file-system redirection off on this thread, so that the bench
+// sees the native system folder and the 32-bit one as they are on disk.
+class NativeFileSystemScope {
+ public:
+  NativeFileSystemScope();
+  ~NativeFileSystemScope();
+  NativeFileSystemScope(const NativeFileSystemScope&) = delete;
+  NativeFileSystemScope& operator=(const NativeFileSystemScope&) = delete;
+
+ private:
+  void* old_ = nullptr;
+  bool off_ = false;
+};
+
+}  // namespace kydtest::fp

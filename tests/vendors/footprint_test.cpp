@@ -1,0 +1,84 @@
+// Every vendor cleaner against its footprint (tests/vendors/footprints/*.fp),
+// end to end through the shipped library: the footprint is seeded into the
+// prefix, a host uninstalls the footprint's device through drvuninst.exe
+// and KYDDrvUninst.dll, and the bench checks that every target is gone,
+// every decoy is intact and nothing else changed. These suites run in
+// prefixes of their own, one at a time: a deep clean ends the shell and
+// deletes machine-wide keys.
+#include <gtest/gtest.h>
+
+#include "support/engine_bench.h"
+#include "support/footprint.h"
+#include "support/staged_host.h"
+
+namespace {
+
+using namespace kydtest;
+
+// One line per footprint and device flag. The test entries are made per
+// footprint file (cmake/tests.cmake): a new vendor adds its file and lines.
+struct FootprintCase {
+  const char* file;
+  bool keepDevice;
+};
+const FootprintCase kCases[] = {
+    {"amd", false},
+    {"amd", true},
+};
+
+// A host folder with the netapi32 double, so that the cleaners see the
+// accounts of both users (Wine's own account list lacks the level they ask).
+class FootprintHost {
+ public:
+  explicit FootprintHost(const std::wstring& accounts) : accounts_(accounts) {
+    doubleReady_ = MakeNetapiDouble(host_.folder() + L"\\netapi32.dll");
+    override_ = keys_.Add(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\drvuninst.exe\\DllOverrides", false);
+    RegSetString(HKEY_CURRENT_USER, override_, L"netapi32", L"native,builtin", REG_SZ, false);
+  }
+  bool ready() const { return doubleReady_; }
+  ProcessResult Uninstall(const std::wstring& hardwareId, const std::wstring& classGuid, bool keepDevice) const {
+    return host_.Cli(L"uninstall \"" + hardwareId + L"\" " + classGuid + (keepDevice ? L" --keep-device" : L"") +
+                         L" --log",
+                     {L"KYD_NETAPI_USERS=" + accounts_});
+  }
+
+ private:
+  std::wstring accounts_;
+  StagedHost host_;
+  SeededKeys keys_;
+  std::wstring override_;
+  bool doubleReady_ = false;
+};
+
+class Footprint : public ::testing::TestWithParam<FootprintCase> {};
+
+TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
+  const FootprintCase& c = GetParam();
+  fp::Footprint footprint;
+  std::string error;
+  ASSERT_TRUE(fp::LoadFootprint(WinPath(KYD_SOURCE_DIR "/tests/vendors/footprints/") + ToWide(c.file) + L".fp",
+                                footprint, error))
+      << error;
+  fp::Bench bench(footprint, c.keepDevice);
+  ASSERT_TRUE(bench.Seed(error)) << error;
+  FootprintHost host(bench.Accounts());
+  ASSERT_TRUE(host.ready());
+
+  fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
+  ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice);
+  fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
+
+  ASSERT_TRUE(run.started);
+  // The vendor road: 1 when the host keeps the device, 2 when it was removed.
+  EXPECT_EQ(run.exitCode, c.keepDevice ? 1u : 2u) << run.output;
+  std::vector<std::string> failures = bench.Check(before, after);
+  for (const std::string& failure : failures) ADD_FAILURE() << failure;
+  if (!failures.empty()) std::printf("%s\n", run.output.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Vendors, Footprint, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<FootprintCase>& info) {
+                           return std::string(info.param.file) + (info.param.keepDevice ? "_keep" : "_remove");
+                         });
+
+}  // namespace
