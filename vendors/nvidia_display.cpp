@@ -81,34 +81,6 @@ void DeleteNamedValue(const std::wstring& path, const wchar_t* name) {
   CBaseDrvUninst::DeleteValue(std::move(key), name, path);
 }
 
-// Deletes root\path if it has neither subkeys nor values, then its parent on
-// the same terms, up to and including root\top.
-void DeleteEmptyKeysUpTo(HKEY root, std::wstring path, const std::wstring& top) {
-  for (;;) {
-    UniqueKey subKeys, values;
-    if (reg::Open(root, path, reg::kRead, subKeys) != ERROR_SUCCESS ||
-        reg::Open(root, path, reg::kRead, values) != ERROR_SUCCESS)
-      return;
-    if (!CBaseDrvUninst::HasNoSubKeys(std::move(subKeys)) ||
-        !CBaseDrvUninst::HasNoValues(std::move(values)))
-      return;
-    CBaseDrvUninst::DeleteKey(root, path);
-    size_t cut = path.rfind(L'\\');
-    if (path.size() <= top.size() || cut == std::wstring::npos) return;
-    path.resize(cut);
-  }
-}
-
-// The OpenCL driver registers itself as a value under Khronos\OpenCL\Vendors.
-// Khronos belongs to every GPU vendor (their OpenCL and Vulkan drivers and
-// layers), so after our value only the keys left empty go, bottom up.
-void CleanOpenClRegistration(const std::wstring& khronos) {
-  const wchar_t* const icd[] = {L"nvopencl"};
-  const std::wstring vendors = khronos + L"\\OpenCL\\Vendors";
-  CBaseDrvUninst::DeleteValuesByName(vendors, icd);
-  DeleteEmptyKeysUpTo(kMachine, vendors, khronos);
-}
-
 // The control panel's entry in the Control Panel window and its class.
 void CleanControlPanelEntry() {
   const std::wstring nameSpace = CurrentVersion(L"Explorer\\ControlPanel\\NameSpace");
@@ -205,8 +177,9 @@ void CNVDisplayDrvUninst::CleanRegistry() {
   const wchar_t* const vendorFolder[] = {L"NVIDIA Corporation"};
   DeleteValuesByName(CurrentVersion(L"Installer\\Folders"), vendorFolder);
 
-  CleanOpenClRegistration(L"Software\\Khronos");
-  if (isWow64) CleanOpenClRegistration(L"Software\\Wow6432Node\\Khronos");
+  // The OpenCL driver's registration with the ICD loader; the loader's keys
+  // go only as far as they are left empty.
+  RemoveOpenClVendor(L"nvopencl");
 
   // Reference counts of shared files in the vendor's program folders.
   DeleteValuesByName(CurrentVersion(L"SharedDLLs"), vendorFolder);
