@@ -24,6 +24,8 @@ struct FootprintCase {
 const FootprintCase kCases[] = {
     {"amd", false},
     {"amd", true},
+    {"nvidia", false},
+    {"nvidia", true},
 };
 
 // A host folder with the netapi32 double, so that the cleaners see the
