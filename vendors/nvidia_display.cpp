@@ -98,6 +98,8 @@ void CleanControlPanelEntry() {
 // service their "Video" subkey names, with their hardware profile twins.
 void CleanVideoAdapterKeys() {
   const std::wstring video = L"SYSTEM\\CurrentControlSet\\Control\\Video";
+  const std::wstring profiles =
+      L"SYSTEM\\CurrentControlSet\\Hardware Profiles\\UnitedVideo\\CONTROL\\VIDEO";
   for (const std::wstring& adapter : SubKeys(kMachine, video)) {
     std::wstring service;
     if (!CBaseDrvUninst::ReadStringValue(kMachine, Join(video, adapter) + L"\\Video", L"Service",
@@ -105,8 +107,7 @@ void CleanVideoAdapterKeys() {
       continue;
     if (!SafeStrStrIW(service.c_str(), L"nvlddmkm")) continue;
     CBaseDrvUninst::DeleteKey(kMachine, Join(video, adapter));
-    CBaseDrvUninst::DeleteKey(
-        kMachine, L"SYSTEM\\CurrentControlSet\\Hardware Profiles\\UnitedVideo\\CONTROL\\VIDEO\\" + adapter);
+    CBaseDrvUninst::DeleteKey(kMachine, Join(profiles, adapter));
   }
 }
 
@@ -165,11 +166,10 @@ void CNVDisplayDrvUninst::CleanRegistry() {
   // In every control set: the firewall rules of the streaming server, the
   // network service and the update core, and the display service's power
   // setting.
-  const wchar_t* const displayService[] = {L"nvsvc"};
   for (const std::wstring& set : ControlSets()) {
     DeleteValuesByData(set + L"\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\FirewallRules",
                        kNvFirewallRuleFragments);
-    DeleteSubKeysByValueData(displayService, kMachine, set + L"\\Control\\Power\\PowerSettings",
+    DeleteSubKeysByValueData({L"nvsvc"}, kMachine, set + L"\\Control\\Power\\PowerSettings",
                              L"Description");
   }
 
@@ -213,8 +213,7 @@ void CNVDisplayDrvUninst::CleanRegistry() {
   DeleteSubKeysByValueData(physx, kMachine, uninstall, L"DisplayName");
 
   // The profile of UpdatusUser, the account the old update service ran as.
-  const wchar_t* const updatusUser[] = {L"UpdatusUser"};
-  DeleteSubKeysByValueData(updatusUser, kMachine,
+  DeleteSubKeysByValueData({L"UpdatusUser"}, kMachine,
                            L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
                            L"ProfileImagePath");
 
@@ -225,15 +224,13 @@ void CNVDisplayDrvUninst::CleanRegistry() {
   const wchar_t kNgenRoots[] = L"Microsoft\\.NETFramework\\v2.0.50727\\NGenService\\Roots";
   DeleteSubKeysByName(kMachine, Join(L"SOFTWARE", kNgenRoots), experience);
   if (isWow64) {
-    const wchar_t* const plugin[] = {kNv3DVisionPluginId};
     DeleteSubKeysByName(kMachine, Join(L"SOFTWARE\\Wow6432Node", kNgenRoots), experience);
-    DeleteSubKeysByName(kMachine, L"SOFTWARE\\Wow6432Node\\MozillaPlugins", plugin);
+    DeleteSubKeysByName(kMachine, L"SOFTWARE\\Wow6432Node\\MozillaPlugins", {kNv3DVisionPluginId});
   }
 
   // The update service's event source, in every control set.
-  const wchar_t* const updateSource[] = {L"nvidia update"};
   for (const std::wstring& set : ControlSets())
-    DeleteSubKeysByName(kMachine, set + L"\\Services\\eventlog\\Application", updateSource);
+    DeleteSubKeysByName(kMachine, set + L"\\Services\\eventlog\\Application", {L"nvidia update"});
 
   CleanVirtualStore(HKEY_CLASSES_ROOT, std::wstring());
   for (const std::wstring& user : SubKeys(HKEY_USERS, std::wstring()))
@@ -249,29 +246,30 @@ void CNVDisplayDrvUninst::CleanRegistry() {
       DeleteNamedValue(CurrentVersion(L"Run", true), name);
   }
 
-  const wchar_t* const physxProduct[] = {L"physx"};
-  BaseCleanInstaller(physxProduct);
+  // Windows Installer's records of PhysX.
+  BaseCleanInstaller({L"physx"});
 
   CleanVideoAdapterKeys();
 
   // "Play on my TV" in the context menu of video files.
   for (const wchar_t* type : {L"mpegfile", L"WMVFile", L"AVIFile"})
-    DeleteKey(HKEY_CLASSES_ROOT, std::wstring(type) + L"\\shellex\\ContextMenuHandlers\\NvPlayOnMyTV");
+    DeleteKey(HKEY_CLASSES_ROOT,
+              std::wstring(type) + L"\\shellex\\ContextMenuHandlers\\NvPlayOnMyTV");
 
   // The shell extensions Windows was told to trust, and the control panel
   // applet's extra pages.
   DeleteValuesByData(CurrentVersion(L"Shell Extensions\\Approved"), kNvApprovedExtensions);
   const std::wstring extended = CurrentVersion(L"Control Panel\\Extended Properties");
-  const wchar_t* const applet[] = {L"nvcpl.cpl"};
   for (const std::wstring& page : SubKeys(kMachine, extended))
-    DeleteValuesByName(Join(extended, page), applet);
+    DeleteValuesByName(Join(extended, page), {L"nvcpl.cpl"});
   // The 32-bit approval of the desktop menu; on 32-bit Windows there is no
   // such key and nothing is found.
-  const wchar_t* const desktopMenu[] = {L"nvcpl desktopcontext class"};
-  DeleteValuesByData(CurrentVersion(L"Shell Extensions\\Approved", true), desktopMenu);
+  DeleteValuesByData(CurrentVersion(L"Shell Extensions\\Approved", true),
+                     {L"nvcpl desktopcontext class"});
 
   // The control panel's entry in the desktop's context menu.
-  const wchar_t kDesktopMenu[] = L"Directory\\background\\shellex\\ContextMenuHandlers\\NvCplDesktopContext";
+  const wchar_t kDesktopMenu[] =
+      L"Directory\\background\\shellex\\ContextMenuHandlers\\NvCplDesktopContext";
   DeleteKey(HKEY_CLASSES_ROOT, kDesktopMenu);
   DeleteKey(kMachine, Join(L"Software\\Classes", kDesktopMenu));
 }
@@ -291,10 +289,11 @@ void CNVDisplayDrvUninst::CleanFiles() {
   // the network and streaming services and ShadowPlay, and the 3D Vision
   // Start menu folder.
   DeleteMatchingSubfolders(L"updatus", appData + L"\\NVIDIA");
-  for (const wchar_t* part : {L"drs", L"geforce experience", L"netservice", L"shadowplay", L"nvstreamsvc"})
+  for (const wchar_t* part :
+       {L"drs", L"geforce experience", L"netservice", L"shadowplay", L"nvstreamsvc"})
     DeleteMatchingSubfolders(part, appData + L"\\NVIDIA Corporation");
-  DeleteMatchingSubfolders(L"3d vision",
-                           appData + L"\\Microsoft\\Windows\\Start Menu\\Programs\\NVIDIA Corporation");
+  DeleteMatchingSubfolders(
+      L"3d vision", appData + L"\\Microsoft\\Windows\\Start Menu\\Programs\\NVIDIA Corporation");
 
   // The program folders, the known parts first; the vendor's folder goes as
   // a whole even when it holds parts no list names.
