@@ -281,6 +281,9 @@ void CNVDisplayDrvUninst::CleanFiles() {
   const std::wstring programs = root + L"Program Files";
   const std::wstring programs32 = root + L"Program Files (x86)";
   const std::wstring appData = GetAppDataDir();
+  // Every path below is built on these folders; without them the steps would
+  // act on paths relative to the host's current folder or drive.
+  if (windows.empty() || system.size() < 3) return;
 
   // Where the driver installer unpacks itself.
   DeleteFolderTree(root + L"NVIDIA");
@@ -288,12 +291,14 @@ void CNVDisplayDrvUninst::CleanFiles() {
   // The running account's data of the update service, GeForce Experience,
   // the network and streaming services and ShadowPlay, and the 3D Vision
   // Start menu folder.
-  DeleteMatchingSubfolders(L"updatus", appData + L"\\NVIDIA");
-  for (const wchar_t* part :
-       {L"drs", L"geforce experience", L"netservice", L"shadowplay", L"nvstreamsvc"})
-    DeleteMatchingSubfolders(part, appData + L"\\NVIDIA Corporation");
-  DeleteMatchingSubfolders(
-      L"3d vision", appData + L"\\Microsoft\\Windows\\Start Menu\\Programs\\NVIDIA Corporation");
+  if (!appData.empty()) {
+    DeleteMatchingSubfolders(L"updatus", appData + L"\\NVIDIA");
+    for (const wchar_t* part :
+         {L"drs", L"geforce experience", L"netservice", L"shadowplay", L"nvstreamsvc"})
+      DeleteMatchingSubfolders(part, appData + L"\\NVIDIA Corporation");
+    DeleteMatchingSubfolders(
+        L"3d vision", appData + L"\\Microsoft\\Windows\\Start Menu\\Programs\\NVIDIA Corporation");
+  }
 
   // The program folders, the known parts first; the vendor's folder goes as
   // a whole even when it holds parts no list names.
