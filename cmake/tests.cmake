@@ -177,3 +177,8 @@ endfunction()
 foreach(folder interface platform engine removal vendors packages xml)
   kyd_test_program(${folder})
 endforeach()
+
+# Benchmark programs (not tests; scripts/bench-*.sh run them).
+add_executable(deepclean_bench ${CMAKE_SOURCE_DIR}/tests/bench/deepclean_bench.cpp)
+target_link_libraries(deepclean_bench PRIVATE kydsupport)
+add_dependencies(deepclean_bench dist ${KYD_HELPERS})

@@ -298,8 +298,8 @@ void CAMDDisplayDrvUninst::CleanFiles() {
   DeleteFileAndStartup(windows + L"\\atiogl.xml");
   DeleteFileAndStartup(windows + L"\\ativpsrm.bin");
   DeleteMatchingSubfolders(L"multimedia", commonFiles + L"\\ATI Technologies");
-  CleanProgramFolders(programFiles, true);
-  if (isWow64) CleanProgramFolders(root + L"Program Files (x86)", false);
+  CleanProgramFolders(programFiles, /*mainFolder=*/true);
+  if (isWow64) CleanProgramFolders(root + L"Program Files (x86)", /*mainFolder=*/false);
 
   // The Catalyst Control Center's start menu folders and its ACE settings
   // of the account the library runs under, then every account's profile.
@@ -315,20 +315,22 @@ void CAMDDisplayDrvUninst::CleanFiles() {
   }
 }
 
-// The suite's program folders: the install manager (ATI\CIM, 64-bit folder
-// only), AVT, the ACE framework and HydraVision, the co-installers' copies
-// in the Windows folder, the APP SDK, Quick Stream, Steady Video and the
-// multimedia components.
-void CAMDDisplayDrvUninst::CleanProgramFolders(const std::wstring& programFiles, bool atiFolder) {
+// The suite's program folders: the install manager (ATI\CIM, only in the
+// main Program Files folder), AVT, the ACE framework and HydraVision, the
+// co-installers' copies in the Windows folder, the APP SDK, Quick Stream,
+// Steady Video and the multimedia components. The 32-bit programs' folder of
+// 64-bit Windows has no install manager, and there Quick Stream goes with
+// AVT.
+void CAMDDisplayDrvUninst::CleanProgramFolders(const std::wstring& programFiles, bool mainFolder) {
   const std::wstring windows = GetWindowsDir();
-  if (atiFolder) DeleteMatchingSubfolders(L"cim", programFiles + L"\\ATI");
+  if (mainFolder) DeleteMatchingSubfolders(L"cim", programFiles + L"\\ATI");
   DeleteFolderTree(programFiles + L"\\AMD AVT");
-  if (!atiFolder) DeleteFolderTree(programFiles + L"\\AMD Quick Stream");
+  if (!mainFolder) DeleteFolderTree(programFiles + L"\\AMD Quick Stream");
   DeleteMatchingSubfolders(L"ati.ace", programFiles + L"\\ATI Technologies");
   DeleteMatchingSubfolders(L"hydravision", programFiles + L"\\ATI Technologies");
   DeleteMatchingEntries(L"\\coinst_*.*", windows);
   DeleteFolderTree(programFiles + L"\\AMD APP");
-  if (atiFolder) DeleteFolderTree(programFiles + L"\\AMD Quick Stream");
+  if (mainFolder) DeleteFolderTree(programFiles + L"\\AMD Quick Stream");
   DeleteFolderTree(programFiles + L"\\AMD\\SteadyVideo");
   DeleteMatchingSubfolders(L"multimedia", programFiles + L"\\Common Files\\ATI Technologies");
 }

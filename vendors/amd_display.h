@@ -23,7 +23,7 @@ class CAMDDisplayDrvUninst : public CVendorDrvUninst<CDisplayDrvUninst> {
   void CleanUserHives();
   void CleanVendorKeys();
   void CleanUninstallAndStartup();
-  void CleanProgramFolders(const std::wstring& programFiles, bool atiFolder);
+  void CleanProgramFolders(const std::wstring& programFiles, bool mainFolder);
 };
 
 }  // namespace kyd

@@ -12,11 +12,6 @@
 namespace kydtest::fp {
 namespace {
 
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return {};
@@ -66,7 +61,7 @@ bool ParseRole(const std::string& word, Role& role, int& onlyIn) {
 
 bool RegistryRoot(const std::wstring& hivePath, HKEY& root, std::wstring& path) {
   size_t slash = hivePath.find(L'\\');
-  std::wstring hive = Lower(hivePath.substr(0, slash));
+  std::wstring hive = LowerCase(hivePath.substr(0, slash));
   path = slash == std::wstring::npos ? std::wstring() : hivePath.substr(slash + 1);
   if (hive == L"hklm") root = HKEY_LOCAL_MACHINE;
   else if (hive == L"hkcr") root = HKEY_CLASSES_ROOT;
@@ -496,8 +491,8 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
   ownedValues.emplace_back(L"hklm\\software\\microsoft\\windows\\currentversion", L"devicepath");
 
   for (const State::CreatedKey& key : s.createdKeys) ownedKeys.push_back(CanonicalKey(key.hivePath, before));
-  for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(Lower(file));
-  for (const std::wstring& dir : s.createdDirs) ownedFiles.push_back(Lower(dir));
+  for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(LowerCase(file));
+  for (const std::wstring& dir : s.createdDirs) ownedFiles.push_back(LowerCase(dir));
 
   for (const Item& item : footprint_.items) {
     const Expect expect = ExpectFor(item, is64, keepDevice_);
@@ -515,7 +510,7 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
       }
       case Kind::kValue: {
         std::wstring key = CanonicalKey(item.where, before);
-        std::wstring name = Lower(item.name);
+        std::wstring name = LowerCase(item.name);
         ownedValues.emplace_back(key, name);
         auto find = [&](const Snapshot& shot) -> const std::wstring* {
           auto k = shot.keys.find(key);
@@ -531,7 +526,7 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
       }
       case Kind::kFile:
       case Kind::kDir: {
-        std::wstring path = Lower(ResolveFolder(item.where));
+        std::wstring path = LowerCase(ResolveFolder(item.where));
         ownedFiles.push_back(path);
         if (gone && after.files.count(path)) fail("target still there");
         if (intact && (!after.files.count(path) || !SameSubtree(before.files, after.files, path)))
@@ -540,7 +535,7 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
       }
       case Kind::kService: {
         const TestService& service = *s.serviceOf.at(item.line);
-        ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\services\\" + Lower(item.where));
+        ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\services\\" + LowerCase(item.where));
         DWORD state = service.State();
         if (gone && state != SERVICE_STOPPED) fail("target service not stopped");
         if (intact && state != SERVICE_RUNNING) fail("decoy service no longer running");
@@ -555,7 +550,7 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
       case Kind::kDevice: {
         const std::wstring& instance = s.deviceOf.at(item.line)->instanceId();
         ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\enum\\" +
-                            Lower(instance.substr(0, instance.rfind(L'\\'))));
+                            LowerCase(instance.substr(0, instance.rfind(L'\\'))));
         bool present = DevicePresent(instance);
         if (gone && present) fail("target device still present");
         if (intact && !present) fail("decoy device removed");
@@ -563,8 +558,8 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
       }
       case Kind::kInf: {
         const SeededInf& inf = *s.infOf.at(item.line);
-        ownedFiles.push_back(Lower(inf.path()));
-        ownedFiles.push_back(Lower(inf.pnf()));
+        ownedFiles.push_back(LowerCase(inf.path()));
+        ownedFiles.push_back(LowerCase(inf.pnf()));
         bool infThere = FileExists(inf.path()), pnfThere = FileExists(inf.pnf());
         if (gone && (infThere || pnfThere)) fail("target INF or its PNF still there");
         if (intact && (!infThere || !pnfThere)) fail("decoy INF or its PNF gone");

@@ -66,6 +66,9 @@ struct Change {
 };
 std::vector<Change> Diff(const Snapshot& before, const Snapshot& after);
 
+// Registry and file paths compare without regard to case.
+std::wstring LowerCase(std::wstring text);
+
 // The canonical form of a footprint registry path ("HKCR\CLSID\...") in this
 // prefix, following the registry links the snapshot found.
 std::wstring CanonicalKey(const std::wstring& hivePath, const Snapshot& snapshot);

@@ -18,11 +18,6 @@
 namespace kydtest::fp {
 namespace {
 
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
 // Reads one escaped text of the dump (a key path or a quoted name) from
 // text[pos] up to the unescaped `end` character; pos ends after it.
 std::wstring Unescape(const std::string& text, size_t& pos, char end) {
@@ -58,7 +53,7 @@ std::wstring Unescape(const std::string& text, size_t& pos, char end) {
 
 // "\Registry\Machine\X" -> "hklm\x"; "\Registry\User\X" -> "hku\x".
 std::wstring CanonicalTarget(const std::wstring& kernelPath) {
-  std::wstring lower = Lower(kernelPath);
+  std::wstring lower = LowerCase(kernelPath);
   for (auto [from, to] : {std::pair{L"\\registry\\machine", L"hklm"}, std::pair{L"\\registry\\user", L"hku"}})
     if (lower.compare(0, wcslen(from), from) == 0) return to + lower.substr(wcslen(from));
   return lower;
@@ -104,7 +99,7 @@ void ReadDump(const std::string& dump, const std::wstring& prefix, Snapshot& sna
     if (line[0] == '[') {
       size_t at = 1;
       std::wstring path = Unescape(line, at, ']');
-      current = Lower(prefix + L"\\" + path);
+      current = LowerCase(prefix + L"\\" + path);
       AddKeyWithAncestors(snapshot, current);
     } else if ((line[0] == '"' || line[0] == '@') && !current.empty()) {
       std::string next;
@@ -114,7 +109,7 @@ void ReadDump(const std::string& dump, const std::wstring& prefix, Snapshot& sna
         line += first == std::string::npos ? std::string() : next.substr(first);
       }
       size_t at = 1;
-      std::wstring name = line[0] == '@' ? std::wstring() : Lower(Unescape(line, at, '"'));
+      std::wstring name = line[0] == '@' ? std::wstring() : LowerCase(Unescape(line, at, '"'));
       if (at < line.size() && line[at] == '=') ++at;
       std::string data = line.substr(at);
       snapshot.keys[current][name] = ToWide(data);
@@ -156,7 +151,7 @@ void WalkVolatile(HKEY root, const std::wstring& path, const std::wstring& canon
     DWORD nameLength = static_cast<DWORD>(name.size()), size = static_cast<DWORD>(data.size()), type = 0;
     if (RegEnumValueW(key.get(), i, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
       break;
-    values[Lower(std::wstring(name.data(), nameLength))] = std::to_wstring(type) + L":" + Hex(data.data(), size);
+    values[LowerCase(std::wstring(name.data(), nameLength))] = std::to_wstring(type) + L":" + Hex(data.data(), size);
   }
   std::vector<std::wstring> children;
   for (DWORD i = 0;; ++i) {
@@ -166,7 +161,7 @@ void WalkVolatile(HKEY root, const std::wstring& path, const std::wstring& canon
     children.emplace_back(child, length);
   }
   for (const std::wstring& child : children)
-    WalkVolatile(root, path + L"\\" + child, canonical + L"\\" + Lower(child), snapshot);
+    WalkVolatile(root, path + L"\\" + child, canonical + L"\\" + LowerCase(child), snapshot);
 }
 
 void WalkFiles(const std::wstring& folder, Snapshot& snapshot) {
@@ -182,7 +177,7 @@ void WalkFiles(const std::wstring& folder, Snapshot& snapshot) {
     size.HighPart = entry.nFileSizeHigh;
     time.LowPart = entry.ftLastWriteTime.dwLowDateTime;
     time.HighPart = entry.ftLastWriteTime.dwHighDateTime;
-    snapshot.files[Lower(path)] =
+    snapshot.files[LowerCase(path)] =
         isFolder ? L"dir " + std::to_wstring(entry.dwFileAttributes)
                  : L"file " + std::to_wstring(entry.dwFileAttributes) + L" " +
                        std::to_wstring(size.QuadPart) + L" " + std::to_wstring(time.QuadPart);
@@ -205,6 +200,11 @@ std::wstring CurrentUserSid() {
 }
 
 }  // namespace
+
+std::wstring LowerCase(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
 
 PrivilegesScope::PrivilegesScope(std::initializer_list<const wchar_t*> names) {
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.put())) return;
@@ -245,10 +245,10 @@ Snapshot TakeSnapshot(const std::vector<std::wstring>& volatileKeys) {
     DumpHive(HKEY_USERS, L"hku", dumps / L"hku.txt", snapshot);
   }
   const std::wstring video = L"SYSTEM\\CurrentControlSet\\Control\\Video";
-  WalkVolatile(HKEY_LOCAL_MACHINE, video, L"hklm\\" + Lower(video), snapshot);
+  WalkVolatile(HKEY_LOCAL_MACHINE, video, L"hklm\\" + LowerCase(video), snapshot);
   for (const std::wstring& key : volatileKeys) {
     size_t slash = key.find(L'\\');
-    std::wstring hive = Lower(key.substr(0, slash)), path = key.substr(slash + 1);
+    std::wstring hive = LowerCase(key.substr(0, slash)), path = key.substr(slash + 1);
     HKEY root = hive == L"hklm" ? HKEY_LOCAL_MACHINE : hive == L"hku" ? HKEY_USERS
               : hive == L"hkcr" ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
     WalkVolatile(root, path, CanonicalKey(key, snapshot), snapshot);
@@ -259,10 +259,10 @@ Snapshot TakeSnapshot(const std::vector<std::wstring>& volatileKeys) {
 }
 
 std::wstring CanonicalKey(const std::wstring& hivePath, const Snapshot& snapshot) {
-  static const std::wstring sid = Lower(CurrentUserSid());
+  static const std::wstring sid = LowerCase(CurrentUserSid());
   size_t slash = hivePath.find(L'\\');
-  std::wstring hive = Lower(hivePath.substr(0, slash));
-  std::wstring rest = slash == std::wstring::npos ? std::wstring() : Lower(hivePath.substr(slash));
+  std::wstring hive = LowerCase(hivePath.substr(0, slash));
+  std::wstring rest = slash == std::wstring::npos ? std::wstring() : LowerCase(hivePath.substr(slash));
   std::wstring key;
   if (hive == L"hklm") key = L"hklm" + rest;
   else if (hive == L"hku") key = L"hku" + rest;
