@@ -86,6 +86,10 @@ class CBaseDrvUninst {
   static bool DeleteKey(HKEY root, const std::wstring& path);
   static bool DeleteValue(UniqueKey key, const std::wstring& valueName,
                           const std::wstring& pathText);
+  // Deletes each listed value of root\path by its whole name, opening the
+  // key afresh for each (DeleteValue closes it); a key that cannot be opened
+  // for deleting is passed over.
+  static void DeleteWholeValues(HKEY root, const std::wstring& path, NameList names);
 
   // --- registry: sweeps (list first, then delete what the list matches) ---
   static void DeleteSubKeysByName(HKEY root, const std::wstring& path, NameList fragments);
@@ -98,6 +102,9 @@ class CBaseDrvUninst {
   // parent on the same terms, and so on up to and including root\top (path
   // lies below top); stops at the first key that still holds anything.
   static void DeleteKeyIfEmptyUpTo(HKEY root, const std::wstring& path, const std::wstring& top);
+  // Deletes root\path when it opens and has no subkeys; values do not keep
+  // it (a vendor key emptied of its products' settings).
+  static void DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path);
   static void DeleteValuesByName(const std::wstring& path, NameList fragments);
   static void DeleteValuesByData(const std::wstring& path, NameList fragments);
   static void DeleteSubKeysByValueName(const std::wstring& path, HKEY root,

@@ -168,6 +168,15 @@ bool CBaseDrvUninst::DeleteValue(UniqueKey key, const std::wstring& valueName,
   return status == ERROR_SUCCESS;
 }
 
+void CBaseDrvUninst::DeleteWholeValues(HKEY root, const std::wstring& path, NameList names) {
+  for (const wchar_t* name : names) {
+    if (!name) continue;
+    UniqueKey key;
+    if (reg::Open(root, path, reg::kDelete, key) != ERROR_SUCCESS) continue;
+    DeleteValue(std::move(key), name, path);
+  }
+}
+
 // ---------------------------------------------------------------- sweeps
 
 void CBaseDrvUninst::DeleteSubKeysByName(HKEY root, const std::wstring& path,
@@ -207,6 +216,12 @@ void CBaseDrvUninst::DeleteKeyIfEmptyUpTo(HKEY root, const std::wstring& path, c
     DeleteKey(root, key);
     if (key.size() == top.size()) return;
   }
+}
+
+void CBaseDrvUninst::DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path) {
+  UniqueKey key;
+  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return;
+  if (HasNoSubKeys(std::move(key))) DeleteKey(root, path);
 }
 
 void CBaseDrvUninst::DeleteValuesByName(const std::wstring& path, NameList fragments) {

@@ -45,14 +45,6 @@ std::vector<std::wstring> ControlSets() {
   return sets;
 }
 
-// Deletes root\path when it opens and has no subkeys left; values do not
-// keep it.
-void DeleteIfNoSubKeys(HKEY root, const std::wstring& path) {
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return;
-  if (CBaseDrvUninst::HasNoSubKeys(std::move(key))) CBaseDrvUninst::DeleteKey(root, path);
-}
-
 // The vendor's key below software (in one hive or view): the listed
 // products' settings go, and the key itself when no other product's are
 // left in it.
@@ -61,7 +53,7 @@ void PruneVendorKeys(HKEY root, const std::wstring& software, NameList products)
     if (!SafeStrStrIW(name.c_str(), L"nvidia corporation")) continue;
     const std::wstring vendorKey = Join(software, name);
     CBaseDrvUninst::DeleteSubKeysByName(root, vendorKey, products);
-    DeleteIfNoSubKeys(root, vendorKey);
+    CBaseDrvUninst::DeleteKeyIfNoSubKeys(root, vendorKey);
   }
 }
 
@@ -71,14 +63,7 @@ void PruneVendorKeys(HKEY root, const std::wstring& software, NameList products)
 void CleanVirtualStore(HKEY root, const std::wstring& classes) {
   const std::wstring vendorKey = classes + L"VirtualStore\\MACHINE\\SOFTWARE\\NVIDIA Corporation";
   CBaseDrvUninst::DeleteKey(root, Join(vendorKey, L"Global"));
-  DeleteIfNoSubKeys(root, vendorKey);
-}
-
-// Deletes a machine-wide value by its whole name, opening the key for it.
-void DeleteNamedValue(const std::wstring& path, const wchar_t* name) {
-  UniqueKey key;
-  if (reg::Open(kMachine, path, reg::kDelete, key) != ERROR_SUCCESS) return;
-  CBaseDrvUninst::DeleteValue(std::move(key), name, path);
+  CBaseDrvUninst::DeleteKeyIfNoSubKeys(root, vendorKey);
 }
 
 // The control panel's entry in the Control Panel window and its class.
@@ -238,13 +223,11 @@ void CNVDisplayDrvUninst::CleanRegistry() {
 
   // Startup values of the tray, the backend, ShadowPlay, the media center
   // helper and 3D Vision's link installer.
-  const std::wstring run = CurrentVersion(L"Run");
-  for (const wchar_t* name : {L"Nvtmru", L"NvBackend", L"ShadowPlay", L"NvMediaCenter"})
-    DeleteNamedValue(run, name);
-  if (isWow64) {
-    for (const wchar_t* name : {L"StereoLinksInstall", L"NvMediaCenter"})
-      DeleteNamedValue(CurrentVersion(L"Run", true), name);
-  }
+  DeleteWholeValues(kMachine, CurrentVersion(L"Run"),
+                    {L"Nvtmru", L"NvBackend", L"ShadowPlay", L"NvMediaCenter"});
+  if (isWow64)
+    DeleteWholeValues(kMachine, CurrentVersion(L"Run", true),
+                      {L"StereoLinksInstall", L"NvMediaCenter"});
 
   // Windows Installer's records of PhysX.
   BaseCleanInstaller({L"physx"});
