@@ -92,6 +92,10 @@ class CBaseDrvUninst {
   // Deletes root\path when it opens and has no subkeys left, whatever values
   // it still holds; true when it was deleted.
   static bool DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path);
+  // Deletes each listed value of root\path by its whole name, opening the
+  // key afresh for each (DeleteValue closes it); a key that cannot be opened
+  // for deleting is passed over.
+  static void DeleteWholeValues(HKEY root, const std::wstring& path, NameList names);
 
   // --- registry: sweeps (list first, then delete what the list matches) ---
   static void DeleteSubKeysByName(HKEY root, const std::wstring& path, NameList fragments);

@@ -144,6 +144,11 @@ bool CBaseDrvUninst::DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path) {
   return DeleteKey(root, path);
 }
 
+void CBaseDrvUninst::DeleteWholeValues(HKEY root, const std::wstring& path, NameList names) {
+  for (const wchar_t* name : names)
+    if (name) DeleteValueAt(root, path, name);
+}
+
 // ---------------------------------------------------------------- sweeps
 
 void CBaseDrvUninst::DeleteSubKeysByName(HKEY root, const std::wstring& path,

@@ -30,23 +30,6 @@ void ForEachSubKey(HKEY root, const std::wstring& path, Visit visit) {
   for (const std::wstring& name : names) visit(name);
 }
 
-// Deletes root\path when it opens and has no subkeys left (values do not
-// keep it).
-void DeleteIfNoSubKeys(HKEY root, const std::wstring& path) {
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return;
-  if (CBaseDrvUninst::HasNoSubKeys(std::move(key))) CBaseDrvUninst::DeleteKey(root, path);
-}
-
-// Opens root\path afresh for each value, as each deletion closes its key.
-void DeleteWholeValues(HKEY root, const std::wstring& path, NameList names) {
-  for (const wchar_t* name : names) {
-    UniqueKey key;
-    if (reg::Open(root, path, reg::kDelete, key) != ERROR_SUCCESS) continue;
-    CBaseDrvUninst::DeleteValue(std::move(key), name, path);
-  }
-}
-
 }  // namespace
 
 CAMDDisplayDrvUninst::CAMDDisplayDrvUninst() : CVendorDrvUninst(kAmdTables) {}
@@ -225,26 +208,26 @@ void CAMDDisplayDrvUninst::CleanVendorKeys() {
       if (!reg::Contains()(name, L"install")) return;
       const std::wstring install = technologies + L"\\" + name;
       DeleteSubKeysByName(machine, install, components);
-      DeleteIfNoSubKeys(machine, install);
+      DeleteKeyIfNoSubKeys(machine, install);
     });
   };
 
   DeleteSubKeysByName(machine, L"Software\\ATI", {L"ace", L"install"});
-  DeleteIfNoSubKeys(machine, L"Software\\ATI");
+  DeleteKeyIfNoSubKeys(machine, L"Software\\ATI");
   DeleteSubKeysByName(machine, L"Software\\ATI Technologies", {L"cbt"});
   cleanInstallRecords(L"Software\\ATI Technologies", amd::kInstallSubkeys);
-  DeleteIfNoSubKeys(machine, L"Software\\ATI Technologies");
+  DeleteKeyIfNoSubKeys(machine, L"Software\\ATI Technologies");
   DeleteSubKeysByName(machine, L"Software\\AMD", {L"eeu", L"fuel", L"mftvdecoder"});
-  DeleteIfNoSubKeys(machine, L"Software\\AMD");
+  DeleteKeyIfNoSubKeys(machine, L"Software\\AMD");
 
   if (!isWow64) return;
   DeleteSubKeysByName(machine, L"Software\\Wow6432Node\\ATI", {L"ace"});
-  DeleteIfNoSubKeys(machine, L"Software\\Wow6432Node\\ATI");
+  DeleteKeyIfNoSubKeys(machine, L"Software\\Wow6432Node\\ATI");
   DeleteSubKeysByName(machine, L"Software\\Wow6432Node\\AMD", {L"eeu", L"mftvdecoder"});
-  DeleteIfNoSubKeys(machine, L"Software\\Wow6432Node\\AMD");
+  DeleteKeyIfNoSubKeys(machine, L"Software\\Wow6432Node\\AMD");
   DeleteSubKeysByName(machine, L"Software\\Wow6432Node\\ATI Technologies", {L"system wide settings"});
   cleanInstallRecords(L"Software\\Wow6432Node\\ATI Technologies", amd::kInstallSubkeys32);
-  DeleteIfNoSubKeys(machine, L"Software\\Wow6432Node\\ATI Technologies");
+  DeleteKeyIfNoSubKeys(machine, L"Software\\Wow6432Node\\ATI Technologies");
 }
 
 // HydraVision's desktop manager and grid start at every user's logon; the

@@ -6,6 +6,7 @@
 #include "vendors/amd_display.h"
 #include "vendors/intel_display.h"
 #include "vendors/realtek_media.h"
+#include "vendors/nvidia_display.h"
 
 namespace kyd {
 namespace {
@@ -23,7 +24,7 @@ std::unique_ptr<CDisplayDrvUninst> Make() {
 }
 
 const DisplayVendor kDisplayVendors[] = {
-    {L"VEN_10DE", nullptr},  // NVIDIA
+    {L"VEN_10DE", Make<CNVDisplayDrvUninst>},    // NVIDIA
     {L"VEN_8086", Make<CIntelDisplayDrvUninst>},  // Intel
     {L"VEN_1002", Make<CAMDDisplayDrvUninst>},    // AMD
 };

@@ -35,11 +35,12 @@ class TimedCleaner : public kyd::CAMDDisplayDrvUninst {
  public:
   struct Times {
     double waits = 0, tools = 0, registry = 0, files = 0;
+    int removal = 0;  // the device removal's result
   };
   Times Run(const wchar_t* hardwareId) {
     Times t;
     double start = Now();
-    RemoveDisplay(hardwareId);
+    t.removal = RemoveDisplay(hardwareId);
     t.tools = Now() - start;
     start = Now();
     keepDevice = false;
@@ -204,7 +205,8 @@ int main(int argc, char** argv) {
   std::printf("deep clean, files:    %7.2f s\n", t.files);
   std::printf("registry + files:     %7.2f s  = %.2f x the bare pass\n", t.registry + t.files,
               (t.registry + t.files) / bare);
-  std::printf("tool runs:            %7.2f s  (device removal, driver store)\n", t.tools);
+  std::printf("tool runs:            %7.2f s  (device removal with result %d, driver store)\n", t.tools,
+              t.removal);
   std::printf("waits:                %7.2f s  (services, processes)\n", t.waits);
   return 0;
 }

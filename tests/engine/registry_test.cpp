@@ -242,6 +242,26 @@ TEST_F(RegistrySweep, EmptyKeysGoBottomUpAsFarAsTheTopAndNoFurther) {
   }
 }
 
+// Startup values go by their whole names; a vendor key goes once no
+// product's settings are left in it, whatever values it holds.
+TEST_F(RegistrySweep, WholeNamedValuesAndKeysLeftWithoutSubKeys) {
+  ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, path(), L"NvBackend", L"a"));
+  ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, path(), L"NvBackendHelper", L"b"));
+  CBaseDrvUninst::DeleteWholeValues(HKEY_LOCAL_MACHINE, path(), {L"nvbackend", L"Absent"});
+  CBaseDrvUninst::DeleteWholeValues(HKEY_LOCAL_MACHINE, key_ / L"Missing", {L"NvBackendHelper"});
+  EXPECT_FALSE(RegValueExists(HKEY_LOCAL_MACHINE, path(), L"NvBackend"));
+  EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, path(), L"NvBackendHelper"));
+
+  ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, key_ / L"OnlyValues", L"v", 1));
+  ASSERT_TRUE(RegCreate(HKEY_LOCAL_MACHINE, key_ / L"Parent\\Child"));
+  for (const wchar_t* name : {L"OnlyValues", L"Parent", L"Missing"})
+    CBaseDrvUninst::DeleteKeyIfNoSubKeys(HKEY_LOCAL_MACHINE, key_ / name);
+  EXPECT_EQ(SubKeys(), std::vector<std::wstring>{L"Parent"});
+  EXPECT_EQ(log_.Messages(), (std::vector<std::string>{"delete value " + N(path()) + " nvbackend",
+                                                       "delete value " + N(path()) + " Absent",
+                                                       "delete key " + N(key_ / L"OnlyValues")}));
+}
+
 TEST_F(RegistrySweep, ValuesByNameAndByData) {
   ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, path(), L"RtkAudio", L"a"));
   ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, path(), L"myrtkaudioservice", L"b"));

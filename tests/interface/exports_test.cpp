@@ -62,7 +62,7 @@ TEST_F(Exports, HostileIdsGetAResultAndTouchNothingUnrelated) {
   std::wstring huge(65536, L'A');
   std::wstring nonBmp = L"PCI\\VEN_\U0001F600&DEV_\U00010437";
   const wchar_t* ids[] = {L"", huge.c_str(), nonBmp.c_str(), L"\"", L"PCI\\VEN_1B21\" \"&DEV_1300",
-                          L"%PATH%&DEV_1300", L"PCI\\VEN_10DE&DEV_\"&calc&\"", L"\r\n\t"};
+                          L"%PATH%&DEV_1300", L"PCI\\VEN_1B36&DEV_\"&calc&\"", L"\r\n\t"};
   const wchar_t* guids[] = {nullptr, L"", huge.c_str(), nonBmp.c_str(), L"{\"}",
                             kydtest::kDisplayClass, kydtest::kMediaClass, kydtest::kSystemClass};
   for (const wchar_t* id : ids) {
@@ -79,7 +79,7 @@ TEST_F(Exports, HostileIdsGetAResultAndTouchNothingUnrelated) {
 }
 
 TEST_F(Exports, LowerCaseDisplayClassAndVendorWithoutCleanerTakeTheRemovalRoad) {
-  const std::wstring hwid = L"PCI\\VEN_10DE&DEV_1301";  // no cleaner is built yet for this vendor
+  const std::wstring hwid = L"PCI\\VEN_1B36&DEV_1301";  // a vendor without a cleaner
   SeededDevice device({hwid}, {}, kydtest::kSystemClass);
   std::wstring lower = kydtest::kDisplayClass;
   for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));

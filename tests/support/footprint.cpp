@@ -470,7 +470,9 @@ std::wstring Bench::Accounts() const {
   wchar_t name[256] = {};
   DWORD size = 256;
   GetUserNameW(name, &size);
-  return std::wstring(name) + L":2;" + kSecondUser + L":1";
+  // A guest and an ordinary user named ASPNET are listed too: the cleaners
+  // must pass over their profiles.
+  return std::wstring(name) + L":2;" + kSecondUser + L":1;Guest:0;ASPNET:1";
 }
 
 // ------------------------------------------------------------------ checks

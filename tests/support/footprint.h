@@ -92,7 +92,8 @@ class Bench {
   const std::wstring& hardwareId() const { return hardwareId_; }
   const std::wstring& classGuid() const { return classGuid_; }
   // Accounts the host's account list names ("name:privilege;..."), for the
-  // netapi32 double: this account and the second user.
+  // netapi32 double: this account (an administrator), the second user, a
+  // guest and an ordinary user named ASPNET.
   std::wstring Accounts() const;
 
   // Volatile keys the seeding made outside the video adapter keys.

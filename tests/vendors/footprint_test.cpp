@@ -28,6 +28,8 @@ const FootprintCase kCases[] = {
     {"intel", true},
     {"realtek", false},
     {"realtek", true},
+    {"nvidia", false},
+    {"nvidia", true},
 };
 
 // A host folder with the netapi32 double, so that the cleaners see the
