@@ -133,7 +133,10 @@ class CBaseDrvUninst {
   // Every file deleted here also takes the startup entries (runEntries) whose
   // command names it.
   bool DeleteFileAndStartup(const std::wstring& path);
+  // Every listed file in the folder, but the shared OpenCL loader while
+  // another vendor's OpenCL driver is still registered.
   void DeleteFilesInFolder(NameList names, const std::wstring& folder);
+  bool OtherOpenClDriversRemain() const;
   // The system folder, its Drivers, the Windows folder, its Prefetch, and on
   // 64-bit Windows SysWOW64 and its Drivers.
   void DeleteSystemFiles(NameList names);

@@ -62,9 +62,27 @@ bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
   return true;
 }
 
+bool CBaseDrvUninst::OtherOpenClDriversRemain() const {
+  // This module sees the system folders of its own bitness: on 64-bit
+  // Windows the 32-bit loader, whose drivers register in the 32-bit view.
+  std::vector<std::wstring> drivers;
+  EnumValueNames(HKEY_LOCAL_MACHINE,
+                 isWow64 ? L"Software\\Wow6432Node\\Khronos\\OpenCL\\Vendors" : L"Software\\Khronos\\OpenCL\\Vendors",
+                 drivers);
+  return !drivers.empty();
+}
+
 void CBaseDrvUninst::DeleteFilesInFolder(NameList names, const std::wstring& folder) {
+  // OpenCL.dll is the Khronos loader every GPU vendor's OpenCL driver goes
+  // through; the vendor's own registration is gone by now, so one still
+  // listed belongs to another GPU, which would lose OpenCL with the loader.
+  const bool keepOpenClLoader = OtherOpenClDriversRemain();
   for (const wchar_t* name : names) {
     if (!name) continue;
+    if (keepOpenClLoader && _wcsicmp(name, L"OpenCL.dll") == 0) {
+      KLOG(base::LOG_INFO, "keep file %S\\%S: another OpenCL driver still uses it", folder.c_str(), name);
+      continue;
+    }
     std::wstring path = folder + L"\\" + name;
     DeleteFileAndStartup(path);
     KLOG(base::LOG_INFO, "delete file(%S)", path.c_str());

@@ -93,7 +93,23 @@ bool CBaseDrvUninst::ReadStringValue(HKEY root, const std::wstring& path,
 
 // ---------------------------------------------------------------- deleting
 
+namespace {
+
+// A path whose every part names a subkey. An empty path, or an empty part
+// ("CLSID\\" + a value that read empty), would open the key above instead,
+// and the whole of it would go.
+bool NamesASubKey(const std::wstring& path) {
+  return !path.empty() && path.front() != L'\\' && path.back() != L'\\' &&
+         path.find(L"\\\\") == std::wstring::npos;
+}
+
+}  // namespace
+
 bool CBaseDrvUninst::DeleteKeyTree(HKEY parent, const std::wstring& path) {
+  if (!NamesASubKey(path)) {
+    KLOG(base::LOG_ERROR, "delete key (%S) refused: it names no subkey", path.c_str());
+    return false;
+  }
   UniqueKey key;
   if (reg::Open(parent, path, reg::kDelete, key) != ERROR_SUCCESS) return false;
   std::vector<std::wstring> names;

@@ -133,6 +133,12 @@ TEST_F(RegistryDelete, DeleteKeyTreeRemovesATreeSeveralLevelsDeep) {
   EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, key_ / L"Neighbour", true));
   EXPECT_FALSE(CBaseDrvUninst::DeleteKeyTree(RootForDelete().get(), tree));  // now missing
   EXPECT_TRUE(log_.Messages().empty());  // the tree delete itself logs nothing
+  // A path with an empty part (a name read empty, joined on) would name the
+  // key above it: nothing goes.
+  for (const std::wstring& path : {key_.path() + L"\\", key_.path() + L"\\\\Neighbour", std::wstring()}) {
+    EXPECT_FALSE(CBaseDrvUninst::DeleteKey(HKEY_LOCAL_MACHINE, path)) << ToNarrow(path);
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, key_ / L"Neighbour", true));
+  }
 }
 
 TEST_F(RegistryDelete, DeleteKeyLogsEveryAttemptAndReportsAMissingKey) {

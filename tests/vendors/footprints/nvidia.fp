@@ -188,7 +188,10 @@
 # ---------------------------------------------------------------- system files
 +   file  | %SYS%\nvapi.dll
 +   file  | %SYS%\nvcuda.dll
-+   file  | %SYS%\OpenCL.dll
+# The OpenCL loader goes with the last OpenCL driver of its bitness; in the
+# 64-bit prefix another GPU's 32-bit driver still needs it.
++/32 file | %SYS%\OpenCL.dll
+=/64 file | %SYS%\OpenCL.dll
 +   file  | %SYS%\nvdisp | x | attr:readonly
 +   file  | %WIN%\nvcpl.dll
 +d  file  | %DRIVERS%\nvlddmkm.sys
