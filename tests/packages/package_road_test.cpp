@@ -27,7 +27,11 @@ using kydtest::pkg::SeededUninstallEntry;
 using kydtest::pkg::UniqueName;
 
 enum class Host { kCli, kWindowOwner, kJobWithoutBreakaway };
-enum class Program { kSilent, kHang, kEmpty, kUnquoted, kWizard, kStuckWizard, kRestartWizard };
+enum class Program {
+  kSilent, kHang, kEmpty, kUnquoted, kWizard, kStuckWizard, kRestartWizard,
+  kAmd,          // install manager below the install location
+  kAmdFallback,  // no install location: the one below program files
+};
 
 struct RoadCase {
   const char* what;
@@ -38,12 +42,19 @@ struct RoadCase {
   bool view64;          // the view the package is registered in
   DWORD result;
   bool entryStays;
-  std::vector<std::string> notes;  // what the uninstaller noted ("run" lines shortened)
+  std::vector<std::string> notes;  // what the uninstallers noted ("run" lines shortened, "$BIN"
+                                   // standing for AMD's Bin64 or Bin folder)
 };
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 std::wstring BaseName(const std::wstring& path) { return path.substr(path.rfind(L'\\') + 1); }
+
+void CreateFolders(const std::wstring& path) {
+  for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+    CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+  CreateDirectoryW(path.c_str(), nullptr);
+}
 
 int Running(const std::wstring& exeName) {
   int count = 0;
@@ -104,6 +115,8 @@ class PackageRoad : public ::testing::Test {
     switch (program) {
       case Program::kSilent: return Quote(Uninstaller()) + entry;
       case Program::kHang: return Quote(Uninstaller()) + L" --hang";
+      case Program::kAmd:
+      case Program::kAmdFallback: return Quote(Uninstaller()) + entry + L" --remove";
       case Program::kEmpty: return L"";
       case Program::kUnquoted:
         // Windows would try "...\Kyd.exe" first for this line.
@@ -147,8 +160,9 @@ class PackageRoad : public ::testing::Test {
                                environment);
   }
 
-  // The uninstallers' notes; "run <path>: <line>" becomes "run <file name>"
-  // (this case's copy as "uninst") and " -s" when the line ends in it.
+  // The uninstallers' notes. "run <path>: <line>" becomes "run" and the path
+  // below the scratch folder (this case's copy: "uninst"), with " -s" when
+  // the line ends in it; the command lines themselves go to runLines.
   std::vector<std::string> Notes(std::vector<std::wstring>* runLines = nullptr) const {
     std::vector<std::string> notes;
     std::istringstream lines(kydtest::ReadFileBytes(notes_));
@@ -156,15 +170,43 @@ class PackageRoad : public ::testing::Test {
       if (line.rfind("child ", 0) == 0) line = "child";
       if (line.rfind("run ", 0) == 0) {
         const std::wstring wide = kydtest::ToWide(line.substr(4));
-        if (runLines) runLines->push_back(wide);
-        const std::wstring path = wide.substr(0, wide.find(L": "));
-        const std::wstring name = BaseName(path) == exeName_ ? L"uninst" : BaseName(path);
+        const size_t colon = wide.find(L": ");
+        std::wstring path = wide.substr(0, colon);
+        if (runLines) runLines->push_back(wide.substr(colon + 2));
+        if (path.rfind(scratch_.path() + L"\\", 0) == 0) path.erase(0, scratch_.path().size() + 1);
+        if (BaseName(path) == exeName_) path = L"uninst";
         const bool silent = wide.size() > 3 && wide.compare(wide.size() - 3, 3, L" -s") == 0;
-        line = "run " + kydtest::ToNarrow(name) + (silent ? " -s" : "");
+        line = "run " + kydtest::ToNarrow(path) + (silent ? " -s" : "");
       }
       notes.push_back(line);
     }
     return notes;
+  }
+
+  // What a case expects, with AMD's folder for this Windows filled in.
+  static std::vector<std::string> Expected(std::vector<std::string> notes) {
+    for (std::string& note : notes)
+      if (size_t at = note.find("$BIN"); at != std::string::npos)
+        note.replace(at, 4, kydtest::Is64BitPrefix() ? "Bin64" : "Bin");
+    return notes;
+  }
+
+  // AMD's install manager below an install location, below a program-files
+  // folder, and planted below the current folder, where it must never run.
+  // Returns the install location.
+  std::wstring PlaceInstallManagers(std::vector<std::wstring>& environment) {
+    const std::wstring bin = kydtest::Is64BitPrefix() ? L"\\Bin64" : L"\\Bin";
+    const std::wstring location = scratch_ / L"AMD CIM";
+    const std::wstring programFiles = scratch_ / L"pf";
+    for (const std::wstring& folder : {location + bin, programFiles + L"\\ATI\\CIM" + bin, scratch_ / L"cwd" + bin}) {
+      CreateFolders(folder);
+      CopyFileW(Helper().c_str(), (folder + L"\\InstallManagerApp.exe").c_str(), FALSE);
+    }
+    // A 32-bit host on 64-bit Windows always gets the 32-bit folder as
+    // ProgramFiles; there the install manager is found through ProgramW6432.
+    environment.push_back(L"ProgramFiles=" + programFiles);
+    environment.push_back(L"ProgramW6432=" + programFiles);
+    return location;
   }
 
   bool EntryExists(bool view64) const {
@@ -200,22 +242,39 @@ class PackageRoad : public ::testing::Test {
   void Run(const RoadCase& c) {
     SCOPED_TRACE(c.what);
     NewCase();
-    const bool restart = c.program == Program::kRestartWizard;
-    SeededUninstallEntry entry(token_, c.view64,
-                               {{L"DisplayName", std::wstring(c.name) + L" " + token_},
-                                {L"UninstallString", UninstallString(c.program, c.view64)}});
+    SeededUninstallEntry::Values values = {{L"DisplayName", std::wstring(c.name) + L" " + token_},
+                                           {L"UninstallString", UninstallString(c.program, c.view64)}};
+    std::vector<std::wstring> environment;
+    const bool amd = c.program == Program::kAmd || c.program == Program::kAmdFallback;
+    if (amd) {
+      const std::wstring location = PlaceInstallManagers(environment);
+      values.push_back({L"InstallLocation", c.program == Program::kAmd ? location : L""});
+    }
+    SeededUninstallEntry entry(token_, c.view64, values);
     ASSERT_TRUE(entry.ok());
-    WriteCatalogue(std::wstring(c.name) + L" " + token_, c.timeout, restart);
+    WriteCatalogue(std::wstring(c.name) + L" " + token_, c.timeout, c.program == Program::kRestartWizard);
     kydtest::SeededDevice device({hwid_}, {}, kMediaClass);
     ASSERT_TRUE(device.ok());
     kydtest::SeededInf inf(kydtest::FreeOemInfName(), L"[Models]\r\n\"Kyd\"=Install, " + hwid_ + L"\r\n");
 
-    const kydtest::ProcessResult run = RunHost(c.host);
+    // The host starts in the folder where an install manager was planted.
+    wchar_t ownFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, ownFolder);
+    if (amd) SetCurrentDirectoryW((scratch_ / L"cwd").c_str());
+    const kydtest::ProcessResult run = RunHost(c.host, environment);
+    SetCurrentDirectoryW(ownFolder);
+
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, c.result) << run.output;
     EXPECT_EQ(EntryExists(c.view64), c.entryStays);
     EXPECT_EQ(FileExists(inf.path()), c.result == 0) << "leftover INF";
-    EXPECT_EQ(Notes(), c.notes);
+    std::vector<std::wstring> lines;
+    EXPECT_EQ(Notes(&lines), Expected(c.notes));
+    if (amd && !lines.empty()) {
+      EXPECT_EQ(kydtest::ToNarrow(lines.front().substr(lines.front().find(L"\" ") + 2)),
+                "/IGNORE_UPGRADE /FORCE_HIDE_FIRST_RUN /UNATTENDED_UNINSTALL /AUTOACCEPT_ALL "
+                "/FORCE_CLOSE_WHEN_DONE /ON_REBOOT_MESSAGE:NO");
+    }
     ExpectRemovalRoadNotTaken(device);
     ExpectNothingLeftRunning();
   }
@@ -232,6 +291,7 @@ StagedHost* PackageRoad::host_ = nullptr;
 
 class PackageRoadConsole : public PackageRoad {};
 class PackageRoadWizard : public PackageRoad {};
+class PackageRoadAmd : public PackageRoad {};
 
 TEST_F(PackageRoadConsole, SilentUninstallersRunInAJobUnderTheirTimeLimit) {
   const std::vector<RoadCase> cases = {
@@ -249,6 +309,39 @@ TEST_F(PackageRoadConsole, SilentUninstallersRunInAJobUnderTheirTimeLimit) {
        Program::kSilent, 10, false, 1, false, {"run uninst -s", "removed 0"}},
   };
   for (const RoadCase& c : cases) Run(c);
+}
+
+TEST_F(PackageRoadAmd, InstallManagerRunsBeforeTheRegisteredUninstaller) {
+  const std::vector<RoadCase> cases = {
+      // The registered command runs without " -s" after the install manager.
+      {"install manager below the install location", Host::kCli, L"AMD Kyd Install Manager",
+       Program::kAmd, 10, false, 1, false,
+       {"run AMD CIM\\$BIN\\InstallManagerApp.exe", "run uninst", "removed 0"}},
+      {"no install location: the one below program files", Host::kCli, L"amd Kyd Install Manager",
+       Program::kAmdFallback, 10, true, 1, false,
+       {"run pf\\ATI\\CIM\\$BIN\\InstallManagerApp.exe", "run uninst", "removed 0"}},
+  };
+  for (const RoadCase& c : cases) Run(c);
+}
+
+// Another program's job that happens to be called "Job" is not ours to end.
+TEST_F(PackageRoadConsole, NamedJobOfAnotherProgramSurvivesWithItsProcess) {
+  kyd::UniqueHandle job(CreateJobObjectW(nullptr, L"Job"));
+  ASSERT_TRUE(job);
+  std::wstring line = Quote(kydtest::TestExeDir() + L"\\sleeper.exe") + L" 60";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                             &startup, &started));
+  kyd::UniqueHandle sleeper(started.hProcess), thread(started.hThread);
+  ASSERT_TRUE(AssignProcessToJobObject(job.get(), sleeper.get()));
+  ResumeThread(thread.get());
+
+  Run({"silent uninstall beside a job named Job", Host::kCli, L"Kyd Audio Panel", Program::kSilent, 3, false, 1,
+       false, {"run uninst -s", "removed 0"}});
+  EXPECT_EQ(WaitForSingleObject(sleeper.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(sleeper.get(), 0);
 }
 
 TEST_F(PackageRoadWizard, WizardsAreDrivenOnThePrivateDesktop) {
