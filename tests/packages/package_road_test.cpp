@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,6 +45,7 @@ struct RoadCase {
   bool entryStays;
   std::vector<std::string> notes;  // what the uninstallers noted ("run" lines shortened, "$BIN"
                                    // standing for AMD's Bin64 or Bin folder)
+  const char* logLine;             // a line the library must have logged in this run
 };
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
@@ -87,6 +89,8 @@ class PackageRoad : public ::testing::Test {
     StagedHost::Options options;
     options.exitCodeDrv64 = true;  // drv64.exe notes any call
     host_ = new StagedHost(options);
+    // The library logs everything beside itself, in log\KYDDrvUninst.log.
+    kydtest::WriteFileBytes(host_->folder() + L"\\log.ini", "[log]\r\nfilter=65535\r\n");
     CopyFileW((kydtest::TestExeDir() + L"\\pkghost.exe").c_str(), (host_->folder() + L"\\pkghost.exe").c_str(),
               FALSE);
   }
@@ -234,7 +238,12 @@ class PackageRoad : public ::testing::Test {
     token_ = UniqueName(L"KydRoad");
     exeName_ = L"un-" + token_ + L".exe";
     // A vendor without a cleaner of its own, so the package road is taken.
-    hwid_ = L"HDAUDIO\\FUNC_01&VEN_14F1&DEV_" + token_ + L"X&SUBSYS_17AA3822";
+    // The leftover INF cleanup goes by the ID up to four characters after
+    // "DEV_": those are this process's and case's own.
+    static unsigned cases = 0;
+    wchar_t device[8];
+    swprintf(device, 8, L"%04X", ((GetCurrentProcessId() & 0xFFF) << 4 | (++cases & 0xF)) & 0xFFFF);
+    hwid_ = L"HDAUDIO\\FUNC_01&VEN_14F1&DEV_" + std::wstring(device) + L"&SUBSYS_17AA3822&REV_1001";
     DeleteFileW(notes_.c_str());
     DeleteFileW(drv64Log_.c_str());
   }
@@ -255,14 +264,16 @@ class PackageRoad : public ::testing::Test {
     WriteCatalogue(std::wstring(c.name) + L" " + token_, c.timeout, c.program == Program::kRestartWizard);
     kydtest::SeededDevice device({hwid_}, {}, kMediaClass);
     ASSERT_TRUE(device.ok());
-    kydtest::SeededInf inf(kydtest::FreeOemInfName(), L"[Models]\r\n\"Kyd\"=Install, " + hwid_ + L"\r\n");
+    kydtest::SeededInf inf(OemInfName(), L"[Models]\r\n\"Kyd\"=Install, " + hwid_ + L"\r\n");
 
     // The host starts in the folder where an install manager was planted.
     wchar_t ownFolder[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, ownFolder);
     if (amd) SetCurrentDirectoryW((scratch_ / L"cwd").c_str());
+    const size_t logStart = kydtest::ReadFileBytes(LogFile()).size();
     const kydtest::ProcessResult run = RunHost(c.host, environment);
     SetCurrentDirectoryW(ownFolder);
+    const std::string log = kydtest::ReadFileBytes(LogFile()).substr(logStart);
 
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, c.result) << run.output;
@@ -275,9 +286,21 @@ class PackageRoad : public ::testing::Test {
                 "/IGNORE_UPGRADE /FORCE_HIDE_FIRST_RUN /UNATTENDED_UNINSTALL /AUTOACCEPT_ALL "
                 "/FORCE_CLOSE_WHEN_DONE /ON_REBOOT_MESSAGE:NO");
     }
+    EXPECT_NE(log.find(c.logLine), std::string::npos) << "not logged: " << c.logLine;
     ExpectRemovalRoadNotTaken(device);
     ExpectNothingLeftRunning();
   }
+
+  // A name of this process's own: the suites run side by side in a prefix,
+  // and a successful road deletes the INF naming its device.
+  static std::wstring OemInfName() {
+    static int counter = 0;
+    wchar_t name[32];
+    swprintf(name, 32, L"oem%05lu%03d.inf", GetCurrentProcessId() % 100000, ++counter % 1000);
+    return name;
+  }
+
+  static std::wstring LogFile() { return host_->folder() + L"\\log\\KYDDrvUninst.log"; }
 
   static StagedHost* host_;
   ScratchDir scratch_{L"road"};
@@ -296,17 +319,17 @@ class PackageRoadAmd : public PackageRoad {};
 TEST_F(PackageRoadConsole, SilentUninstallersRunInAJobUnderTheirTimeLimit) {
   const std::vector<RoadCase> cases = {
       {"silent switch honoured", Host::kCli, L"Kyd Audio Panel", Program::kSilent, 10, true, 1, false,
-       {"run uninst -s", "removed 0"}},
+       {"run uninst -s", "removed 0"}, "] Wait for Job Complete!"},
       {"hung uninstaller and its child ended after limit and grace", Host::kCli, L"Kyd Audio Panel",
-       Program::kHang, 2, false, 0, true, {"run uninst -s", "child"}},
+       Program::kHang, 2, false, 0, true, {"run uninst -s", "child"}, "] Wait for Job timeout!"},
       {"time limit 0: ended after the grace period", Host::kCli, L"Kyd Audio Panel", Program::kHang, 0, false, 0,
-       true, {"run uninst -s", "child"}},
+       true, {"run uninst -s", "child"}, "] Wait for Job timeout!"},
       {"empty uninstall string starts nothing", Host::kCli, L"Kyd Audio Panel", Program::kEmpty, 10, false, 0,
-       true, {}},
+       true, {}, "] CreateProcess error = "},
       {"unquoted path with blanks runs the registered program", Host::kCli, L"Kyd Audio Panel",
-       Program::kUnquoted, 10, false, 1, false, {"run uninst -s", "removed 0"}},
+       Program::kUnquoted, 10, false, 1, false, {"run uninst -s", "removed 0"}, "] 卸载进程结束"},
       {"host in a job that forbids breaking away", Host::kJobWithoutBreakaway, L"Kyd Audio Panel",
-       Program::kSilent, 10, false, 1, false, {"run uninst -s", "removed 0"}},
+       Program::kSilent, 10, false, 1, false, {"run uninst -s", "removed 0"}, "] TerminateJobObject!"},
   };
   for (const RoadCase& c : cases) Run(c);
 }
@@ -316,10 +339,10 @@ TEST_F(PackageRoadAmd, InstallManagerRunsBeforeTheRegisteredUninstaller) {
       // The registered command runs without " -s" after the install manager.
       {"install manager below the install location", Host::kCli, L"AMD Kyd Install Manager",
        Program::kAmd, 10, false, 1, false,
-       {"run AMD CIM\\$BIN\\InstallManagerApp.exe", "run uninst", "removed 0"}},
+       {"run AMD CIM\\$BIN\\InstallManagerApp.exe", "run uninst", "removed 0"}, "] AMD install Path:"},
       {"no install location: the one below program files", Host::kCli, L"amd Kyd Install Manager",
        Program::kAmdFallback, 10, true, 1, false,
-       {"run pf\\ATI\\CIM\\$BIN\\InstallManagerApp.exe", "run uninst", "removed 0"}},
+       {"run pf\\ATI\\CIM\\$BIN\\InstallManagerApp.exe", "run uninst", "removed 0"}, "] CheckFileExits entry"},
   };
   for (const RoadCase& c : cases) Run(c);
 }
@@ -339,7 +362,7 @@ TEST_F(PackageRoadConsole, NamedJobOfAnotherProgramSurvivesWithItsProcess) {
   ResumeThread(thread.get());
 
   Run({"silent uninstall beside a job named Job", Host::kCli, L"Kyd Audio Panel", Program::kSilent, 3, false, 1,
-       false, {"run uninst -s", "removed 0"}});
+       false, {"run uninst -s", "removed 0"}, "] 卸载成功"});
   EXPECT_EQ(WaitForSingleObject(sleeper.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(sleeper.get(), 0);
 }
@@ -348,15 +371,17 @@ TEST_F(PackageRoadWizard, WizardsAreDrivenOnThePrivateDesktop) {
   const std::vector<std::string> toTheEnd = {"run uninst", "desktop kyd_instdrv", "confirmed", "complete",
                                              "removed 0"};
   const std::vector<RoadCase> cases = {
-      {"driven to the end", Host::kCli, L"Realtek Kyd Wizard", Program::kWizard, 20, true, 1, false, toTheEnd},
+      {"driven to the end", Host::kCli, L"Realtek Kyd Wizard", Program::kWizard, 20, true, 1, false, toTheEnd,
+       "] EnumWindows Succeed!"},
       {"from a host thread that owns a window", Host::kWindowOwner, L"IDT Kyd Wizard", Program::kWizard, 20,
-       false, 1, false, toTheEnd},
+       false, 1, false, toTheEnd, "] EnumWindows Succeed!"},
       {"confirmation button that stays: ended", Host::kCli, L"Realtek Kyd Wizard", Program::kStuckWizard, 20,
-       false, 0, true, {"run uninst", "desktop kyd_instdrv"}},
+       false, 0, true, {"run uninst", "desktop kyd_instdrv"}, "] 强制TerminateJobObject!"},
       // The entry stays for the restart: only the restart flag, and no
       // second lookup, can make this a success.
       {"restart prompt put off, restart asked for", Host::kCli, L"NVIDIA Kyd Wizard", Program::kRestartWizard,
-       20, false, 1, true, {"run uninst", "desktop kyd_instdrv", "confirmed", "restart later", "complete"}},
+       20, false, 1, true, {"run uninst", "desktop kyd_instdrv", "confirmed", "restart later", "complete"},
+       "] 卸载成功并要求重启"},
   };
   for (const RoadCase& c : cases) Run(c);
 }
