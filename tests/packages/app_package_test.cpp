@@ -1,47 +1,16 @@
-// The package classes' pure parts, in process: which variant a catalogue
-// name picks, how a registered command is started, where AMD's install
-// manager is looked for.
+// In process: how a registered uninstall command is started, and where
+// AMD's install manager may be looked for.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <string>
-#include <typeinfo>
 
 #include "packages/app_package.h"
 #include "packages/silent_runner.h"
 #include "support/wine_bench.h"
 
 namespace {
-
-using kyd::CAmdDisplayPackage;
-using kyd::CAppPackage;
-using kyd::CIdtPackage;
-using kyd::CNvDisplayPackage;
-using kyd::CRealtekPackage;
-
-TEST(PackageVariant, FirstVendorWordInTheNameDecides) {
-  const struct {
-    const wchar_t* name;
-    const std::type_info& variant;
-  } cases[] = {
-      {L"AMD Catalyst Install Manager", typeid(CAmdDisplayPackage)},
-      {L"NVIDIA Control Panel", typeid(CNvDisplayPackage)},
-      {L"nvidia graphics driver", typeid(CNvDisplayPackage)},
-      {L"Realtek High Definition Audio Driver", typeid(CRealtekPackage)},
-      {L"IDT Audio", typeid(CIdtPackage)},
-      {L"NVIDIA and AMD together", typeid(CAmdDisplayPackage)},
-      {L"Kyd Audio Panel", typeid(CAppPackage)},
-      {L"", typeid(CAppPackage)},
-  };
-  for (const auto& c : cases) {
-    auto package = kyd::CreateAppPackage(c.name);
-    ASSERT_TRUE(package);
-    EXPECT_EQ(typeid(*package), c.variant) << kydtest::ToNarrow(c.name);
-    EXPECT_EQ(package->timeOut, 0);
-    EXPECT_EQ(package->restart, 0);
-  }
-}
 
 TEST(UninstallCommand, UnquotedPathWithBlanksIsQuotedAndNamed) {
   kydtest::ScratchDir dir(L"command");
@@ -50,7 +19,6 @@ TEST(UninstallCommand, UnquotedPathWithBlanksIsQuotedAndNamed) {
   CreateDirectoryW((folder + L"\\setup.exe").c_str(), nullptr);
   const std::wstring exe = folder + L"\\uninst.exe";
   ASSERT_TRUE(kydtest::WriteFileBytes(exe, "MZ"));
-  ASSERT_TRUE(kydtest::WriteFileBytes(dir / L"Kyd.exe", "MZ"));
 
   const struct {
     std::wstring registered, application, line;
@@ -90,41 +58,6 @@ TEST(AmdInstallManager, PathBelowAnAbsoluteInstallLocationOnly) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(kyd::AmdInstallManagerPath(c.location, c.is64), c.path) << kydtest::ToNarrow(c.location);
-}
-
-// The environment is this process's own; each case sets both variables.
-TEST(AmdInstallManager, FallbackBelowTheProgramFilesFolders) {
-  kydtest::ScratchDir dir(L"amdcim");
-  const std::wstring found = dir / L"pf";
-  const std::wstring tool = found + L"\\ATI\\CIM\\Bin64\\InstallManagerApp.exe";
-  CreateDirectoryW(found.c_str(), nullptr);
-  for (const wchar_t* sub : {L"\\ATI", L"\\ATI\\CIM", L"\\ATI\\CIM\\Bin64"})
-    CreateDirectoryW((found + sub).c_str(), nullptr);
-  ASSERT_TRUE(kydtest::WriteFileBytes(tool, "MZ"));
-  const std::wstring other = dir / L"other";
-  wchar_t savedFiles[MAX_PATH] = {}, saved6432[MAX_PATH] = {};
-  const bool hadFiles = GetEnvironmentVariableW(L"ProgramFiles", savedFiles, MAX_PATH) > 0;
-  const bool had6432 = GetEnvironmentVariableW(L"ProgramW6432", saved6432, MAX_PATH) > 0;
-
-  const struct {
-    std::wstring given, programFiles, programW6432, path;
-  } cases[] = {
-      {tool, other, other, tool},                      // an existing tool stays
-      {L"", found, other, tool},                       // programfiles first
-      {L"", other, found, tool},                       // then programw6432
-      {L"", other, L"", other + L"\\ATI\\CIM\\Bin64\\InstallManagerApp.exe"},
-      {L"", L"pf", found, tool},                       // a relative folder is passed over
-      {L"", L"", L"..\\pf", L""},
-  };
-  for (const auto& c : cases) {
-    SetEnvironmentVariableW(L"ProgramFiles", c.programFiles.empty() ? nullptr : c.programFiles.c_str());
-    SetEnvironmentVariableW(L"ProgramW6432", c.programW6432.empty() ? nullptr : c.programW6432.c_str());
-    std::wstring path = c.given;
-    kyd::CheckFileExits(path, true);
-    EXPECT_EQ(path, c.path) << kydtest::ToNarrow(c.programFiles) << " / " << kydtest::ToNarrow(c.programW6432);
-  }
-  SetEnvironmentVariableW(L"ProgramFiles", hadFiles ? savedFiles : nullptr);
-  SetEnvironmentVariableW(L"ProgramW6432", had6432 ? saved6432 : nullptr);
 }
 
 }  // namespace

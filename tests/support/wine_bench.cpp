@@ -49,7 +49,10 @@ std::wstring TestExeDir() {
 
 ScratchDir::ScratchDir(const std::wstring& name) {
   static std::atomic<int> counter{0};
-  path_ = TestExeDir() + L"\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+  // The two prefixes share this folder but not their process IDs, and their
+  // test programs run at the same time.
+  path_ = TestExeDir() + L"\\scratch\\" + name + (Is64BitPrefix() ? L"-w64-" : L"-w32-") +
+          std::to_wstring(GetCurrentProcessId()) + L"-" +
           std::to_wstring(counter++);
   CreateDirectoryW((TestExeDir() + L"\\scratch").c_str(), nullptr);
   kyd::RemoveDirectoryTree(path_);
