@@ -88,6 +88,22 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// What both runners share: the uninstaller started in its job on the private
+// desktop, drive(run) while it runs (false: the run failed), and everything
+// closed. 1 when the uninstaller was started and drive did not fail.
+template <typename Drive>
+int RunUninstaller(const std::wstring& commandLine, Drive drive) {
+  KLOG(base::LOG_TRACE, "Uninst String: %S", commandLine.c_str());
+  {
+    UninstallRun run;
+    const Begun begun = run.Begin(commandLine);
+    if (begun == Begun::kNotStarted) return 0;
+    if (begun == Begun::kRunning && !drive(run)) return 0;
+  }
+  KLOG(base::LOG_TRACE, "卸载进程结束");
+  return 1;
+}
+
 }  // namespace
 
 ProgramCommand ResolveUninstallCommand(const std::wstring& command) {
@@ -108,64 +124,46 @@ ProgramCommand ResolveUninstallCommand(const std::wstring& command) {
 int UninstallSlient(std::wstring commandLine, CAppPackage& package, int mode) {
   KLOG(base::LOG_TRACE, "UninstallSlient Entry!");
   if (mode == 1) commandLine += kSilentSwitch;
-  KLOG(base::LOG_TRACE, "Uninst String: %S", commandLine.c_str());
-  {
-    UninstallRun run;
-    const Begun begun = run.Begin(commandLine);
-    if (begun == Begun::kNotStarted) return 0;
-    if (begun == Begun::kRunning) {
-      bool empty = false;
-      for (int poll = 0; poll < package.timeOut; ++poll) {
-        if ((empty = run.JobEmpty())) {
-          KLOG(base::LOG_TRACE, "Wait for Job Complete!");
-          break;
-        }
+  return RunUninstaller(commandLine, [&](UninstallRun& run) {
+    bool empty = false;
+    for (int poll = 0; poll < package.timeOut && !empty; ++poll) {
+      if ((empty = run.JobEmpty()))
+        KLOG(base::LOG_TRACE, "Wait for Job Complete!");
+      else
         Sleep(kPollMs);
-      }
-      if (!empty) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
-      run.EndAfterGrace(kGraceMs);
     }
-  }
-  KLOG(base::LOG_TRACE, "卸载进程结束");
-  return 1;
+    if (!empty) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
+    run.EndAfterGrace(kGraceMs);
+    return true;
+  });
 }
 
 int UninstallSlientWnd(const std::wstring& commandLine, CAppPackage& package) {
-  KLOG(base::LOG_TRACE, "Uninst String: %S", commandLine.c_str());
-  {
-    UninstallRun run;
-    const Begun begun = run.Begin(commandLine);
-    if (begun == Begun::kNotStarted) return 0;
-    if (begun == Begun::kRunning) {
-      bool confirmed = false;
-      bool completed = false;
-      // The wizard's windows live on the private desktop; only a thread of
-      // that desktop finds them.
-      RunOnDesktop(run.desktop(), [&] {
-        if (!(confirmed = ClickBeginButton(package.record.vWindows))) return;
-        for (int poll = 0; poll < package.timeOut; ++poll) {
-          if (run.JobEmpty()) KLOG(base::LOG_TRACE, "Wait for Job Complete!");
-          Sleep(kPollMs);
-          DismissRestartPrompt();
-          if (FindCompleteWindow(package.record.vWindows, package.restart)) {
-            KLOG(base::LOG_TRACE, "EnumWindows Succeed!");
-            completed = true;
-            break;
-          }
-        }
-      });
-      if (!confirmed) {
-        KLOG(base::LOG_ERROR, "查找卸载确认按钮失败,可能原因（查找超时）");
-        run.EndJob();
-        KLOG(base::LOG_TRACE, "强制TerminateJobObject!");
-        return 0;
+  return RunUninstaller(commandLine, [&](UninstallRun& run) {
+    bool confirmed = false;
+    bool completed = false;
+    // The wizard's windows live on the private desktop; only a thread of
+    // that desktop finds them.
+    RunOnDesktop(run.desktop(), [&] {
+      if (!(confirmed = ClickBeginButton(package.record.vWindows))) return;
+      for (int poll = 0; poll < package.timeOut && !completed; ++poll) {
+        if (run.JobEmpty()) KLOG(base::LOG_TRACE, "Wait for Job Complete!");
+        Sleep(kPollMs);
+        DismissRestartPrompt();
+        if ((completed = FindCompleteWindow(package.record.vWindows, package.restart) != nullptr))
+          KLOG(base::LOG_TRACE, "EnumWindows Succeed!");
       }
-      if (!completed) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
-      run.EndAfterGrace(kWizardGraceMs);
+    });
+    if (!confirmed) {
+      KLOG(base::LOG_ERROR, "查找卸载确认按钮失败,可能原因（查找超时）");
+      run.EndJob();
+      KLOG(base::LOG_TRACE, "强制TerminateJobObject!");
+      return false;
     }
-  }
-  KLOG(base::LOG_TRACE, "卸载进程结束");
-  return 1;
+    if (!completed) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
+    run.EndAfterGrace(kWizardGraceMs);
+    return true;
+  });
 }
 
 }  // namespace kyd
