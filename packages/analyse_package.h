@@ -1,7 +1,7 @@
 // The companion application packages of one device: which the catalogue
 // describes for it, and whether Windows lists them among the installed
 // programs (the Uninstall keys, in the 32-bit view and, on 64-bit Windows,
-// the 64-bit one as well).
+// the 64-bit one as well), and running their uninstallers.
 #pragma once
 
 #include <string>
