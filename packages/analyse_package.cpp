@@ -4,8 +4,10 @@
 #include <shlwapi.h>
 
 #include <cwctype>
+#include <memory>
 #include <utility>
 
+#include "packages/app_package.h"
 #include "platform/base_log.h"
 #include "platform/env.h"
 #include "platform/handle.h"
@@ -145,6 +147,9 @@ int CAnalysePackage::LookupUninstallKey(APP_UNSETUP_PACKAGE& record, bool view32
   const std::vector<std::wstring> names = SubkeyNames(uninstall.get());
   uninstall.reset();
   if (names.empty()) return kPackageNotDescribed;
+  // A record that names nothing would otherwise take the first program
+  // listed, and that program would then be uninstalled.
+  if (record.wsName.empty() && record.wsGuid.empty()) return kPackageNotInstalled;
 
   int result = kPackageNotInstalled;
   for (const std::wstring& name : names) {
@@ -171,13 +176,23 @@ int CAnalysePackage::LookupUninstallKey(APP_UNSETUP_PACKAGE& record, bool view32
   return result;
 }
 
-// Running the packages' own uninstallers (silently, in a job on a private
-// desktop, their InstallShield pages confirmed by simulated clicks) is not
-// built yet. Until it is, nothing is uninstalled and no restart is asked
-// for: the caller then still finds the package installed and reports the
-// package uninstall as failed.
 int CAnalysePackage::UninstAppPackage(int& rebootNeeded) {
-  rebootNeeded = 0;
+  KLOG(base::LOG_TRACE, "package count = %d", static_cast<int>(vfXmlNode.size()));
+  for (APP_UNSETUP_PACKAGE& record : vfXmlNode) {
+    KLOG(base::LOG_TRACE, "KeyName: %S", record.wsName.c_str());
+    // Also fills in the uninstall command and install location.
+    if (IsPackageInstalled(record) != kPackageInstalled) continue;
+    std::unique_ptr<CAppPackage> package = CreateAppPackage(record.wsName);
+    package->record = record;
+    package->timeOut = record.nTimeOut;
+    package->result = package->Uninstall(1);
+    rebootNeeded = package->restart;
+    package.reset();
+    // A package that asked for a restart counts as removed: its entry may
+    // only go at the next start.
+    if (rebootNeeded) return 1;
+    if (IsPackageInstalled(record) == kPackageNotInstalled) return 1;
+  }
   return 0;
 }
 

@@ -1,7 +1,7 @@
 // The companion application packages of one device: which the catalogue
 // describes for it, and whether Windows lists them among the installed
 // programs (the Uninstall keys, in the 32-bit view and, on 64-bit Windows,
-// the 64-bit one as well).
+// the 64-bit one as well), and running their uninstallers.
 #pragma once
 
 #include <string>
@@ -40,8 +40,8 @@ class CAnalysePackage {
   // The lookup in the 32-bit view and, under WOW64, the 64-bit view.
   int IsPackageInstalled(APP_UNSETUP_PACKAGE& record);
 
-  // Uninstalls the installed packages; sets rebootNeeded when one asked for
-  // a restart. Not built yet: see analyse_package.cpp.
+  // Runs the uninstaller of each installed package in order until one is
+  // gone or asks for a restart (then rebootNeeded is set); 1 in those cases.
   int UninstAppPackage(int& rebootNeeded);
 
   const std::vector<APP_UNSETUP_PACKAGE>& packages() const { return vfXmlNode; }

@@ -99,14 +99,19 @@ TEST_F(UninstallLookup, KeywordGuidMatchesTheBeginningOfTheKeyName) {
   EXPECT_EQ(Lookup32(longer), kyd::kPackageNotInstalled);
 }
 
-TEST_F(UninstallLookup, EmptyNameWithoutGuidMatchesTheFirstSubkey) {
+// A record that names nothing must not take whichever program comes first:
+// the package road would uninstall it.
+TEST_F(UninstallLookup, EmptyNameWithoutGuidMatchesNothing) {
   SeededUninstallEntry entry(token_, kView32, {{L"UninstallString", L"first.exe"}});
   ASSERT_TRUE(entry.ok());
-  const std::vector<std::wstring> names = kydtest::pkg::UninstallSubkeys(kView32);
-  ASSERT_FALSE(names.empty());
+  ASSERT_FALSE(kydtest::pkg::UninstallSubkeys(kView32).empty());
   APP_UNSETUP_PACKAGE any = Package(L"");
-  EXPECT_EQ(Lookup32(any), kyd::kPackageInstalled);
-  EXPECT_EQ(any.wsUninstString, kydtest::pkg::UninstallValue(names.front(), L"UninstallString", kView32));
+  EXPECT_EQ(Lookup32(any), kyd::kPackageNotInstalled);
+  EXPECT_TRUE(any.wsUninstString.empty());
+  // With a key name it still matches that key.
+  APP_UNSETUP_PACKAGE byKey = Package(L"", token_);
+  EXPECT_EQ(Lookup32(byKey), kyd::kPackageInstalled);
+  EXPECT_EQ(byKey.wsUninstString, L"first.exe");
 }
 
 // 64-bit Windows: a 64-bit installer registers in the 64-bit view only.

@@ -54,12 +54,24 @@ namespace {
 // made of one could meet a folder, or a link, a failed run left behind). It
 // is removed when the program ends, whatever its tests gave; the prefix's
 // drop fixture removes scratch\<prefix> with what a crashed run left.
+// The prefix's folder name (w64, fp64, ...), as the prefix fixtures name
+// its scratch folder; the bitness where Wine does not pass WINEPREFIX on.
+std::wstring PrefixName() {
+  wchar_t prefix[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+  std::wstring text = length > 0 && length < MAX_PATH ? prefix : L"";
+  while (!text.empty() && text.back() == L'/') text.pop_back();
+  text = text.substr(text.find_last_of(L"/\\") + 1);
+  if (text.empty()) text = Is64BitPrefix() ? L"w64" : L"w32";
+  return text;
+}
+
 class ScratchRoot {
  public:
   ScratchRoot() {
     std::wstring prefix = TestExeDir() + L"\\scratch";
     CreateDirectoryW(prefix.c_str(), nullptr);
-    prefix += Is64BitPrefix() ? L"\\w64" : L"\\w32";
+    prefix += L"\\" + PrefixName();
     CreateDirectoryW(prefix.c_str(), nullptr);
     path_ = kyd::CreatePrivateFolder(prefix);
   }

@@ -32,6 +32,30 @@ const FootprintCase kCases[] = {
     {"nvidia", true},
 };
 
+constexpr wchar_t kWinlogon[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
+// The deep clean ends the shell and drvuninst starts it again; under Wine a
+// shell started from the test's host would hold the test's output open for
+// good. For these runs the user's shell is a program that is not running, so
+// drvuninst has nothing to start again (that it does is tested on its own).
+class ShellElsewhere {
+ public:
+  ShellElsewhere() {
+    had_ = kyd::CBaseDrvUninst::ReadStringValue(HKEY_CURRENT_USER, kWinlogon, L"Shell", old_);
+    RegSetString(HKEY_CURRENT_USER, kWinlogon, L"Shell", L"kydfp-noshell.exe", REG_SZ, false);
+  }
+  ~ShellElsewhere() {
+    if (had_) RegSetString(HKEY_CURRENT_USER, kWinlogon, L"Shell", old_, REG_SZ, false);
+    else RegDeleteValueIfPresent(HKEY_CURRENT_USER, kWinlogon, L"Shell", false);
+  }
+  ShellElsewhere(const ShellElsewhere&) = delete;
+  ShellElsewhere& operator=(const ShellElsewhere&) = delete;
+
+ private:
+  bool had_ = false;
+  std::wstring old_;
+};
+
 // A host folder with the netapi32 double, so that the cleaners see the
 // accounts of both users (Wine's own account list lacks the level they ask).
 class FootprintHost {
@@ -52,6 +76,7 @@ class FootprintHost {
   std::wstring accounts_;
   StagedHost host_;
   SeededKeys keys_;
+  ShellElsewhere shell_;
   std::wstring override_;
   bool doubleReady_ = false;
 };

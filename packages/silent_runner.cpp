@@ -1,0 +1,169 @@
+#include "packages/silent_runner.h"
+
+#include <windows.h>
+
+#include "engine/child_job.h"
+#include "packages/window_automation.h"
+#include "platform/base_log.h"
+#include "platform/handle.h"
+
+namespace kyd {
+namespace {
+
+constexpr char kLogUnit[] = "AppPackage";
+
+constexpr wchar_t kDesktopName[] = L"kyd_instdrv";
+// DESKTOP_READOBJECTS to DESKTOP_SWITCHDESKTOP; hooks of other accounts are
+// allowed on it.
+constexpr ACCESS_MASK kDesktopAccess = 0x1FF;
+constexpr DWORD kDesktopFlags = DF_ALLOWOTHERACCOUNTHOOK;
+
+constexpr wchar_t kSilentSwitch[] = L" -s";
+constexpr DWORD kPollMs = 1000;
+// Time a finished uninstaller gets to close by itself before its job ends.
+constexpr DWORD kGraceMs = 5000;
+constexpr DWORD kWizardGraceMs = 8000;
+constexpr UINT kEndedExitCode = 1;
+
+enum class Begun { kNotStarted, kRunning, kNotInJob };
+
+// One uninstaller run: the private desktop, the job and the started program.
+// The program's handles and the job are closed before the desktop.
+class UninstallRun {
+ public:
+  // Everything up to the running program; failures are logged.
+  Begun Begin(const std::wstring& commandLine) {
+    if (!job_.CreateJob()) {
+      KLOG(base::LOG_ERROR, "CreateJobObject Failed!");
+      return Begun::kNotStarted;
+    }
+    // Without a desktop of its own the uninstaller starts on the caller's.
+    desktop_.reset(CreateDesktopW(kDesktopName, nullptr, nullptr, kDesktopFlags, kDesktopAccess, nullptr));
+    const ProgramCommand program = ResolveUninstallCommand(commandLine);
+    switch (job_.Start(program.applicationName, program.commandLine, desktop_ ? kDesktopName : nullptr)) {
+      case ChildStart::kNotStarted:
+        KLOG(base::LOG_ERROR, "CreateProcess error = %d", static_cast<int>(job_.error()));
+        return Begun::kNotStarted;
+      case ChildStart::kNotInJob:
+        KLOG(base::LOG_TRACE, "CreateProcess Succeed!");
+        KLOG(base::LOG_ERROR, "AssignProcessToJobObject error = %d", static_cast<int>(job_.error()));
+        return Begun::kNotInJob;
+      case ChildStart::kRunning:
+        break;
+    }
+    KLOG(base::LOG_TRACE, "CreateProcess Succeed!");
+    KLOG(base::LOG_TRACE, "AssignProcessToJobObject Succeed!");
+    return Begun::kRunning;
+  }
+
+  // A failed query is logged and never counts as an empty job.
+  bool JobEmpty() const {
+    DWORD error = 0;
+    if (job_.Empty(error)) return true;
+    if (error != 0) KLOG(base::LOG_ERROR, "QueryInformationJobObject Error  :%d", static_cast<int>(error));
+    return false;
+  }
+
+  void EndJob() { job_.End(kEndedExitCode); }
+
+  void EndAfterGrace(DWORD graceMs) {
+    Sleep(graceMs);
+    EndJob();
+    KLOG(base::LOG_TRACE, "TerminateJobObject!");
+  }
+
+  HDESK desktop() const { return desktop_.get(); }
+
+ private:
+  UniqueDesktop desktop_;  // declared first: closed last
+  CChildJob job_;
+};
+
+bool EndsWithExe(const std::wstring& text) {
+  return text.size() >= 4 && _wcsicmp(text.c_str() + text.size() - 4, L".exe") == 0;
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// What both runners share: the uninstaller started in its job on the private
+// desktop, drive(run) while it runs (false: the run failed), and everything
+// closed. 1 when the uninstaller was started and drive did not fail.
+template <typename Drive>
+int RunUninstaller(const std::wstring& commandLine, Drive drive) {
+  KLOG(base::LOG_TRACE, "Uninst String: %S", commandLine.c_str());
+  {
+    UninstallRun run;
+    const Begun begun = run.Begin(commandLine);
+    if (begun == Begun::kNotStarted) return 0;
+    if (begun == Begun::kRunning && !drive(run)) return 0;
+  }
+  KLOG(base::LOG_TRACE, "卸载进程结束");
+  return 1;
+}
+
+}  // namespace
+
+ProgramCommand ResolveUninstallCommand(const std::wstring& command) {
+  ProgramCommand program{L"", command};
+  if (command.empty() || command[0] == L'"' || command.find(L' ') == std::wstring::npos) return program;
+  for (size_t end = command.size(); end > 0; --end) {
+    if (end < command.size() && command[end] != L' ' && command[end] != L'\t') continue;
+    const std::wstring candidate = command.substr(0, end);
+    // Only a full path: a bare name is left to Windows' own search.
+    if (!EndsWithExe(candidate) || !IsAbsolutePath(candidate) || !IsFile(candidate)) continue;
+    program.applicationName = candidate;
+    program.commandLine = L"\"" + candidate + L"\"" + command.substr(end);
+    break;
+  }
+  return program;
+}
+
+int UninstallSlient(std::wstring commandLine, CAppPackage& package, int mode) {
+  KLOG(base::LOG_TRACE, "UninstallSlient Entry!");
+  if (mode == 1) commandLine += kSilentSwitch;
+  return RunUninstaller(commandLine, [&](UninstallRun& run) {
+    bool empty = false;
+    for (int poll = 0; poll < package.timeOut && !empty; ++poll) {
+      if ((empty = run.JobEmpty()))
+        KLOG(base::LOG_TRACE, "Wait for Job Complete!");
+      else
+        Sleep(kPollMs);
+    }
+    if (!empty) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
+    run.EndAfterGrace(kGraceMs);
+    return true;
+  });
+}
+
+int UninstallSlientWnd(const std::wstring& commandLine, CAppPackage& package) {
+  return RunUninstaller(commandLine, [&](UninstallRun& run) {
+    bool confirmed = false;
+    bool completed = false;
+    // The wizard's windows live on the private desktop; only a thread of
+    // that desktop finds them.
+    RunOnDesktop(run.desktop(), [&] {
+      if (!(confirmed = ClickBeginButton(package.record.vWindows))) return;
+      for (int poll = 0; poll < package.timeOut && !completed; ++poll) {
+        if (run.JobEmpty()) KLOG(base::LOG_TRACE, "Wait for Job Complete!");
+        Sleep(kPollMs);
+        DismissRestartPrompt();
+        if ((completed = FindCompleteWindow(package.record.vWindows, package.restart) != nullptr))
+          KLOG(base::LOG_TRACE, "EnumWindows Succeed!");
+      }
+    });
+    if (!confirmed) {
+      KLOG(base::LOG_ERROR, "查找卸载确认按钮失败,可能原因（查找超时）");
+      run.EndJob();
+      KLOG(base::LOG_TRACE, "强制TerminateJobObject!");
+      return false;
+    }
+    if (!completed) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
+    run.EndAfterGrace(kWizardGraceMs);
+    return true;
+  });
+}
+
+}  // namespace kyd
