@@ -8,6 +8,7 @@
 #include "packages/analyse_package.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
+#include "platform/machine.h"
 #include "removal/driver_removal.h"
 #include "removal/leftover_inf.h"
 #include "vendors/cleaner_factory.h"
@@ -104,6 +105,9 @@ int CDrvUninstMangement::UninstallDrvApp(const wchar_t* hardwareId, const wchar_
     KLOG(base::LOG_TRACE, "卸载成功并要求重启");
     return kPackageUninstalled;
   }
+  // A plan ran no uninstaller: the package is still there, and the road
+  // would have taken it away.
+  if (machine::Planning()) return kPackageUninstalled;
   KLOG(base::LOG_TRACE, "再次调用 uninstApp.IsEnableUninstallAppPackage");
   KLOG(base::LOG_TRACE, "Hwid: %S", hardwareId);
   KLOG(base::LOG_TRACE, "GUID: %S", classGuid);

@@ -9,6 +9,7 @@
 
 #include "packages/app_package.h"
 #include "platform/base_log.h"
+#include "platform/machine.h"
 #include "platform/env.h"
 #include "platform/handle.h"
 
@@ -185,9 +186,15 @@ int CAnalysePackage::UninstAppPackage(int& rebootNeeded) {
     std::unique_ptr<CAppPackage> package = CreateAppPackage(record.wsName);
     package->record = record;
     package->timeOut = record.nTimeOut;
-    package->result = package->Uninstall(1);
+    // Running a vendor's uninstaller is a change no journal can take back;
+    // a plan lists it (with the command registered for it) and runs nothing.
+    machine::RunProgram(L"uninstall package " + record.wsName + L": " + record.wsUninstString, [&] {
+      package->result = package->Uninstall(1);
+      return package->result != 0;
+    });
     rebootNeeded = package->restart;
     package.reset();
+    if (machine::Planning()) return 1;  // as if the uninstaller did its work
     // A package that asked for a restart counts as removed: its entry may
     // only go at the next start.
     if (rebootNeeded) return 1;

@@ -28,7 +28,7 @@ using kydtest::StagedHost;
 using kydtest::pkg::SeededUninstallEntry;
 using kydtest::pkg::UniqueName;
 
-enum class Host { kCli, kWindowOwner, kJobWithoutBreakaway };
+enum class Host { kCli, kCliPlan, kWindowOwner, kJobWithoutBreakaway };
 enum class Program {
   kSilent, kHang, kEmpty, kUnquoted, kWizard, kStuckWizard, kRestartWizard,
   kAmd,          // install manager below the install location
@@ -150,7 +150,8 @@ class PackageRoad : public ::testing::Test {
     environment.push_back(L"KYD_PKG_LOG=" + notes_);
     environment.push_back(L"KYD_EXITCODE_LOG=" + drv64Log_);
     const std::wstring device = Quote(hwid_) + L" " + kMediaClass;
-    if (host == Host::kCli) return host_->Cli(L"uninstall " + device, environment);
+    if (host == Host::kCli || host == Host::kCliPlan)
+      return host_->Cli(L"uninstall " + device + (host == Host::kCliPlan ? L" --plan" : L""), environment);
     environment.push_back(L"KYD_DIFX_LOG=" + host_->difxLog());
     return kydtest::RunProgram(Quote(host_->folder() + L"\\pkghost.exe") + L" " + device +
                                    (host == Host::kJobWithoutBreakaway ? L" --job" : L""),
@@ -237,11 +238,18 @@ class PackageRoad : public ::testing::Test {
     SetCurrentDirectoryW(ownFolder);
 
     ASSERT_TRUE(run.started);
-    EXPECT_EQ(run.exitCode, c.result) << run.output;
+    const bool plan = c.host == Host::kCliPlan;
+    // drvuninst prints the library's result; our own host exits with it.
+    const int result = c.host == Host::kCli || plan ? kydtest::LibraryResult(run) : static_cast<int>(run.exitCode);
+    EXPECT_EQ(result, static_cast<int>(c.result)) << run.output;
+    // A plan names the uninstaller it would run and runs nothing.
+    if (plan) {
+      EXPECT_NE(run.output.find("uninstall package "), std::string::npos) << run.output;
+    }
     EXPECT_EQ(kydtest::RegKeyExists(HKEY_LOCAL_MACHINE, std::wstring(kydtest::pkg::kUninstallKeyPath) + L"\\" + token_,
                                     c.view64),
               c.entryStays);
-    EXPECT_EQ(FileExists(inf.path()), c.result == 0) << "leftover INF";
+    EXPECT_EQ(FileExists(inf.path()), c.result == 0 || plan) << "leftover INF";
     EXPECT_EQ(Notes(), Expected(c.notes));
     EXPECT_NE(kydtest::ReadFileBytes(logFile).find(c.logLine, logStart), std::string::npos) << c.logLine;
     // Whatever the outcome, the removal road was not taken as well.
@@ -280,6 +288,8 @@ TEST_F(PackageRoadConsole, SilentUninstallersRunInAJobUnderTheirTimeLimit) {
        true, {}, "] CreateProcess error = "},
       {"unquoted path with blanks runs the registered program", Host::kCli, L"Kyd Audio Panel",
        Program::kUnquoted, 10, false, 1, false, {"run uninst -s", "removed 0"}, "] 卸载进程结束"},
+      {"a plan runs nothing and expects the package gone", Host::kCliPlan, L"Kyd Audio Panel", Program::kSilent,
+       10, false, 1, true, {}, "KYDRemoveDriverEx result=1"},
       {"host in a job that forbids breaking away", Host::kJobWithoutBreakaway, L"Kyd Audio Panel",
        Program::kSilent, 10, false, 1, false, {"run uninst -s", "removed 0"}, "] TerminateJobObject!"},
   };
