@@ -42,10 +42,15 @@ class FootprintHost {
     RegSetString(HKEY_CURRENT_USER, override_, L"netapi32", L"native,builtin", REG_SZ, false);
   }
   bool ready() const { return doubleReady_; }
-  ProcessResult Uninstall(const std::wstring& hardwareId, const std::wstring& classGuid, bool keepDevice) const {
+  // options: " --plan", " --journal <folder>", ...
+  ProcessResult Uninstall(const std::wstring& hardwareId, const std::wstring& classGuid, bool keepDevice,
+                          const std::wstring& options) const {
     return host_.Cli(L"uninstall \"" + hardwareId + L"\" " + classGuid + (keepDevice ? L" --keep-device" : L"") +
-                         L" --log",
+                         options + L" --log",
                      {L"KYD_NETAPI_USERS=" + accounts_});
+  }
+  ProcessResult Restore(const std::wstring& journalFolder) const {
+    return host_.Cli(L"restore \"" + journalFolder + L"\"");
   }
 
  private:
@@ -58,6 +63,15 @@ class FootprintHost {
 
 class Footprint : public ::testing::TestWithParam<FootprintCase> {};
 
+void ReportAll(const std::vector<std::string>& failures, const char* stage, const ProcessResult& run) {
+  for (const std::string& failure : failures) ADD_FAILURE() << stage << ": " << failure;
+  if (!failures.empty()) std::printf("%s\n", run.output.c_str());
+}
+
+// One machine, three runs: a plan (which changes nothing), the real run with
+// a journal (targets go, decoys stay, nothing else changes, and the plan
+// named exactly what it deleted), and a restore of that journal (everything
+// back but what cannot be).
 TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   const FootprintCase& c = GetParam();
   fp::Footprint footprint;
@@ -70,16 +84,32 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   FootprintHost host(bench.Accounts());
   ASSERT_TRUE(host.ready());
 
-  fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
-  ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice);
-  fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
+  ScratchDir planFolder(L"fp-plan"), journalFolder(L"fp-journal");
 
+  fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
+  ProcessResult plan = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
+                                      L" --plan --journal \"" + planFolder.path() + L"\"");
+  ASSERT_TRUE(plan.started);
+  EXPECT_NE(LibraryResult(plan), -1) << plan.output;
+  fp::Snapshot planned = fp::TakeSnapshot(bench.VolatileKeys());
+  std::vector<std::string> failures;
+  for (const fp::Change& change : fp::Diff(before, planned)) failures.push_back(change.Describe());
+  ReportAll(failures, "the plan changed the machine", plan);
+
+  ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
+                                     L" --journal \"" + journalFolder.path() + L"\"");
+  fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
   ASSERT_TRUE(run.started);
   // The vendor road: 1 when the host keeps the device, 2 when it was removed.
-  EXPECT_EQ(run.exitCode, c.keepDevice ? 1u : 2u) << run.output;
-  std::vector<std::string> failures = bench.Check(before, after);
-  for (const std::string& failure : failures) ADD_FAILURE() << failure;
-  if (!failures.empty()) std::printf("%s\n", run.output.c_str());
+  EXPECT_EQ(LibraryResult(run), c.keepDevice ? 1 : 2) << run.output;
+  ReportAll(bench.Check(before, after), "real run", run);
+  const std::vector<std::wstring> deviceKeys = bench.DeviceKeys(before);
+  ReportAll(fp::ComparePlan(planFolder.path(), before, after, deviceKeys), "plan against the real run", plan);
+
+  ProcessResult restore = host.Restore(journalFolder.path());
+  ASSERT_TRUE(restore.started);
+  fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
+  ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys), "restore", restore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Vendors, Footprint, ::testing::ValuesIn(kCases),
