@@ -6,6 +6,10 @@
 // prefixes of their own, one at a time: a deep clean ends the shell and
 // deletes machine-wide keys.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <set>
 
 #include "support/engine_bench.h"
 #include "support/footprint.h"
@@ -32,6 +36,17 @@ const FootprintCase kCases[] = {
     {"nvidia", true},
 };
 
+// The Windows shell's processes in the prefix, by process ID.
+std::set<DWORD> ShellProcesses() {
+  std::set<DWORD> ids;
+  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+    if (!lstrcmpiW(entry.szExeFile, L"explorer.exe")) ids.insert(entry.th32ProcessID);
+  return ids;
+}
+
 // A host folder with the netapi32 double, so that the cleaners see the
 // accounts of both users (Wine's own account list lacks the level they ask).
 class FootprintHost {
@@ -40,6 +55,16 @@ class FootprintHost {
     doubleReady_ = MakeNetapiDouble(host_.folder() + L"\\netapi32.dll");
     override_ = keys_.Add(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\drvuninst.exe\\DllOverrides", false);
     RegSetString(HKEY_CURRENT_USER, override_, L"netapi32", L"native,builtin", REG_SZ, false);
+  }
+  // A shell that drvuninst started again after the cleaner ended it has our
+  // output pipes (Wine hands its standard error on) and would keep ctest
+  // waiting: each one that was not there before is ended, by its ID.
+  ~FootprintHost() {
+    for (DWORD id : ShellProcesses()) {
+      if (shellsBefore_.count(id)) continue;
+      kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+      if (process && TerminateProcess(process.get(), 0)) WaitForSingleObject(process.get(), 5000);
+    }
   }
   bool ready() const { return doubleReady_; }
   // options: " --plan", " --journal <folder>", ...
@@ -55,6 +80,7 @@ class FootprintHost {
 
  private:
   std::wstring accounts_;
+  std::set<DWORD> shellsBefore_ = ShellProcesses();
   StagedHost host_;
   SeededKeys keys_;
   std::wstring override_;
