@@ -466,6 +466,15 @@ Bench::~Bench() {
 
 std::vector<std::wstring> Bench::VolatileKeys() const { return state_->volatileKeys; }
 
+std::vector<std::wstring> Bench::DeviceKeys(const Snapshot& snapshot) const {
+  std::vector<std::wstring> keys;
+  for (const auto& [line, device] : state_->deviceOf)
+    keys.push_back(CanonicalKey(L"HKLM\\System\\CurrentControlSet\\Enum\\" +
+                                    device->instanceId().substr(0, device->instanceId().rfind(L'\\')),
+                                snapshot));
+  return keys;
+}
+
 std::wstring Bench::Accounts() const {
   wchar_t name[256] = {};
   DWORD size = 256;

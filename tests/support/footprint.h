@@ -102,6 +102,11 @@ class Bench {
   // The three checks; each failure is one message.
   std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) const;
 
+  // The registry keys of the seeded devices (enumerator keys), as `snapshot`
+  // names them: removing a device changes them, and the plan names that
+  // removal only as what would run.
+  std::vector<std::wstring> DeviceKeys(const Snapshot& snapshot) const;
+
  private:
   struct State;
   std::unique_ptr<State> state_;
@@ -109,6 +114,18 @@ class Bench {
   bool keepDevice_;
   std::wstring hardwareId_, classGuid_;
 };
+
+// Plans and journals (tests/support/footprint_plan.cpp), against snapshots.
+// The plan in planFolder, its registry and file changes mapped to the
+// snapshot's, against the real run's difference item for item (processes,
+// services and devices are what the plan says would run or end: not in a
+// snapshot). Each failure is one message.
+std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snapshot& before, const Snapshot& after,
+                                     const std::vector<std::wstring>& deviceKeys);
+// After a restore from journalFolder: everything of `before` is back, except
+// what its restore.txt names as not restorable.
+std::vector<std::string> CheckRestored(const std::wstring& journalFolder, const Snapshot& before,
+                                       const Snapshot& restored, const std::vector<std::wstring>& deviceKeys);
 
 // Privileges of the test process's token switched on for the object's life,
 // then put back as they were.

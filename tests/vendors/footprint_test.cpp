@@ -6,6 +6,10 @@
 // prefixes of their own, one at a time: a deep clean ends the shell and
 // deletes machine-wide keys.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <set>
 
 #include "support/engine_bench.h"
 #include "support/footprint.h"
@@ -32,29 +36,16 @@ const FootprintCase kCases[] = {
     {"nvidia", true},
 };
 
-constexpr wchar_t kWinlogon[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-
-// The deep clean ends the shell and drvuninst starts it again; under Wine a
-// shell started from the test's host would hold the test's output open for
-// good. For these runs the user's shell is a program that is not running, so
-// drvuninst has nothing to start again (that it does is tested on its own).
-class ShellElsewhere {
- public:
-  ShellElsewhere() {
-    had_ = kyd::CBaseDrvUninst::ReadStringValue(HKEY_CURRENT_USER, kWinlogon, L"Shell", old_);
-    RegSetString(HKEY_CURRENT_USER, kWinlogon, L"Shell", L"kydfp-noshell.exe", REG_SZ, false);
-  }
-  ~ShellElsewhere() {
-    if (had_) RegSetString(HKEY_CURRENT_USER, kWinlogon, L"Shell", old_, REG_SZ, false);
-    else RegDeleteValueIfPresent(HKEY_CURRENT_USER, kWinlogon, L"Shell", false);
-  }
-  ShellElsewhere(const ShellElsewhere&) = delete;
-  ShellElsewhere& operator=(const ShellElsewhere&) = delete;
-
- private:
-  bool had_ = false;
-  std::wstring old_;
-};
+// The Windows shell's processes in the prefix, by process ID.
+std::set<DWORD> ShellProcesses() {
+  std::set<DWORD> ids;
+  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+    if (!lstrcmpiW(entry.szExeFile, L"explorer.exe")) ids.insert(entry.th32ProcessID);
+  return ids;
+}
 
 // A host folder with the netapi32 double, so that the cleaners see the
 // accounts of both users (Wine's own account list lacks the level they ask).
@@ -65,24 +56,48 @@ class FootprintHost {
     override_ = keys_.Add(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\drvuninst.exe\\DllOverrides", false);
     RegSetString(HKEY_CURRENT_USER, override_, L"netapi32", L"native,builtin", REG_SZ, false);
   }
+  // A shell that drvuninst started again after the cleaner ended it has our
+  // output pipes (Wine hands its standard error on) and would keep ctest
+  // waiting: each one that was not there before is ended, by its ID.
+  ~FootprintHost() {
+    for (DWORD id : ShellProcesses()) {
+      if (shellsBefore_.count(id)) continue;
+      kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+      if (process && TerminateProcess(process.get(), 0)) WaitForSingleObject(process.get(), 5000);
+    }
+  }
   bool ready() const { return doubleReady_; }
-  ProcessResult Uninstall(const std::wstring& hardwareId, const std::wstring& classGuid, bool keepDevice) const {
+  // options: " --plan", " --journal <folder>", ...
+  ProcessResult Uninstall(const std::wstring& hardwareId, const std::wstring& classGuid, bool keepDevice,
+                          const std::wstring& options) const {
     return host_.Cli(L"uninstall \"" + hardwareId + L"\" " + classGuid + (keepDevice ? L" --keep-device" : L"") +
-                         L" --log",
+                         options + L" --log",
                      {L"KYD_NETAPI_USERS=" + accounts_});
+  }
+  ProcessResult Restore(const std::wstring& journalFolder) const {
+    return host_.Cli(L"restore \"" + journalFolder + L"\"");
   }
 
  private:
   std::wstring accounts_;
+  std::set<DWORD> shellsBefore_ = ShellProcesses();
   StagedHost host_;
   SeededKeys keys_;
-  ShellElsewhere shell_;
   std::wstring override_;
   bool doubleReady_ = false;
 };
 
 class Footprint : public ::testing::TestWithParam<FootprintCase> {};
 
+void ReportAll(const std::vector<std::string>& failures, const char* stage, const ProcessResult& run) {
+  for (const std::string& failure : failures) ADD_FAILURE() << stage << ": " << failure;
+  if (!failures.empty()) std::printf("%s\n", run.output.c_str());
+}
+
+// One machine, three runs: a plan (which changes nothing), the real run with
+// a journal (targets go, decoys stay, nothing else changes, and the plan
+// named exactly what it deleted), and a restore of that journal (everything
+// back but what cannot be).
 TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   const FootprintCase& c = GetParam();
   fp::Footprint footprint;
@@ -95,16 +110,32 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   FootprintHost host(bench.Accounts());
   ASSERT_TRUE(host.ready());
 
-  fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
-  ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice);
-  fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
+  ScratchDir planFolder(L"fp-plan"), journalFolder(L"fp-journal");
 
+  fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
+  ProcessResult plan = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
+                                      L" --plan --journal \"" + planFolder.path() + L"\"");
+  ASSERT_TRUE(plan.started);
+  EXPECT_NE(LibraryResult(plan), -1) << plan.output;
+  fp::Snapshot planned = fp::TakeSnapshot(bench.VolatileKeys());
+  std::vector<std::string> failures;
+  for (const fp::Change& change : fp::Diff(before, planned)) failures.push_back(change.Describe());
+  ReportAll(failures, "the plan changed the machine", plan);
+
+  ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
+                                     L" --journal \"" + journalFolder.path() + L"\"");
+  fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
   ASSERT_TRUE(run.started);
   // The vendor road: 1 when the host keeps the device, 2 when it was removed.
   EXPECT_EQ(LibraryResult(run), c.keepDevice ? 1 : 2) << run.output;
-  std::vector<std::string> failures = bench.Check(before, after);
-  for (const std::string& failure : failures) ADD_FAILURE() << failure;
-  if (!failures.empty()) std::printf("%s\n", run.output.c_str());
+  ReportAll(bench.Check(before, after), "real run", run);
+  const std::vector<std::wstring> deviceKeys = bench.DeviceKeys(before);
+  ReportAll(fp::ComparePlan(planFolder.path(), before, after, deviceKeys), "plan against the real run", plan);
+
+  ProcessResult restore = host.Restore(journalFolder.path());
+  ASSERT_TRUE(restore.started);
+  fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
+  ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys), "restore", restore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Vendors, Footprint, ::testing::ValuesIn(kCases),
