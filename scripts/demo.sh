@@ -1,7 +1,8 @@
 #!/bin/bash
 # The main job, on a simulated machine: a throwaway 64-bit Windows prefix is
 # seeded with a PCI device and an oemN.inf naming it; drvuninst lists the
-# devices, uninstalls the device through KYDDrvUninst.dll (on 64-bit Windows
+# devices, shows the plan of the uninstall (every change it would make),
+# uninstalls the device through KYDDrvUninst.dll (on 64-bit Windows
 # by way of drv64\drv64.exe), and the script shows that the device, the INF
 # and its PNF are gone and that Windows' driver search is switched off.
 set -euo pipefail
@@ -26,6 +27,9 @@ w "$build/kydseed.exe" inf "$inf" "$hwid" | sed 's/^/driver INF:      /'
 echo
 echo "== drvuninst list --vendor VEN_1B21"
 w "$build/dist/drvuninst.exe" list --vendor VEN_1B21
+echo
+echo "== drvuninst uninstall \"$hwid\" $guid --plan   (changes nothing)"
+w "$build/dist/drvuninst.exe" uninstall "$hwid" "$guid" --plan || true
 echo
 echo "== drvuninst uninstall \"$hwid\" $guid --log"
 set +e
