@@ -52,7 +52,12 @@ LONGLONG FileSize(const std::wstring& path) {
 
 DWORD WINAPI RunCall(void* parameter) {
   auto* job = static_cast<std::pair<const std::function<int()>*, int>*>(parameter);
-  job->second = (*job->first)();
+  try {
+    job->second = (*job->first)();
+  } catch (...) {  // nothing may leave a thread
+    job->second = 0;
+    return 1;
+  }
   return 0;
 }
 
