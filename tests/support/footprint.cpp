@@ -1,5 +1,7 @@
 #include "support/footprint.h"
 
+#include "platform/machine_journal.h"
+
 #include <shlobj.h>
 
 #include <cwctype>
@@ -378,7 +380,7 @@ bool Bench::Seed(std::string& error) {
       }
       case Kind::kFile:
       case Kind::kDir: {
-        NativeFileSystemScope native;
+        kyd::machine::journal::NativePaths native(true);  // the folders as they are on disk
         std::wstring path = ResolveFolder(item.where);
         std::wstring folder = item.kind == Kind::kDir ? path : path.substr(0, path.rfind(L'\\'));
         if (!CreateFolderPath(folder, s.createdDirs)) {
@@ -448,7 +450,7 @@ Bench::~Bench() {
   for (auto it = s.createdKeys.rbegin(); it != s.createdKeys.rend(); ++it)
     if (it->top) RegDeleteTreeIfPresent(it->root, it->path, true);
   {
-    NativeFileSystemScope native;
+    kyd::machine::journal::NativePaths native(true);  // the folders as they are on disk
     for (const std::wstring& file : s.createdFiles) {
       SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(file.c_str());

@@ -141,18 +141,4 @@ class PrivilegesScope {
   std::vector<BYTE> previous_;
 };
 
-// Holds WOW64 file-system redirection off on this thread, so that the bench
-// sees the native system folder and the 32-bit one as they are on disk.
-class NativeFileSystemScope {
- public:
-  NativeFileSystemScope();
-  ~NativeFileSystemScope();
-  NativeFileSystemScope(const NativeFileSystemScope&) = delete;
-  NativeFileSystemScope& operator=(const NativeFileSystemScope&) = delete;
-
- private:
-  void* old_ = nullptr;
-  bool off_ = false;
-};
-
 }  // namespace kydtest::fp

@@ -12,6 +12,8 @@
 
 #include "platform/handle.h"
 #include "support/footprint.h"
+
+#include "platform/machine_journal.h"
 #include "support/engine_bench.h"
 #include "support/wine_bench.h"
 
@@ -231,11 +233,6 @@ PrivilegesScope::~PrivilegesScope() {
     AdjustTokenPrivileges(token_.get(), FALSE, previous, 0, nullptr, nullptr);
 }
 
-NativeFileSystemScope::NativeFileSystemScope() { off_ = Wow64DisableWow64FsRedirection(&old_); }
-NativeFileSystemScope::~NativeFileSystemScope() {
-  if (off_) Wow64RevertWow64FsRedirection(old_);
-}
-
 Snapshot TakeSnapshot(const std::vector<std::wstring>& volatileKeys) {
   Snapshot snapshot;
   {
@@ -253,7 +250,7 @@ Snapshot TakeSnapshot(const std::vector<std::wstring>& volatileKeys) {
               : hive == L"hkcr" ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
     WalkVolatile(root, path, CanonicalKey(key, snapshot), snapshot);
   }
-  NativeFileSystemScope native;
+  kyd::machine::journal::NativePaths native(true);  // the folders as they are on disk
   WalkFiles(WindowsDir().substr(0, 2), snapshot);
   return snapshot;
 }

@@ -55,21 +55,6 @@ std::vector<std::wstring> UninstallSubkeys(bool view64) {
   return names;
 }
 
-std::wstring UninstallValue(const std::wstring& keyName, const std::wstring& value, bool view64) {
-  kyd::UniqueKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryPath(keyName).c_str(), 0, KEY_READ | ViewFlag(view64),
-                    key.put()) != ERROR_SUCCESS)
-    return {};
-  wchar_t data[4096] = {};
-  DWORD size = sizeof data - sizeof(wchar_t);
-  DWORD type = 0;
-  if (RegQueryValueExW(key.get(), value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ)
-    return {};
-  return data;
-}
-
 std::string Utf8Of(const std::wstring& text) { return ToNarrow(text); }
 
 std::wstring FromAnsi(const std::string& bytes) {

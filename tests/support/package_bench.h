@@ -43,8 +43,6 @@ class SeededUninstallEntry {
 
 // Subkey names of the Uninstall key of one view, in enumeration order.
 std::vector<std::wstring> UninstallSubkeys(bool view64);
-// A string value of an Uninstall entry, empty when absent.
-std::wstring UninstallValue(const std::wstring& keyName, const std::wstring& value, bool view64);
 
 // Catalogue text as written: bytes in GBK for a "gb2312" declaration, in
 // UTF-8 for "utf-8". A narrow literal in a test is already GBK (the tests are
