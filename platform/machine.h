@@ -181,7 +181,10 @@ enum RestoreResult {
 // Puts back, last change first, what the journal in `folder` saved, and
 // writes restore.txt there: one line per change with what became of it
 // (restored, present, not restorable and why, damaged, failed). Restoring a
-// second time finds everything present.
+// second time finds everything present. A driver package is added back
+// through SetupAPI (SetupCopyOEMInfW from the saved copy), never by copying
+// into the INF folder or the driver store, except that a package without a
+// store folder gets its INF and PNF back under their own free names.
 int Restore(const std::wstring& folder);
 
 }  // namespace kyd::machine

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "platform/base_log.h"
+#include "platform/dir_tree.h"
 #include "platform/handle.h"
 #include "platform/machine.h"
 #include "platform/machine_journal.h"
@@ -158,7 +159,8 @@ std::wstring ParentOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// The saved copy, checked whole before anything is written from it.
+// Whether the file holds exactly the item's saved bytes: a saved copy is
+// checked whole before anything is written from it.
 bool CopyIntact(const std::wstring& data, const journal::SavedItem& item) {
   UniqueFile file(CreateFileW(data.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -240,6 +242,106 @@ Result RestoreItems(const std::wstring& folder, const Line& line) {
   return {outcome, detail};
 }
 
+// ------------------------------------------------------------- driver packages
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return journal::UpperCase(a) == journal::UpperCase(b); }
+
+// The saved items below `store`, copied into `stage` under the same relative
+// paths; the INF among them that is the published INF's twin is `stagedInf`
+// (without one, the published INF itself is staged under the package's name).
+Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::SavedItem>& items,
+                     const journal::SavedItem& inf, const std::wstring& store, const std::wstring& stage,
+                     std::wstring& stagedInf, std::wstring& detail) {
+  if (!CreateDirectoryW(stage.c_str(), nullptr)) {
+    detail = stage + L": error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
+  const std::wstring inside = store + L"\\";
+  for (const journal::SavedItem& item : items) {
+    if (store.empty() || item.path.size() <= inside.size() || !SamePath(item.path.substr(0, inside.size()), inside))
+      continue;
+    const std::wstring relative = item.path.substr(inside.size());
+    const std::wstring to = stage + L"\\" + relative;
+    if (item.folder) {
+      if (!item.data.empty()) continue;  // a link inside a package is not staged
+      CreateDirectoryW(to.c_str(), nullptr);
+      continue;
+    }
+    const std::wstring data = setFolder + L"\\" + item.data;
+    if (!CopyIntact(data, item)) {
+      detail = L"saved copy of " + item.path + L" missing or damaged";
+      return Outcome::kDamaged;
+    }
+    if (!MakeFolders(ParentOf(to)) || !CopyFileW(data.c_str(), to.c_str(), TRUE)) {
+      detail = to + L": error " + std::to_wstring(GetLastError());
+      return Outcome::kFailed;
+    }
+    if (stagedInf.empty() && relative.find(L'\\') == std::wstring::npos && item.hash == inf.hash &&
+        item.size == inf.size)
+      stagedInf = to;
+  }
+  if (!stagedInf.empty()) return Outcome::kRestored;
+  // No twin saved: the published INF alone, under the name the package had.
+  std::wstring name = store.substr(store.rfind(L'\\') + 1);
+  size_t dot = journal::UpperCase(name).find(L".INF_");
+  name = dot != std::wstring::npos ? name.substr(0, dot + 4) : inf.path.substr(inf.path.rfind(L'\\') + 1);
+  stagedInf = stage + L"\\" + name;
+  const std::wstring data = setFolder + L"\\" + inf.data;
+  if (!CopyIntact(data, inf)) {
+    detail = L"saved copy of " + inf.path + L" missing or damaged";
+    return Outcome::kDamaged;
+  }
+  if (!CopyFileW(data.c_str(), stagedInf.c_str(), TRUE)) {
+    detail = stagedInf + L": error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
+  return Outcome::kRestored;
+}
+
+// A removed driver package goes back the way Windows takes packages in:
+// staged from the saved copy by SetupCopyOEMInfW, which adds it to the driver
+// store (Windows Vista on) and publishes it as an oem INF, under a new name if
+// its old one is taken. Nothing is copied into the INF folder or the driver
+// store by hand there. Only a package that had no store folder (Windows XP)
+// gets its INF and PNF back under their own names, byte for byte, as long as
+// that name is free.
+Result RestorePackage(const std::wstring& folder, const Line& line, const std::wstring& infPath) {
+  std::string bytes;
+  std::vector<journal::SavedItem> items;
+  if (!LoadMaterial(folder, line, L"\\index.txt", bytes) || !journal::ParseIndex(bytes, items))
+    return {Outcome::kDamaged, L"saved files missing or damaged"};
+  journal::NativePaths native(line.Get(L"fs") == L"64");
+  const std::wstring setFolder = folder + L"\\" + line.Get(L"material");
+  const std::wstring store = line.Get(L"store");
+  auto inf = std::find_if(items.begin(), items.end(),
+                          [&](const journal::SavedItem& item) { return !item.folder && SamePath(item.path, infPath); });
+  if (inf == items.end()) return RestoreItems(folder, line);
+  const bool published = GetFileAttributesW(infPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (published && CopyIntact(infPath, *inf))
+    return store.empty() ? RestoreItems(folder, line) : Result{Outcome::kPresent, L"published as " + infPath};
+  if (store.empty() && !published) return RestoreItems(folder, line);
+
+  const std::wstring stage = setFolder + L"-stage";
+  RemoveDirectoryTree(stage);  // what an interrupted restore left
+  std::wstring stagedInf, detail;
+  Outcome staged = StagePackage(setFolder, items, *inf, store, stage, stagedInf, detail);
+  Result result{staged, detail};
+  if (staged == Outcome::kRestored) {
+    wchar_t name[MAX_PATH] = {};
+    if (SetupCopyOEMInfW(stagedInf.c_str(), (stage + L"\\").c_str(), SPOST_PATH, SP_COPY_NOOVERWRITE, name,
+                         MAX_PATH, nullptr, nullptr)) {
+      result.detail = std::wstring(L"added back to the driver store as ") + name;
+    } else if (DWORD error = GetLastError(); error == ERROR_FILE_EXISTS) {
+      result = {Outcome::kPresent, std::wstring(L"in the driver store as ") + name};
+    } else {
+      result = {Outcome::kFailed, L"not added back to the driver store, error " + std::to_wstring(error) +
+                                      L"; the package stays saved in the journal"};
+    }
+  }
+  RemoveDirectoryTree(stage);
+  return result;
+}
+
 Result RestoreAttributes(const Line& line) {
   journal::NativePaths native(line.Get(L"fs") == L"64");
   DWORD old = std::wcstoul(line.Get(L"old").c_str(), nullptr, 16);
@@ -273,9 +375,8 @@ Result RestoreLine(const std::wstring& folder, const Line& line) {
   const std::wstring& verb = line.verb;
   if (verb == L"delete-key" || verb == L"delete-value") return RestoreValues(folder, line);
   if (verb == L"set-value") return RestoreWrittenValue(folder, line);
-  if (verb == L"delete-file" || verb == L"remove-folder" || verb == L"delete-inf" ||
-      verb == L"remove-driver-package")
-    return RestoreItems(folder, line);
+  if (verb == L"delete-file" || verb == L"remove-folder" || verb == L"delete-inf") return RestoreItems(folder, line);
+  if (verb == L"remove-driver-package") return RestorePackage(folder, line, line.target);
   if (verb == L"set-attributes") return RestoreAttributes(line);
   if (verb == L"stop-service") return RestartService(line);
   if (verb == L"not-saved") return {Outcome::kNotChanged, L"it could not be saved, so it was left as it was"};
@@ -286,7 +387,7 @@ Result RestoreLine(const std::wstring& folder, const Line& line) {
   if (verb == L"run") {
     Result result{Outcome::kNotRestorable, L"what the program did itself was not saved"};
     if (line.Has(L"material")) {  // the driver package it removed was
-      Result package = RestoreItems(folder, line);
+      Result package = RestorePackage(folder, line, line.Get(L"package"));
       result.detail = L"driver package files " + std::wstring(OutcomeName(package.outcome)) +
                       (package.detail.empty() ? L"" : L" (" + package.detail + L")") + L"; " + result.detail;
       if (package.outcome == Outcome::kDamaged || package.outcome == Outcome::kFailed) result.outcome = package.outcome;

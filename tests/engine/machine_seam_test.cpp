@@ -11,6 +11,7 @@
 
 #include "engine/base_drv_uninst.h"
 #include "interface/driver_search.h"
+#include "platform/dir_tree.h"
 #include "platform/machine.h"
 #include "platform/machine_journal.h"
 #include "removal/leftover_inf.h"
@@ -450,6 +451,70 @@ TEST(SeamJournal, DamagedJournalRestoresWhatIsIntactAndNamesTheRest) {
     EXPECT_TRUE(fromDamage) << line;
   }
   EXPECT_EQ(missing.size(), 4u) << Join(missing);  // the key, its value, the value, the file
+}
+
+// A removed driver package whose oem INF name another package took since
+// comes back through SetupAPI, published under a name of its own, while the
+// other package's INF stays; with a store folder (Windows Vista on) nothing is
+// copied into the store by hand. A second restore finds it published.
+TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
+  for (bool withStore : {true, false}) {
+    SCOPED_TRACE(withStore ? "store folder" : "no store folder (Windows XP)");
+    const std::wstring name = UniqueName(L"kydpkg") + L".inf";
+    // Without a store folder nothing but the INF was saved: its catalog is not at hand.
+    const std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=KydTest\r\n" +
+                             std::string(withStore ? "CatalogFile=kydpkg.cat\r\n" : "");
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring store = withStore ? std::wstring(system) + L"\\DriverStore\\FileRepository\\" + name +
+                                               L"_x86_" + NewGuid().substr(1, 16)
+                                         : std::wstring();
+    SeededInf published(FreeOemInfName(), ToWide(text));
+    if (withStore) {
+      for (const std::wstring& folder : {std::wstring(system) + L"\\DriverStore",
+                                         std::wstring(system) + L"\\DriverStore\\FileRepository", store, store + L"\\sub"})
+        CreateDirectoryW(folder.c_str(), nullptr);
+      ASSERT_TRUE(WriteFileBytes(store + L"\\" + name, text) && WriteFileBytes(store + L"\\kydpkg.cat", "cat") &&
+                  WriteFileBytes(store + L"\\sub\\kydpkg.sys", "sys"));
+    }
+    ScratchDir journal(L"package journal");
+    {
+      machine::Session session(machine::Mode::kJournal, journal.path());
+      ASSERT_TRUE(session.ok());
+      // What Windows does when asked to remove the package.
+      EXPECT_EQ(machine::RemoveDriverPackage(published.path(), store, [&] {
+                  for (const std::wstring& file : {published.path(), published.pnf(), store + L"\\" + name,
+                                                   store + L"\\kydpkg.cat", store + L"\\sub\\kydpkg.sys"})
+                    DeleteFileW(file.c_str());
+                  RemoveDirectoryW((store + L"\\sub").c_str());
+                  RemoveDirectoryW(store.c_str());
+                  return DWORD{ERROR_SUCCESS};
+                }),
+                DWORD{ERROR_SUCCESS});
+    }
+    ASSERT_FALSE(FileExists(published.path()));
+    const std::string other = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Other\r\n";
+    ASSERT_TRUE(WriteFileBytes(published.path(), other));  // installed since
+
+    EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(journal.path()));
+    const std::wstring report = Outcomes(journal.path()), said = L"added back to the driver store as ";
+    const size_t at = report.find(said);
+    ASSERT_NE(at, std::wstring::npos) << ToNarrow(report);
+    const std::wstring again = report.substr(at + said.size(), report.find_first_of(L"\t\r\n", at) - at - said.size());
+    EXPECT_NE(kyd::machine::journal::UpperCase(again), kyd::machine::journal::UpperCase(published.path()));
+    EXPECT_EQ(ReadFileBytes(again), text);
+    EXPECT_EQ(ReadFileBytes(published.path()), other);
+    // Wine keeps no driver store: the folder could only have come back by hand.
+    EXPECT_FALSE(withStore && FileExists(store));
+    WIN32_FIND_DATAW staged;
+    EXPECT_EQ(FindFirstFileW((journal / L"*-stage").c_str(), &staged), INVALID_HANDLE_VALUE);
+
+    EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreComplete);
+    EXPECT_NE(Outcomes(journal.path()).find(L"\tpresent\tremove-driver-package\t"), std::wstring::npos)
+        << ToNarrow(Outcomes(journal.path()));
+    for (const std::wstring& file : {again, again.substr(0, again.size() - 3) + L"PNF"}) DeleteFileW(file.c_str());
+    if (withStore) kyd::RemoveDirectoryTree(store);
+  }
 }
 
 }  // namespace
