@@ -220,12 +220,16 @@ Outcome RestoreFolder(const std::wstring& setFolder, const journal::SavedItem& i
   return Outcome::kRestored;
 }
 
+// A line's saved file set, its index checked against the line.
+bool LoadItems(const std::wstring& folder, const Line& line, std::vector<journal::SavedItem>& items) {
+  std::string bytes;
+  return LoadMaterial(folder, line, L"\\index.txt", bytes) && journal::ParseIndex(bytes, items);
+}
+
 // A saved file set, in the order it was saved (folders before what is in them).
 Result RestoreItems(const std::wstring& folder, const Line& line) {
-  std::string bytes;
   std::vector<journal::SavedItem> items;
-  if (!LoadMaterial(folder, line, L"\\index.txt", bytes) || !journal::ParseIndex(bytes, items))
-    return {Outcome::kDamaged, L"saved files missing or damaged"};
+  if (!LoadItems(folder, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
   journal::NativePaths native(line.Get(L"fs") == L"64");
   const std::wstring setFolder = folder + L"\\" + line.Get(L"material");
   Outcome outcome = Outcome::kPresent;
@@ -306,10 +310,8 @@ Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::S
 // gets its INF and PNF back under their own names, byte for byte, as long as
 // that name is free.
 Result RestorePackage(const std::wstring& folder, const Line& line, const std::wstring& infPath) {
-  std::string bytes;
   std::vector<journal::SavedItem> items;
-  if (!LoadMaterial(folder, line, L"\\index.txt", bytes) || !journal::ParseIndex(bytes, items))
-    return {Outcome::kDamaged, L"saved files missing or damaged"};
+  if (!LoadItems(folder, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
   journal::NativePaths native(line.Get(L"fs") == L"64");
   const std::wstring setFolder = folder + L"\\" + line.Get(L"material");
   const std::wstring store = line.Get(L"store");

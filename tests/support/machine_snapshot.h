@@ -10,8 +10,9 @@
 // "SERVICE <name>"; the state is a text (a value's type and bytes, a file's
 // attributes and bytes, a service's state).
 //
-// (A registry and folder snapshot of the same kind is being written for the
-// vendor cleaners' bench; the two are to become one.)
+// The footprint bench (footprint.h) snapshots the whole machine instead,
+// coarser per item (a file's size, time and attributes, not its bytes) and
+// slower; this watch stays for the seam's byte-for-byte round trips.
 #pragma once
 
 #include <windows.h>
