@@ -187,4 +187,15 @@ enum RestoreResult {
 // store folder gets its INF and PNF back under their own free names.
 int Restore(const std::wstring& folder);
 
+// Adds the driver package whose INF is `inf`, its files beside it in
+// `folder`, to the driver store and publishes it (SetupCopyOEMInfW). On
+// 64-bit Windows drv64.exe beside the host makes the call, as device
+// installation belongs to 64-bit processes there; without it, this process.
+// Returns the Win32 error (ERROR_FILE_EXISTS: published already); `published`
+// is the oem INF the package is published as.
+DWORD PublishDriverPackage(const std::wstring& inf, const std::wstring& folder, std::wstring& published);
+// drv64.exe "kydpublish" "<inf>" "<folder>": the call made here; the exit
+// code is the error, the published name is left in the folder for the caller.
+int PublishDriverPackageCommand(const std::wstring& inf, const std::wstring& folder);
+
 }  // namespace kyd::machine

@@ -10,6 +10,7 @@
 
 #include "platform/base_log.h"
 #include "platform/dir_tree.h"
+#include "platform/env.h"
 #include "platform/handle.h"
 #include "platform/machine.h"
 #include "platform/machine_journal.h"
@@ -329,12 +330,11 @@ Result RestorePackage(const std::wstring& folder, const Line& line, const std::w
   Outcome staged = StagePackage(setFolder, items, *inf, store, stage, stagedInf, detail);
   Result result{staged, detail};
   if (staged == Outcome::kRestored) {
-    wchar_t name[MAX_PATH] = {};
-    if (SetupCopyOEMInfW(stagedInf.c_str(), (stage + L"\\").c_str(), SPOST_PATH, SP_COPY_NOOVERWRITE, name,
-                         MAX_PATH, nullptr, nullptr)) {
-      result.detail = std::wstring(L"added back to the driver store as ") + name;
-    } else if (DWORD error = GetLastError(); error == ERROR_FILE_EXISTS) {
-      result = {Outcome::kPresent, std::wstring(L"in the driver store as ") + name};
+    std::wstring name;
+    if (DWORD error = PublishDriverPackage(stagedInf, stage, name); error == ERROR_SUCCESS) {
+      result.detail = L"added back to the driver store as " + name;
+    } else if (error == ERROR_FILE_EXISTS) {
+      result = {Outcome::kPresent, L"in the driver store as " + name};
     } else {
       result = {Outcome::kFailed, L"not added back to the driver store, error " + std::to_wstring(error) +
                                       L"; the package stays saved in the journal"};
@@ -399,7 +399,47 @@ Result RestoreLine(const std::wstring& folder, const Line& line) {
   return {Outcome::kDamaged, L"unknown change"};
 }
 
+constexpr wchar_t kPublishedFile[] = L"kydpublished.txt";
+
+DWORD PublishHere(const std::wstring& inf, const std::wstring& folder, std::wstring& published) {
+  wchar_t name[MAX_PATH] = {};
+  DWORD error = SetupCopyOEMInfW(inf.c_str(), (folder + L"\\").c_str(), SPOST_PATH, SP_COPY_NOOVERWRITE, name,
+                                 MAX_PATH, nullptr, nullptr)
+                    ? ERROR_SUCCESS
+                    : GetLastError();
+  published = name;
+  return error;
+}
+
 }  // namespace
+
+DWORD PublishDriverPackage(const std::wstring& inf, const std::wstring& folder, std::wstring& published) {
+  const std::wstring program = GetHostFolder() + L"drv64\\drv64.exe";
+  if (!IsWow64() || GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return PublishHere(inf, folder, published);
+  std::wstring line = L"\"" + program + L"\" \"kydpublish\" \"" + inf + L"\" \"" + folder + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &started))
+    return GetLastError();
+  UniqueHandle process(started.hProcess), thread(started.hThread);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD exitCode = ERROR_GEN_FAILURE;
+  GetExitCodeProcess(process.get(), &exitCode);
+  std::string name;
+  if (journal::ReadWholeFile(folder + L"\\" + kPublishedFile, name)) published = journal::FromUtf8(name);
+  return exitCode;
+}
+
+int PublishDriverPackageCommand(const std::wstring& inf, const std::wstring& folder) {
+  std::wstring published;
+  DWORD error = PublishHere(inf, folder, published);
+  std::string name = journal::ToUtf8(published);
+  journal::WriteNewFile(folder + L"\\" + kPublishedFile, name.data(), name.size());
+  return static_cast<int>(error);
+}
 
 int Restore(const std::wstring& folderIn) {
   wchar_t full[MAX_PATH * 2] = {};

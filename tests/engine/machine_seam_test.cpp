@@ -18,6 +18,7 @@
 #include "support/device_tool_bench.h"
 #include "support/engine_bench.h"
 #include "support/machine_snapshot.h"
+#include "support/staged_host.h"
 #include "support/wine_bench.h"
 
 namespace {
@@ -456,8 +457,13 @@ TEST(SeamJournal, DamagedJournalRestoresWhatIsIntactAndNamesTheRest) {
 // A removed driver package whose oem INF name another package took since
 // comes back through SetupAPI, published under a name of its own, while the
 // other package's INF stays; with a store folder (Windows Vista on) nothing is
-// copied into the store by hand. A second restore finds it published.
+// copied into the store by hand. A second restore finds it published. On
+// 64-bit Windows the shipped library hands the package to drv64.exe.
 TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
+  StagedHost host;
+  auto restore = [&](const std::wstring& journal) {
+    return Is64BitPrefix() ? LibraryResult(host.Cli(L"restore \"" + journal + L"\"")) : machine::Restore(journal);
+  };
   for (bool withStore : {true, false}) {
     SCOPED_TRACE(withStore ? "store folder" : "no store folder (Windows XP)");
     const std::wstring name = UniqueName(L"kydpkg") + L".inf";
@@ -496,7 +502,7 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
     const std::string other = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Other\r\n";
     ASSERT_TRUE(WriteFileBytes(published.path(), other));  // installed since
 
-    EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(journal.path()));
+    EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(journal.path()));
     const std::wstring report = Outcomes(journal.path()), said = L"added back to the driver store as ";
     const size_t at = report.find(said);
     ASSERT_NE(at, std::wstring::npos) << ToNarrow(report);
@@ -508,7 +514,7 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
     EXPECT_FALSE(withStore && FileExists(store));
     EXPECT_FALSE(FileExists(journal / kyd::machine::journal::MaterialName(1, L"-stage")));
 
-    EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreComplete);
+    EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete);
     EXPECT_NE(Outcomes(journal.path()).find(L"\tpresent\tremove-driver-package\t"), std::wstring::npos)
         << ToNarrow(Outcomes(journal.path()));
     for (const std::wstring& file : {again, again.substr(0, again.size() - 3) + L"PNF"}) DeleteFileW(file.c_str());

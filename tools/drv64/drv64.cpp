@@ -4,6 +4,8 @@
 // needed, 1 nothing removed, 3 bad command line. Two more arguments,
 // "--plan" "<folder>" or "--journal" "<folder>", continue the library's plan
 // or journal in that folder; when it cannot be continued nothing is removed.
+// drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
+// back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
 
 #include <cwchar>
@@ -17,6 +19,8 @@ namespace {
 
 int Run() {
   const std::vector<std::wstring> args = kyd::CommandLineArgs();
+  if (args.size() == 4 && _wcsicmp(args[1].c_str(), L"kydpublish") == 0)
+    return kyd::machine::PublishDriverPackageCommand(args[2], args[3]);
   if ((args.size() != 3 && args.size() != 5) || _wcsicmp(args[1].c_str(), L"kydremove") != 0) return 3;
   kyd::machine::Mode mode = kyd::machine::Mode::kPerform;
   if (args.size() == 5 && !kyd::machine::ParseChildArguments(args[3], args[4], mode)) return 3;
