@@ -68,7 +68,7 @@ const Seed kFootprint[] = {
     {L"value", L"HKLM\\%R%\\ByData\\A", L"DisplayName", L"sz:Vendor Suite"},
     {L"value", L"HKLM\\%R%\\ByData\\B", L"DisplayName", L"sz:Other Suite"},
     // A COM class found by its server file, with its application ID and type library.
-    {L"value", L"HKLM\\Software\\Classes\\CLSID\\%G1%\\InprocServer32", L"", L"sz:C:\\x\\kydseamvendor.dll"},
+    {L"value", L"HKLM\\Software\\Classes\\CLSID\\%G1%\\InprocServer32", L"", L"sz:C:\\x\\kydseamvendor%N%.dll"},
     {L"value", L"HKLM\\Software\\Classes\\CLSID\\%G1%", L"AppID", L"sz:%G2%"},
     {L"value", L"HKLM\\Software\\Classes\\CLSID\\%G1%\\TypeLib", L"", L"sz:%G3%"},
     {L"value", L"HKLM\\Software\\Classes\\AppID\\%G2%", L"", L"sz:kydseam"},
@@ -139,6 +139,9 @@ class Footprint {
     const std::wstring n = UniqueName(L"KydSeam");
     tokens_ = {{L"%R%", L"SOFTWARE\\" + n}, {L"%N%", n}, {L"%U%", CurrentUserKeyName() + L"\\Software\\" + n},
                {L"%G1%", NewGuid()}, {L"%G2%", NewGuid()}, {L"%G3%", NewGuid()}, {L"%D%", dir_.path()}};
+    // On 32-bit Windows a plain key, shared by every footprint: made here and
+    // left, so that no footprint's cleanup takes another's keys with it.
+    if (!Is64BitPrefix()) RegCreate(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node");
     for (const wchar_t* root : {L"HKLM\\%R%", L"HKLM\\SOFTWARE\\Wow6432Node\\%N%", L"%U%",
                                 L"HKLM\\Software\\Classes\\CLSID\\%G1%", L"HKLM\\Software\\Classes\\AppID\\%G2%",
                                 L"HKLM\\Software\\Classes\\TypeLib\\%G3%"}) {
@@ -223,7 +226,9 @@ class Footprint {
           engine_.DeleteSubKeysByValueData(suite, HKEY_LOCAL_MACHINE, r + L"\\ByData", L"DisplayName");
         },
         [this] {
-          const wchar_t* const server[] = {L"kydseamvendor"};
+          // Named after this footprint: another test program may clean classes at the same time.
+          const std::wstring name = Expand(L"kydseamvendor%N%");
+          const wchar_t* const server[] = {name.c_str()};
           engine_.CleanClasses(server);
         },
         [this] {

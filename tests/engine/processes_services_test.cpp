@@ -111,8 +111,8 @@ TEST_F(ServiceStop, StoppedAndPausedAreReleasedAndOneThatIgnoresTheRequestIsLeft
 
   EXPECT_GE(elapsed, 4900u);   // 50 passes of 100 ms
   EXPECT_LT(elapsed, 20000u);
-  EXPECT_EQ(stops.State(), static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_EQ(pauses.State(), static_cast<DWORD>(SERVICE_PAUSED));
+  EXPECT_EQ(stops.State(SERVICE_STOPPED, 10000), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(pauses.State(SERVICE_PAUSED, 10000), static_cast<DWORD>(SERVICE_PAUSED));
   EXPECT_EQ(ignores.State(), static_cast<DWORD>(SERVICE_RUNNING));
   std::vector<std::string> expected = {"kill service " + Narrow(stops.name()),
                                        "kill service " + Narrow(pauses.name()),

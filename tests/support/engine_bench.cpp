@@ -162,13 +162,15 @@ TestService::TestService(const std::wstring& name, const std::string& mode, bool
 
 bool TestService::running() const { return running_; }
 
-DWORD TestService::State() const {
+DWORD TestService::State(DWORD awaited, DWORD waitMs) const {
   kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return 0;
   kyd::UniqueService service(OpenServiceW(manager.get(), name_.c_str(), SERVICE_QUERY_STATUS));
   SERVICE_STATUS status{};
-  if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
-  return status.dwCurrentState;
+  for (DWORD start = GetTickCount();; Sleep(100)) {
+    if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
+    if (status.dwCurrentState == awaited || GetTickCount() - start >= waitMs) return status.dwCurrentState;
+  }
 }
 
 TestService::~TestService() {

@@ -83,7 +83,10 @@ class TestService {
 
   bool installed() const { return installed_; }
   bool running() const;  // SERVICE_RUNNING reached after start
-  DWORD State() const;   // current state, 0 when it cannot be queried
+  // The current state, 0 when it cannot be queried; with `awaited`, once it
+  // is reached or waitMs have passed (under load Wine's services answer a
+  // request late).
+  DWORD State(DWORD awaited = 0, DWORD waitMs = 0) const;
   const std::wstring& name() const { return name_; }
 
  private:
