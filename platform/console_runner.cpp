@@ -97,6 +97,21 @@ bool RunConsole(const std::wstring& program, const std::wstring& arguments, std:
   return true;
 }
 
+bool RunAndWait(const std::wstring& program, std::wstring commandLine, bool inheritHandles, DWORD& exitCode) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
+    return false;
+  UniqueHandle processHandle(process.hProcess);
+  UniqueHandle threadHandle(process.hThread);
+  WaitForSingleObject(processHandle.get(), INFINITE);
+  DWORD code = 0;
+  if (GetExitCodeProcess(processHandle.get(), &code)) exitCode = code;
+  return true;
+}
+
 int FormatWide(std::wstring& output, const wchar_t* format, ...) {
   if (!format) return -1;
   // Measured by formatting into a growing buffer: _vscwprintf is missing

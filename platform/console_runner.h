@@ -2,6 +2,8 @@
 // back everything it wrote, as wide text.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace kyd {
@@ -16,6 +18,11 @@ namespace kyd {
 // Software\Microsoft\Command Processor (user or machine), which any program
 // of the user could set to have it run with the host's administrator rights.
 bool RunConsole(const std::wstring& program, const std::wstring& arguments, std::wstring& output);
+
+// Runs `program` with the full command line given (the program's own name
+// first), no window, and waits for it without a time limit; `exitCode` gets
+// its exit code when that can be read. False when it could not be started.
+bool RunAndWait(const std::wstring& program, std::wstring commandLine, bool inheritHandles, DWORD& exitCode);
 
 // The command line RunConsole hands to the command interpreter.
 std::wstring ConsoleCommandLine(const std::wstring& program, const std::wstring& arguments);

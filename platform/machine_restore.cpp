@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "platform/base_log.h"
+#include "platform/console_runner.h"
 #include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"
@@ -418,16 +419,8 @@ DWORD PublishDriverPackage(const std::wstring& inf, const std::wstring& folder, 
   if (!IsWow64() || GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
     return PublishHere(inf, folder, published);
   std::wstring line = L"\"" + program + L"\" \"kydpublish\" \"" + inf + L"\" \"" + folder + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                      &startup, &started))
-    return GetLastError();
-  UniqueHandle process(started.hProcess), thread(started.hThread);
-  WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = ERROR_GEN_FAILURE;
-  GetExitCodeProcess(process.get(), &exitCode);
+  if (!RunAndWait(program, line, false, exitCode)) return GetLastError();
   std::string name;
   if (journal::ReadWholeFile(folder + L"\\" + kPublishedFile, name)) published = journal::FromUtf8(name);
   return exitCode;

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "platform/base_log.h"
+#include "platform/console_runner.h"
 #include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"
@@ -128,20 +129,12 @@ bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
   program += L"drv64\\drv64.exe";
   // A plan or journal goes on in the removal program.
   std::wstring commandLine = RemovalCommandLine(program, hardwareId) + machine::ChildArguments();
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+  DWORD exitCode = 0;
+  if (!RunAndWait(program, commandLine, true, exitCode)) {
     KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
     return false;
   }
-  UniqueHandle processHandle(process.hProcess);
-  UniqueHandle threadHandle(process.hThread);
-  WaitForSingleObject(processHandle.get(), INFINITE);
   machine::ChildFinished();
-  DWORD exitCode = 0;
-  if (!GetExitCodeProcess(processHandle.get(), &exitCode)) exitCode = 0;
   KLOG_RAW("[UNINSTALL]:64位驱动卸载返回代码 %d\n", static_cast<int>(exitCode));
   if (exitCode != kRemovalDone && exitCode != (kRemovalDone | kRemovalRebootFlag)) return false;
   rebootNeeded = (exitCode & kRemovalRebootFlag) != 0;
