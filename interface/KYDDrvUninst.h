@@ -16,10 +16,16 @@
  * registry form with braces. Strings are UTF-16, null-terminated, and never
  * changed by the library.
  *
- * Every export runs on the calling thread and returns when it is done. Do
- * not run two uninstalls at the same time. Most uninstalls need
- * administrator rights; the library does not ask for them (its manifest
- * says asInvoker), the calling program must have them.
+ * Every export runs on the calling thread and returns when it is done.
+ * Uninstalls and restores take turns on the machine: a call of
+ * DrvUninst_UninstallDrv, DrvUninst_UninstallDrvEx or DrvUninst_Restore
+ * that finds one running, in any process and any session, waits for it to
+ * finish, up to 20 minutes. When the wait runs out, DrvUninst_UninstallDrv
+ * returns 0 (nothing uninstalled) and the other two return KYD_RESULT_BUSY;
+ * nothing has been changed then. Most uninstalls need administrator rights;
+ * the library does not ask for them (its manifest says asInvoker), the
+ * calling program must have them (the lock is shared by SYSTEM and the
+ * Administrators).
  *
  * The library's log is off. A file log.ini beside the DLL switches it on:
  *
@@ -119,21 +125,31 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
 /* flags of DrvUninst_UninstallDrvEx. */
 #define KYD_UNINSTALL_PLAN 1    /* change nothing; write the plan */
 #define KYD_UNINSTALL_JOURNAL 2 /* save what each change destroys first */
+#define KYD_UNINSTALL_NO_WAIT 4 /* another uninstall or restore running:
+                                   return KYD_RESULT_BUSY at once */
+
+/* DrvUninst_UninstallDrvEx and DrvUninst_Restore: another uninstall or
+ * restore held the machine for the whole wait (20 minutes, none with
+ * KYD_UNINSTALL_NO_WAIT); nothing was changed, call again later. Negative,
+ * so that it never reads as something done. */
+#define KYD_RESULT_BUSY (-1)
 
 /* DrvUninst_UninstallDrv with flags. KYD_UNINSTALL_PLAN: changes nothing
  * and writes into journalFolder, one line per change, what the uninstall
  * would do. KYD_UNINSTALL_JOURNAL: uninstalls, saving into journalFolder
  * what each change destroys, for DrvUninst_Restore. journalFolder must
  * exist, be writable and be empty; otherwise nothing is changed and 0 is
- * returned. Returns as DrvUninst_UninstallDrv (with the plan flag: what
- * the uninstall would return as far as can be known beforehand). */
+ * returned. Without either flag journalFolder is not used (NULL will do).
+ * KYD_UNINSTALL_NO_WAIT may be added to any of them. Returns as
+ * DrvUninst_UninstallDrv (with the plan flag: what the uninstall would
+ * return as far as can be known beforehand), or KYD_RESULT_BUSY. */
 KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
                                               const wchar_t *classGuid,
                                               int keepDevice, int flags,
                                               const wchar_t *journalFolder);
 
 /* Results of DrvUninst_Restore. */
-#define KYD_RESTORE_NOTHING 0  /* no journal there, a plan, or another uninstall held on */
+#define KYD_RESTORE_NOTHING 0  /* no journal there, or a plan */
 #define KYD_RESTORE_COMPLETE 1 /* everything the journal saved is back (or was already) */
 #define KYD_RESTORE_PARTIAL 2  /* some items could not be put back: see restore.txt */
 
@@ -143,8 +159,9 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
  * programs, uninstalled applications and removed devices are not brought
  * back (a device returns when Windows detects it again). Writes
  * restore.txt into journalFolder: one line per change and what became of
- * it. Returns KYD_RESTORE_NOTHING, KYD_RESTORE_COMPLETE or
- * KYD_RESTORE_PARTIAL. Restoring twice is harmless. */
+ * it. Returns KYD_RESTORE_NOTHING, KYD_RESTORE_COMPLETE,
+ * KYD_RESTORE_PARTIAL or KYD_RESULT_BUSY (after a 20 minutes' wait).
+ * Restoring twice is harmless. */
 KYD_API int KYD_CALL DrvUninst_Restore(const wchar_t *journalFolder);
 
 typedef int(KYD_CALL *KYD_UNINSTALLDRVEX_FN)(const wchar_t *, const wchar_t *,

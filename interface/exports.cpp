@@ -1,6 +1,8 @@
 // The exported functions and the library's entry point. No exception
 // leaves an export: the host gets a result code whatever happens inside.
-// Uninstalls and restores take turns machine-wide (interface/uninstall_lock.h).
+// Uninstalls and restores take turns machine-wide (interface/uninstall_lock.h);
+// the old DrvUninst_UninstallDrv answers 0 when its wait runs out, the newer
+// two KYD_RESULT_BUSY.
 #include <windows.h>
 
 // The integrator's header declares what is defined here, so the two cannot
@@ -52,12 +54,13 @@ int __stdcall DrvUninst_UninstallDrv(const wchar_t* hardwareId, const wchar_t* c
 int __stdcall DrvUninst_UninstallDrvEx(const wchar_t* hardwareId, const wchar_t* classGuid,
                                        int keepDevice, int flags, const wchar_t* journalFolder) {
   try {
-    if (flags & ~(KYD_UNINSTALL_PLAN | KYD_UNINSTALL_JOURNAL)) {
+    if (flags & ~(KYD_UNINSTALL_PLAN | KYD_UNINSTALL_JOURNAL | KYD_UNINSTALL_NO_WAIT)) {
       KLOG(base::LOG_ERROR, "UninstallDrvEx: unknown flags 0x%x refused", static_cast<unsigned>(flags));
       return 0;
     }
-    kyd::UninstallLock lock;
-    if (!lock.held()) return 0;
+    kyd::UninstallLock lock((flags & KYD_UNINSTALL_NO_WAIT) ? 0 : kyd::kUninstallWaitMs);
+    if (!lock.held()) return KYD_RESULT_BUSY;
+    flags &= ~KYD_UNINSTALL_NO_WAIT;
     kyd::CDrvUninstMangement management;
     if (flags == 0) return management.UninstallDrv(hardwareId, classGuid, keepDevice);
     auto mode = (flags & KYD_UNINSTALL_PLAN) ? kyd::machine::Mode::kPlan : kyd::machine::Mode::kJournal;
@@ -74,7 +77,7 @@ int __stdcall DrvUninst_UninstallDrvEx(const wchar_t* hardwareId, const wchar_t*
 int __stdcall DrvUninst_Restore(const wchar_t* journalFolder) {
   try {
     kyd::UninstallLock lock;
-    if (!lock.held()) return KYD_RESTORE_NOTHING;
+    if (!lock.held()) return KYD_RESULT_BUSY;
     return kyd::machine::Restore(journalFolder ? journalFolder : L"");
   } catch (...) {
     return KYD_RESTORE_NOTHING;

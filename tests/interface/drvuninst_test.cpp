@@ -1,14 +1,17 @@
 // drvuninst.exe as an administrator meets it: input checks, help, the device
-// list, the library's log on a console, and the Windows shell after an
-// uninstall. Exit codes of done, restart and nothing are in uninstall_test.
+// list, the library's log on a console, a machine busy with another
+// uninstall, and the Windows shell after an uninstall. Exit codes of done,
+// restart and nothing are in uninstall_test.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <string>
 #include <vector>
 
+#include "interface/KYDDrvUninst.h"
 #include "platform/handle.h"
 #include "support/engine_bench.h"
 #include "support/package_bench.h"
@@ -91,13 +94,14 @@ TEST(DrvuninstUsage, HelpDescribesEveryCommandAndItsExitCodes) {
   StagedHost host;
   const char* synopses[] = {"drvuninst list [--class GUID] [--vendor VEN_xxxx]",
                             "drvuninst query HWID GUID [--log]",
-                            "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--log]",
+                            "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--no-wait] [--log]",
                             "drvuninst restore DIR [--log]"};
   for (const wchar_t* args : {L"--help", L"/?", L"help"}) {
     auto run = host.Cli(args);
     EXPECT_EQ(run.exitCode, 0u) << ToNarrow(args);
     for (const char* synopsis : synopses) EXPECT_NE(run.output.find(synopsis), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("3010"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("1618   busy"), std::string::npos) << run.output;
   }
   const wchar_t* commands[] = {L"list", L"query", L"uninstall", L"restore"};
   for (int i = 0; i < 4; ++i) {
@@ -246,6 +250,41 @@ TEST(DrvuninstLogW64, ChineseLinesReadRightOnAConsoleInAnotherCodePage) {
   EXPECT_NE(redirected.output.find(line + "\n"), std::string::npos) << redirected.output;
 }
 
+// ---------------------------------------------------------------- a busy machine
+
+// While one uninstall holds the machine, a call that may not wait answers
+// busy at once and changes nothing: through drvuninst (its own exit code)
+// and through the export (its own result, the plan folder left empty).
+// Once the first is done, the same call runs.
+TEST(DrvuninstBusyW64, ACallThatMayNotWaitAnswersBusyWhileAnotherUninstallRuns) {
+  StagedHost host(WithExitCodeDrv64());
+  const std::wstring guid = kSystemClass, second = L"PCI\\VEN_1B21&DEV_1640";
+  HeldUninstall first(host, L"uninstall \"PCI\\VEN_1B21&DEV_1641\" " + guid);
+  ASSERT_TRUE(first.WaitUntilHeld());
+
+  auto busy = host.Cli(L"uninstall " + Quote(second) + L" " + guid + L" --no-wait", {L"KYD_EXIT_CODE=2"});
+  EXPECT_EQ(busy.exitCode, 1618u) << busy.output;
+  EXPECT_NE(busy.output.find("Result: busy:"), std::string::npos) << busy.output;
+  EXPECT_EQ(kydtest::LibraryResult(busy), KYD_RESULT_BUSY) << busy.output;
+
+  kydtest::ScratchDir plan(L"busy-plan");
+  kyd::UniqueModule library(LoadLibraryW(host.dll().c_str()));
+  auto uninstallEx = reinterpret_cast<KYD_UNINSTALLDRVEX_FN>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrvEx")));
+  ASSERT_NE(uninstallEx, nullptr);
+  EXPECT_EQ(uninstallEx(second.c_str(), guid.c_str(), KYD_REMOVE_DEVICE, KYD_UNINSTALL_NO_WAIT, nullptr),
+            KYD_RESULT_BUSY);
+  EXPECT_EQ(uninstallEx(second.c_str(), guid.c_str(), KYD_REMOVE_DEVICE, KYD_UNINSTALL_PLAN | KYD_UNINSTALL_NO_WAIT,
+                        plan.path().c_str()),
+            KYD_RESULT_BUSY);
+  EXPECT_FALSE(FileExists(plan.path() + L"\\manifest.txt"));
+
+  EXPECT_EQ(first.Finish(), 0u) << first.Output();
+  auto after = host.Cli(L"uninstall " + Quote(second) + L" " + guid + L" --no-wait", {L"KYD_EXIT_CODE=2"});
+  EXPECT_EQ(after.exitCode, 0u) << after.output;
+  EXPECT_EQ(kydtest::LibraryResult(after), 1) << after.output;
+}
+
 // ---------------------------------------------------------------- the shell
 
 // A stand-in for the Windows shell: a copy of the sleeper in the Windows
@@ -296,19 +335,102 @@ class ShellStandIn {
   std::wstring oldShell_;
 };
 
-// No vendor road ends the shell under test yet, so the test ends the
-// stand-in itself while the removal program holds the uninstall.
-TEST(ShellRestartW64, TheShellEndedDuringTheUninstallIsStartedAgain) {
+// The token of a running process, opened with the given rights.
+kyd::UniqueHandle ProcessToken(DWORD processId, DWORD access) {
+  kyd::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId)), token;
+  if (!process || !OpenProcessToken(process.get(), access, token.put())) token.reset();
+  return token;
+}
+
+// The attributes of a privilege in a token; -1 when the token lacks it.
+long PrivilegeState(HANDLE token, const wchar_t* name) {
+  LUID luid{};
+  std::vector<BYTE> buffer(4096);
+  DWORD size = 0;
+  if (!LookupPrivilegeValueW(nullptr, name, &luid) ||
+      !GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &size))
+    return -1;
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
+    if (privileges->Privileges[i].Luid.LowPart == luid.LowPart &&
+        privileges->Privileges[i].Luid.HighPart == luid.HighPart)
+      return static_cast<long>(privileges->Privileges[i].Attributes);
+  return -1;
+}
+
+// Wine runs every process as one user, so the shell's user cannot differ
+// from drvuninst's. The stand-in's own token is told apart instead: the test
+// switches on a privilege in it that drvuninst's token (inherited from the
+// test's) holds switched off. Started again with the ended shell's token,
+// the new shell has it on; started with drvuninst's, off. The shell is ended
+// while the uninstall runs, so its token can only have been taken before.
+TEST(ShellRestartW64, TheShellEndedDuringTheUninstallIsStartedAgainWithItsOwnToken) {
   ShellStandIn shell;
   StagedHost host(WithExitCodeDrv64());
   ASSERT_TRUE(shell.Start());
+  ASSERT_EQ(shell.Running().size(), 1u);
+  // A privilege present and off in the test's token that neither drvuninst
+  // nor the library switches on.
+  const wchar_t* kMark = nullptr;
+  {
+    kyd::UniqueHandle own;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()));
+    for (const wchar_t* candidate : {L"SeShutdownPrivilege", L"SeUndockPrivilege", L"SeTimeZonePrivilege",
+                                     L"SeSystemtimePrivilege", L"SeProfileSingleProcessPrivilege"})
+      if (!kMark && PrivilegeState(own.get(), candidate) == 0) kMark = candidate;
+    ASSERT_NE(kMark, nullptr) << "no privilege to mark the shell's token with";
+    kyd::UniqueHandle token = ProcessToken(shell.Running()[0], TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
+    ASSERT_TRUE(token);
+    TOKEN_PRIVILEGES on{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, kMark, &on.Privileges[0].Luid));
+    ASSERT_TRUE(AdjustTokenPrivileges(token.get(), FALSE, &on, 0, nullptr, nullptr));
+    ASSERT_EQ(PrivilegeState(token.get(), kMark), SE_PRIVILEGE_ENABLED);
+  }
   HeldUninstall run(host, L"uninstall \"PCI\\VEN_1B21&DEV_1630\" " + std::wstring(kSystemClass));
   ASSERT_TRUE(run.WaitUntilHeld());
   shell.EndAll();
   ASSERT_TRUE(shell.Running().empty());
   EXPECT_EQ(run.Finish(), 0u) << run.Output();
-  EXPECT_EQ(shell.Running().size(), 1u) << run.Output();
-  EXPECT_NE(run.Output().find("started " + ToNarrow(shell.path()) + " again"), std::string::npos) << run.Output();
+  std::vector<DWORD> again = shell.Running();
+  ASSERT_EQ(again.size(), 1u) << run.Output();
+  kyd::UniqueHandle token = ProcessToken(again[0], TOKEN_QUERY);
+  ASSERT_TRUE(token);
+  const long state = PrivilegeState(token.get(), kMark);
+  EXPECT_TRUE(state >= 0 && (state & SE_PRIVILEGE_ENABLED)) << "started with another token: " << state;
+  wchar_t user[256] = {};
+  DWORD size = 256;
+  GetUserNameW(user, &size);
+  EXPECT_NE(run.Output().find("started " + ToNarrow(shell.path()) + " again as "), std::string::npos)
+      << run.Output();
+  EXPECT_NE(run.Output().find(ToNarrow(user) + ".\n"), std::string::npos) << run.Output();
+}
+
+// A shell whose token drvuninst may not take (its DACL grants nobody
+// anything) is left stopped, and drvuninst says why: it never falls back to
+// its own token.
+TEST(ShellRestartW64, AShellWhoseTokenCannotBeTakenStaysStopped) {
+  ShellStandIn shell;
+  StagedHost host(WithExitCodeDrv64());
+  ASSERT_TRUE(shell.Start());
+  ASSERT_EQ(shell.Running().size(), 1u);
+  {
+    kyd::UniqueHandle token = ProcessToken(shell.Running()[0], WRITE_DAC);
+    kyd::UniqueLocal nobody;
+    ASSERT_TRUE(token);
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P", SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(nobody.put()), nullptr));
+    ASSERT_TRUE(SetKernelObjectSecurity(token.get(), DACL_SECURITY_INFORMATION, nobody.get()));
+    ASSERT_FALSE(ProcessToken(shell.Running()[0], TOKEN_DUPLICATE)) << "the token is still open to all";
+  }
+  HeldUninstall run(host, L"uninstall \"PCI\\VEN_1B21&DEV_1632\" " + std::wstring(kSystemClass));
+  ASSERT_TRUE(run.WaitUntilHeld());
+  shell.EndAll();
+  EXPECT_EQ(run.Finish(), 0u) << run.Output();
+  EXPECT_TRUE(shell.Running().empty()) << run.Output();
+  EXPECT_NE(run.Output().find("The uninstall ended the Windows shell; it stays stopped: the token of its user "
+                              "could not be taken before the uninstall (error 5)"),
+            std::string::npos)
+      << run.Output();
 }
 
 TEST(ShellRestartW64, AShellThatNeverRanOrStillRunsIsLeftAlone) {

@@ -3,6 +3,10 @@
 // uninstall at a time on a machine.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <set>
 #include <thread>
 
 #include "interface/KYDDrvUninst.h"
@@ -227,6 +231,37 @@ TEST(UninstallLock, ASecondCallGivesUpAfterItsWaitAndGetsTheLockOnceItIsFree) {
   holder.join();
   kyd::UninstallLock free(3000);
   EXPECT_TRUE(free.held());
+}
+
+// The lock is the global one, and its DACL grants full access to SYSTEM and
+// the Administrators and to nobody else, whoever made it: so an
+// administrator's host and a host running as SYSTEM wait on one lock.
+TEST(UninstallLock, TheGlobalLockGrantsSystemAndAdministratorsFullAccess) {
+  kyd::UninstallLock lock(0);
+  ASSERT_TRUE(lock.held());
+  kyd::UniqueHandle mutex(OpenMutexW(READ_CONTROL, FALSE, kyd::kUninstallLockName));
+  ASSERT_TRUE(mutex) << "not the global lock";
+  PACL dacl = nullptr;
+  kyd::UniqueLocal descriptor;
+  ASSERT_EQ(GetSecurityInfo(mutex.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  std::set<std::wstring> granted;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_TRUE(ace->Mask == GENERIC_ALL || (ace->Mask & MUTEX_ALL_ACCESS) == MUTEX_ALL_ACCESS) << ace->Mask;
+    kyd::UniqueLocal sid;
+    ASSERT_TRUE(ConvertSidToStringSidW(&ace->SidStart, reinterpret_cast<wchar_t**>(sid.put())));
+    granted.insert(static_cast<const wchar_t*>(sid.get()));
+  }
+  EXPECT_EQ(granted, (std::set<std::wstring>{L"S-1-5-18", L"S-1-5-32-544"}));
 }
 
 }  // namespace

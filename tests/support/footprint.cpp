@@ -584,7 +584,7 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
       if (Under(key, root)) return true;
     return false;
   };
-  for (const Change& change : Diff(before, after)) {
+  for (const Change& change : Diff(before, after, ShellStartupKeys(footprint_, before))) {
     bool explained = false;
     if (change.isFile) {
       for (const std::wstring& root : ownedFiles) explained = explained || Under(change.path, root);

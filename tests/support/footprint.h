@@ -64,7 +64,23 @@ struct Change {
   std::string what;  // "added", "removed", "changed"
   std::string Describe() const;
 };
-std::vector<Change> Diff(const Snapshot& before, const Snapshot& after);
+// shellKeys (canonical): keys under which added keys and values are left
+// out, as ShellStartupKeys gives them.
+std::vector<Change> Diff(const Snapshot& before, const Snapshot& after,
+                         const std::vector<std::wstring>& shellKeys = {});
+
+// What the Windows shell writes of its own when it starts: the keys of its
+// user's hive (footprint paths) in which it makes keys and values the first
+// time it runs. A deep clean ends the shell and drvuninst starts it again at
+// the end of the run; the shell then writes in the background, into a later
+// snapshot or the next. The comparisons leave out what was added in or below
+// these keys, and only that: a key or value removed or changed there still
+// counts, and a key the footprint names a key or value at or below is left
+// out of the list, so that every change in it counts.
+inline constexpr const wchar_t* kShellStartupKeys[] = {
+    L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced",
+};
+std::vector<std::wstring> ShellStartupKeys(const Footprint& footprint, const Snapshot& snapshot);
 
 // Registry and file paths compare without regard to case.
 std::wstring LowerCase(std::wstring text);
@@ -121,11 +137,13 @@ class Bench {
 // services and devices are what the plan says would run or end: not in a
 // snapshot). Each failure is one message.
 std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snapshot& before, const Snapshot& after,
-                                     const std::vector<std::wstring>& deviceKeys);
+                                     const std::vector<std::wstring>& deviceKeys,
+                                     const std::vector<std::wstring>& shellKeys);
 // After a restore from journalFolder: everything of `before` is back, except
 // what its restore.txt names as not restorable.
 std::vector<std::string> CheckRestored(const std::wstring& journalFolder, const Snapshot& before,
-                                       const Snapshot& restored, const std::vector<std::wstring>& deviceKeys);
+                                       const Snapshot& restored, const std::vector<std::wstring>& deviceKeys,
+                                       const std::vector<std::wstring>& shellKeys);
 
 // Privileges of the test process's token switched on for the object's life,
 // then put back as they were.

@@ -137,7 +137,8 @@ bool DeviceRegistry(const Change& change, const std::vector<std::wstring>& devic
 }  // namespace
 
 std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snapshot& before, const Snapshot& after,
-                                     const std::vector<std::wstring>& deviceKeys) {
+                                     const std::vector<std::wstring>& deviceKeys,
+                                     const std::vector<std::wstring>& shellKeys) {
   std::vector<std::string> failures;
   journal::Manifest manifest;
   if (!journal::ReadManifest(planFolder, manifest) || manifest.mode != L"plan") {
@@ -148,7 +149,7 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
   PlannedChanges plan = ReadPlan(manifest, before);
 
   std::set<std::string> real, realAttributes;
-  for (const Change& change : Diff(before, after)) {
+  for (const Change& change : Diff(before, after, shellKeys)) {
     if (DeviceRegistry(change, deviceKeys)) continue;
     const std::string text = change.Describe();
     if (change.what == "removed") {
@@ -181,7 +182,8 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
 }
 
 std::vector<std::string> CheckRestored(const std::wstring& journalFolder, const Snapshot& before,
-                                       const Snapshot& restored, const std::vector<std::wstring>& deviceKeys) {
+                                       const Snapshot& restored, const std::vector<std::wstring>& deviceKeys,
+                                       const std::vector<std::wstring>& shellKeys) {
   std::vector<std::string> failures;
   const std::wstring reportPath = journalFolder + L"\\restore.txt";
   if (!FileExists(reportPath)) {
@@ -212,7 +214,7 @@ std::vector<std::string> CheckRestored(const std::wstring& journalFolder, const 
     if (outcome == L"not restorable" && fields[2] == L"end-process") continue;  // not in a snapshot
     failures.push_back("not restored: " + text);
   }
-  for (const Change& change : Diff(before, restored)) {
+  for (const Change& change : Diff(before, restored, shellKeys)) {
     if (deviceGone && DeviceRegistry(change, deviceKeys)) continue;
     failures.push_back("after restore: " + change.Describe());
   }

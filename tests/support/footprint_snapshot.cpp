@@ -281,8 +281,32 @@ std::wstring CanonicalKey(const std::wstring& hivePath, const Snapshot& snapshot
   return key;
 }
 
-std::vector<Change> Diff(const Snapshot& before, const Snapshot& after) {
+namespace {
+bool AtOrUnder(const std::wstring& key, const std::wstring& root) {
+  return key.compare(0, root.size(), root) == 0 && (key.size() == root.size() || key[root.size()] == L'\\');
+}
+}  // namespace
+
+std::vector<std::wstring> ShellStartupKeys(const Footprint& footprint, const Snapshot& snapshot) {
+  std::vector<std::wstring> keys;
+  for (const wchar_t* startup : kShellStartupKeys) {
+    const std::wstring key = CanonicalKey(startup, snapshot);
+    bool named = false;
+    for (const Item& item : footprint.items)
+      if (item.kind == Kind::kKey || item.kind == Kind::kValue)
+        named = named || AtOrUnder(CanonicalKey(item.where, snapshot), key);
+    if (!named) keys.push_back(key);
+  }
+  return keys;
+}
+
+std::vector<Change> Diff(const Snapshot& before, const Snapshot& after, const std::vector<std::wstring>& shellKeys) {
   std::vector<Change> changes;
+  auto byShell = [&](const std::wstring& key) {
+    for (const std::wstring& root : shellKeys)
+      if (AtOrUnder(key, root)) return true;
+    return false;
+  };
   auto keyChange = [&](const std::wstring& key, const char* what) {
     changes.push_back({key, L"", false, false, what});
   };
@@ -298,10 +322,10 @@ std::vector<Change> Diff(const Snapshot& before, const Snapshot& after) {
       else if (value->second != data) changes.push_back({key, name, true, false, "changed"});
     }
     for (const auto& [name, data] : it->second)
-      if (!values.count(name)) changes.push_back({key, name, true, false, "added"});
+      if (!values.count(name) && !byShell(key)) changes.push_back({key, name, true, false, "added"});
   }
   for (const auto& [key, values] : after.keys)
-    if (!before.keys.count(key)) keyChange(key, "added");
+    if (!before.keys.count(key) && !byShell(key)) keyChange(key, "added");
   for (const auto& [path, info] : before.files) {
     auto it = after.files.find(path);
     if (it == after.files.end()) changes.push_back({path, L"", false, true, "removed"});

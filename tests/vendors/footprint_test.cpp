@@ -113,13 +113,14 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ScratchDir planFolder(L"fp-plan"), journalFolder(L"fp-journal");
 
   fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
+  const std::vector<std::wstring> shellKeys = fp::ShellStartupKeys(footprint, before);
   ProcessResult plan = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
                                       L" --plan --journal \"" + planFolder.path() + L"\"");
   ASSERT_TRUE(plan.started);
   EXPECT_NE(LibraryResult(plan), -1) << plan.output;
   fp::Snapshot planned = fp::TakeSnapshot(bench.VolatileKeys());
   std::vector<std::string> failures;
-  for (const fp::Change& change : fp::Diff(before, planned)) failures.push_back(change.Describe());
+  for (const fp::Change& change : fp::Diff(before, planned, shellKeys)) failures.push_back(change.Describe());
   ReportAll(failures, "the plan changed the machine", plan);
 
   ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
@@ -130,12 +131,13 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   EXPECT_EQ(LibraryResult(run), c.keepDevice ? 1 : 2) << run.output;
   ReportAll(bench.Check(before, after), "real run", run);
   const std::vector<std::wstring> deviceKeys = bench.DeviceKeys(before);
-  ReportAll(fp::ComparePlan(planFolder.path(), before, after, deviceKeys), "plan against the real run", plan);
+  ReportAll(fp::ComparePlan(planFolder.path(), before, after, deviceKeys, shellKeys), "plan against the real run",
+            plan);
 
   ProcessResult restore = host.Restore(journalFolder.path());
   ASSERT_TRUE(restore.started);
   fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
-  ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys), "restore", restore);
+  ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys, shellKeys), "restore", restore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Vendors, Footprint, ::testing::ValuesIn(kCases),

@@ -1,43 +1,15 @@
-// The NVIDIA cleaner's name tables hold every entry in the order the
-// cleaner hands them on, repeats kept: each is checked by its count, its
-// number of distinct entries and a fingerprint of the whole list (FNV-1a
-// over the entries, each followed by a line feed), taken from the lists the
-// tables were written from.
+// The NVIDIA cleaner's name tables, entry for entry (table_fingerprint.h).
 #include "vendors/nvidia_tables.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <set>
-#include <string>
-
-#include "engine/base_drv_uninst.h"
+#include "table_fingerprint.h"
 
 namespace {
 
-using kyd::NameList;
-
-uint32_t Fingerprint(NameList list) {
-  uint32_t hash = 2166136261u;
-  auto mix = [&](wchar_t c) { hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u; };
-  for (const wchar_t* entry : list) {
-    for (const wchar_t* c = entry; *c; ++c) mix(*c);
-    mix(L'\n');
-  }
-  return hash;
-}
-
-struct Expected {
-  const char* name;
-  NameList list;
-  int count;
-  size_t distinct;
-  uint32_t fingerprint;
-};
-
 TEST(NvidiaTables, HoldEveryEntryInOrderWithRepeats) {
   using namespace kyd;
-  const Expected tables[] = {
+  kydtest::ExpectTables({
       {"file table", kNvFileTable, 130, 130, 0x89916351u},
       {"driver table", kNvDriverTable, 13, 12, 0x6F77E8A7u},
       {"services", kNvServices, 16, 16, 0xCADC5ED3u},
@@ -54,18 +26,7 @@ TEST(NvidiaTables, HoldEveryEntryInOrderWithRepeats) {
       {"approved extensions", kNvApprovedExtensions, 2, 2, 0xCC3064AAu},
       {"program folders", kNvProgramFolderFragments, 17, 16, 0xA7D16C50u},
       {"32-bit program folders", kNv32BitProgramFolderFragments, 10, 10, 0xBEA85DE6u},
-  };
-  for (const Expected& table : tables) {
-    SCOPED_TRACE(table.name);
-    ASSERT_EQ(table.list.count(), table.count);
-    std::set<std::wstring> distinct;
-    for (const wchar_t* entry : table.list) {
-      ASSERT_NE(entry, nullptr);
-      distinct.insert(entry);
-    }
-    EXPECT_EQ(distinct.size(), table.distinct);
-    EXPECT_EQ(Fingerprint(table.list), table.fingerprint);
-  }
+  });
   EXPECT_STREQ(kNv3DVisionPluginId, L"@nvidia.com/3dvision");
 }
 

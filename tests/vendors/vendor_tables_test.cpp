@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "table_fingerprint.h"
 #include "vendors/intel_tables.h"
 #include "vendors/realtek_tables.h"
 
@@ -54,6 +55,22 @@ TEST(VendorTables, IntelTablesKeepTheirRepeatsAndFeedTheFrame) {
 
   ExpectFrameTables(kyd::kIntelVendorTables, kyd::kIntelServices, kyd::kIntelFileTable,
                     kyd::kIntelPrograms, kyd::kIntelDriverTable);
+}
+
+// Every Intel table entry for entry (table_fingerprint.h).
+TEST(VendorTables, IntelTablesHoldEveryEntryInOrder) {
+  kydtest::ExpectTables({
+      {"file table", kyd::kIntelFileTable, 218, 216, 0x291C46A4u},
+      {"driver table", kyd::kIntelDriverTable, 2, 2, 0x1158084Fu},
+      {"services", kyd::kIntelServices, 6, 6, 0x0481ACB0u},
+      {"programs", kyd::kIntelPrograms, 25, 24, 0x4C255B0Fu},
+      {"program IDs", kyd::kIntelProgIds, 12, 12, 0x2AE827C2u},
+      {"interfaces", kyd::kIntelInterfaces, 10, 10, 0xBCD5E4FAu},
+      {"class servers", kyd::kIntelClassServers, 13, 13, 0x8A29A4EAu},
+      {"vendor subkeys", kyd::kIntelVendorSubKeys, 4, 4, 0x6A3D24E6u},
+      {"startup values", kyd::kIntelStartupValues, 3, 3, 0xE01D1FB8u},
+      {"context menu handlers", kyd::kIntelContextMenuHandlers, 3, 3, 0x0D00F8FAu},
+  });
 }
 
 TEST(VendorTables, RealtekTablesKeepTheirRepeatsAndFeedTheFrame) {

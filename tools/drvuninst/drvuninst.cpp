@@ -22,15 +22,11 @@
 #include "platform/machine_journal.h"
 #include "tools/drvuninst/console_text.h"
 #include "tools/drvuninst/devices.h"
+#include "tools/drvuninst/library.h"
 #include "tools/drvuninst/shell_watch.h"
 
 namespace drvuninst {
 namespace {
-
-constexpr int kExitDone = 0;
-constexpr int kExitNothing = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitRestart = ERROR_SUCCESS_REBOOT_REQUIRED;  // 3010
 
 constexpr size_t kMaxDeviceIdLength = 199;  // MAX_DEVICE_ID_LEN, less its terminator
 
@@ -40,6 +36,8 @@ const wchar_t kExitCodes[] =
     L"  3010   done; restart Windows to finish the uninstall\n"
     L"  1      nothing was uninstalled (query: the package is not installed)\n"
     L"  2      bad usage\n"
+    L"  1618   busy: another uninstall or restore ran on this machine for the\n"
+    L"         whole wait (20 minutes; none with --no-wait); nothing was changed\n"
     L"  other  a Windows error code: KYDDrvUninst.dll could not be loaded from\n"
     L"         drvuninst's folder (126) or lacks an export (127)\n";
 
@@ -144,71 +142,6 @@ struct Command {
   std::vector<Option> options;
   const wchar_t* details;
   int (*run)(const Invocation&);
-};
-
-// ---------------------------------------------------------------- the library
-
-// KYDDrvUninst.dll from drvuninst's own folder, with its four exports.
-class Library {
- public:
-  Library() : path_(kyd::GetHostFolder() + L"KYDDrvUninst.dll") {
-    module_.reset(LoadLibraryW(path_.c_str()));
-    if (!module_) {
-      error_ = GetLastError();
-      return;
-    }
-    if (!Find(init, "DrvUninst_Init") || !Find(unit, "DrvUninst_Unit") ||
-        !Find(query, "DrvUninst_IsDrvAppInstall") || !Find(uninstall, "DrvUninst_UninstallDrv"))
-      error_ = ERROR_PROC_NOT_FOUND;
-    if (module_) {
-      Find(uninstallEx, "DrvUninst_UninstallDrvEx");
-      Find(restore, "DrvUninst_Restore");
-      if (error_ == ERROR_SUCCESS) missing_.clear();
-    }
-  }
-
-  // For a command that needs an export the build may lack.
-  template <typename Fn>
-  bool Needs(Fn fn, const char* name) {
-    if (fn) return true;
-    error_ = ERROR_PROC_NOT_FOUND;
-    missing_ = name;
-    return false;
-  }
-
-  explicit operator bool() const { return error_ == ERROR_SUCCESS; }
-
-  // Says why the library cannot be used; the Windows error is the exit code
-  // (one that reads as another of our codes is reported as "not found").
-  int Failure() const {
-    Error(L"drvuninst: cannot use " + path_ +
-          (missing_.empty() ? L"" : L": it lacks " + std::wstring(missing_.begin(), missing_.end())) +
-          L" (error " + std::to_wstring(error_) + L")\n");
-    bool clashes = error_ == kExitDone || error_ == kExitNothing || error_ == kExitUsage ||
-                   error_ == static_cast<DWORD>(kExitRestart);
-    return clashes ? ERROR_MOD_NOT_FOUND : static_cast<int>(error_);
-  }
-
-  decltype(&DrvUninst_Init) init = nullptr;
-  decltype(&DrvUninst_Unit) unit = nullptr;
-  decltype(&DrvUninst_IsDrvAppInstall) query = nullptr;
-  decltype(&DrvUninst_UninstallDrv) uninstall = nullptr;
-  // Plans, journals and restores: absent from builds before them.
-  decltype(&DrvUninst_UninstallDrvEx) uninstallEx = nullptr;
-  decltype(&DrvUninst_Restore) restore = nullptr;
-
- private:
-  template <typename Fn>
-  bool Find(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
-    if (!fn) missing_ = name;
-    return fn != nullptr;
-  }
-
-  std::wstring path_;
-  kyd::UniqueModule module_;
-  DWORD error_ = ERROR_SUCCESS;
-  std::string missing_;
 };
 
 // ---------------------------------------------------------------- commands
@@ -327,6 +260,13 @@ class PlanFolder {
   std::wstring path_;
 };
 
+// Another uninstall or restore held the machine: nothing was done.
+int Busy(int result) {
+  Print(L"Result: busy: another uninstall or restore is running on this machine; nothing was changed, "
+        L"try again later (library result " + std::to_wstring(result) + L")\n");
+  return kExitBusy;
+}
+
 int RunQuery(const Invocation& invocation) {
   const std::wstring& hardwareId = invocation.arguments[0];
   const std::wstring& classGuid = invocation.arguments[1];
@@ -361,17 +301,23 @@ int RunUninstall(const Invocation& invocation) {
       return ERROR_CANNOT_MAKE;
     }
   }
-  const int flags = plan ? KYD_UNINSTALL_PLAN : (journal ? KYD_UNINSTALL_JOURNAL : 0);
+  const int flags = (plan ? KYD_UNINSTALL_PLAN : (journal ? KYD_UNINSTALL_JOURNAL : 0)) |
+                    (invocation.Has(L"--no-wait") ? KYD_UNINSTALL_NO_WAIT : 0);
+  // Before the call: the shell's token can be taken only while it runs.
   ShellWatch shell;
   int result = 0;
   if (!CallLibrary(
           invocation,
           [&](const Library& library) {
-            if (flags == 0) return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice);
+            // The newer export tells a busy machine from nothing uninstalled;
+            // a build without it gets the old call.
+            if (flags == 0 && !library.uninstallEx)
+              return library.uninstall(hardwareId.c_str(), classGuid.c_str(), keepDevice);
             return library.uninstallEx(hardwareId.c_str(), classGuid.c_str(), keepDevice, flags, folder.c_str());
           },
           result, flags != 0))
     return result;
+  if (result == KYD_RESULT_BUSY) return Busy(result);
   if (flags != 0 && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
     Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
     PrintJournalFile(folder + L"\\manifest.txt");
@@ -388,8 +334,7 @@ int RunUninstall(const Invocation& invocation) {
   }
   Print(std::wstring(plan ? L"Planned result: " : L"Result: ") + meaning + L" (library result " +
         std::to_wstring(result) + L")\n");
-  if (shell.StartAgainIfEnded())
-    Print(L"The uninstall ended the Windows shell; started " + shell.program() + L" again.\n");
+  Print(shell.StartAgainIfEnded());
   return exitCode;
 }
 
@@ -399,6 +344,7 @@ int RunRestore(const Invocation& invocation) {
   if (!CallLibrary(invocation, [&](const Library& library) { return library.restore(folder.c_str()); }, result,
                    true))
     return result;
+  if (result == KYD_RESULT_BUSY) return Busy(result);
   static const wchar_t* const kMeaning[] = {L"nothing restored", L"everything restored",
                                             L"partly restored (see the lines marked not restored)"};
   if (result != KYD_RESTORE_NOTHING) PrintJournalFile(folder + L"\\restore.txt");
@@ -433,14 +379,19 @@ const std::vector<Command> kCommands = {
       {L"--journal", &kJournalFolder,
        L"save what each change destroys into the empty folder DIR first,\n"
        L"for `restore` (with --plan: keep the plan there)"},
+      {L"--no-wait", nullptr,
+       L"when another uninstall or restore is running, answer busy at once\n"
+       L"instead of waiting for it (up to 20 minutes)"},
       kLogOption},
      L"Switches off Windows' automatic driver search, then removes the device's\n"
      L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
      L"and Realtek sound devices, a silent uninstall of the companion package where\n"
      L"one is installed, otherwise the device and its OEM driver package; then\n"
      L"deletes the oem*.inf files that still name the device. Needs administrator\n"
-     L"rights. The vendor deep clean ends the Windows shell; if it was running\n"
-     L"before, drvuninst starts it again.\n",
+     L"rights. Waits while another uninstall or restore runs on the machine.\n"
+     L"The vendor deep clean ends the Windows shell; if it was running before,\n"
+     L"drvuninst starts it again as the user it ran as (with that shell's own\n"
+     L"token, taken before the uninstall), or leaves it stopped and says so.\n",
      RunUninstall},
     {L"restore",
      L"put back what a journaled uninstall saved",
@@ -450,8 +401,9 @@ const std::vector<Command> kCommands = {
      L"keys and values, files, folders, driver package files; starts stopped\n"
      L"services again. Ended programs, uninstalled applications and removed devices\n"
      L"do not come back (a device returns when Windows detects it again). Writes\n"
-     L"DIR\\restore.txt and prints it. Restoring twice is harmless. Exit code 0 when\n"
-     L"everything saved is back, 1 otherwise.\n",
+     L"DIR\\restore.txt and prints it. Restoring twice is harmless. Waits while\n"
+     L"another uninstall or restore runs on the machine (up to 20 minutes). Exit\n"
+     L"code 0 when everything saved is back, 1 otherwise.\n",
      RunRestore},
 };
 

@@ -1,12 +1,13 @@
 #include "tools/drvuninst/shell_watch.h"
 
-#include <windows.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
+#include <userenv.h>
+
+#include <vector>
 
 #include "engine/base_drv_uninst.h"
 #include "platform/env.h"
-#include "platform/handle.h"
 
 namespace drvuninst {
 namespace {
@@ -35,37 +36,174 @@ std::wstring ShellProgram() {
   return shell;
 }
 
-bool IsRunning(const std::wstring& program) {
+// The running processes of the shell's program in drvuninst's own session
+// (a process whose session cannot be told is counted in), the one that owns
+// the shell window first: other sessions' shells belong to other people.
+std::vector<DWORD> SessionShells(const std::wstring& program) {
   const wchar_t* name = PathFindFileNameW(program.c_str());
+  DWORD ourSession = 0, session = 0, windowProcess = 0;
+  const bool sessionKnown = ProcessIdToSessionId(GetCurrentProcessId(), &ourSession) != FALSE;
+  if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &windowProcess);
+  std::vector<DWORD> shells;
   kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
+  if (!snapshot) return shells;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-       more = Process32NextW(snapshot.get(), &entry))
-    if (StrCmpIW(entry.szExeFile, name) == 0) return true;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (StrCmpIW(entry.szExeFile, name) != 0) continue;
+    if (sessionKnown && ProcessIdToSessionId(entry.th32ProcessID, &session) && session != ourSession) continue;
+    if (entry.th32ProcessID == windowProcess) shells.insert(shells.begin(), entry.th32ProcessID);
+    else shells.push_back(entry.th32ProcessID);
+  }
+  return shells;
+}
+
+// A primary token of the process's own, fit to start a process with.
+kyd::UniqueHandle TakeToken(DWORD processId, DWORD& error) {
+  constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION, Windows Vista on
+  kyd::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+  if (!process) process.reset(OpenProcess(kQueryLimited, FALSE, processId));
+  kyd::UniqueHandle token, primary;
+  if (!process || !OpenProcessToken(process.get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.put()) ||
+      !DuplicateTokenEx(token.get(),
+                        TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                            TOKEN_ADJUST_SESSIONID,
+                        nullptr, SecurityImpersonation, TokenPrimary, primary.put())) {
+    error = GetLastError();
+    primary.reset();
+  }
+  return primary;
+}
+
+std::wstring TokenUserName(HANDLE token) {
+  std::vector<BYTE> buffer(256);
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    buffer.resize(size);
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+  }
+  wchar_t name[256] = {}, domain[256] = {};
+  DWORD nameSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, name, &nameSize, domain,
+                         &domainSize, &use))
+    return {};
+  return domain[0] ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+}
+
+void EnablePrivilege(const wchar_t* name) {
+  kyd::UniqueHandle own;
+  TOKEN_PRIVILEGES wanted{};
+  wanted.PrivilegeCount = 1;
+  wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, own.put()) &&
+      LookupPrivilegeValueW(nullptr, name, &wanted.Privileges[0].Luid))
+    AdjustTokenPrivileges(own.get(), FALSE, &wanted, 0, nullptr, nullptr);
+}
+
+// The user's own environment for a process started with the user's token
+// (profile folders, temp folders), from userenv.dll in the system folder.
+class UserEnvironment {
+ public:
+  explicit UserEnvironment(HANDLE token) : userenv_(LoadLibraryW((kyd::GetSystemDir() + L"\\userenv.dll").c_str())) {
+    create_ = Lookup<decltype(&CreateEnvironmentBlock)>("CreateEnvironmentBlock");
+    destroy_ = Lookup<decltype(&DestroyEnvironmentBlock)>("DestroyEnvironmentBlock");
+    if (create_ && destroy_ && !create_(&block_, token, FALSE)) block_ = nullptr;
+  }
+  ~UserEnvironment() {
+    if (block_) destroy_(block_);
+  }
+  UserEnvironment(const UserEnvironment&) = delete;
+  UserEnvironment& operator=(const UserEnvironment&) = delete;
+  void* block() const { return block_; }
+
+ private:
+  template <typename Fn>
+  Fn Lookup(const char* name) const {
+    return userenv_ ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(userenv_.get(), name))) : nullptr;
+  }
+  kyd::UniqueModule userenv_;
+  decltype(&CreateEnvironmentBlock) create_ = nullptr;
+  decltype(&DestroyEnvironmentBlock) destroy_ = nullptr;
+  void* block_ = nullptr;
+};
+
+using CreateWithTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, LPCWSTR, LPWSTR, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                        LPPROCESS_INFORMATION);
+
+// Starts the program with the token, by full path, never through a search,
+// with the Windows folder as its working folder, as Winlogon starts it;
+// false with the Windows error when neither way could. The token's own
+// process creation comes first (Windows XP has only it; a host running as
+// SYSTEM holds the right it needs); then, from Windows Vista on, the
+// secondary logon's, which an administrator may use.
+bool StartWithToken(HANDLE token, const std::wstring& program, DWORD& error) {
+  std::wstring line = L"\"" + program + L"\"";
+  const std::wstring folder = kyd::GetWindowsDir();
+  const wchar_t* workFolder = folder.empty() ? nullptr : folder.c_str();
+  wchar_t desktop[] = L"winsta0\\default";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = desktop;
+  PROCESS_INFORMATION info{};
+  UserEnvironment environment(token);
+  error = ERROR_SUCCESS;
+  // Without the user's environment the program would get drvuninst's, whose
+  // profile folders are another account's.
+  if (environment.block()) {
+    EnablePrivilege(SE_INCREASE_QUOTA_NAME);
+    EnablePrivilege(SE_ASSIGNPRIMARYTOKEN_NAME);
+    if (CreateProcessAsUserW(token, program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                             CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+                             environment.block(), workFolder, &startup, &info)) {
+      kyd::UniqueHandle process(info.hProcess), thread(info.hThread);
+      return true;
+    }
+    error = GetLastError();
+  }
+  HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+  auto createWithToken = advapi ? reinterpret_cast<CreateWithTokenFn>(reinterpret_cast<void*>(
+                                      GetProcAddress(advapi, "CreateProcessWithTokenW")))
+                                : nullptr;
+  if (createWithToken) {
+    EnablePrivilege(SE_IMPERSONATE_NAME);
+    // Without a block of ours the secondary logon gives the user's own.
+    if (createWithToken(token, 0, program.c_str(), line.data(),
+                        CREATE_NEW_PROCESS_GROUP | (environment.block() ? CREATE_UNICODE_ENVIRONMENT : 0),
+                        environment.block(), workFolder, &startup, &info)) {
+      kyd::UniqueHandle process(info.hProcess), thread(info.hThread);
+      return true;
+    }
+    error = GetLastError();
+  }
+  if (error == ERROR_SUCCESS) error = ERROR_PROC_NOT_FOUND;
   return false;
 }
 
 }  // namespace
 
-ShellWatch::ShellWatch() : program_(ShellProgram()), wasRunning_(IsRunning(program_)) {}
+ShellWatch::ShellWatch() : program_(ShellProgram()) {
+  std::vector<DWORD> shells = SessionShells(program_);
+  wasRunning_ = !shells.empty();
+  if (!wasRunning_) return;
+  token_ = TakeToken(shells.front(), tokenError_);
+  if (token_) user_ = TokenUserName(token_.get());
+}
 
-bool ShellWatch::StartAgainIfEnded() const {
-  if (!wasRunning_ || IsRunning(program_)) return false;
-  // By full path, never through a search; detached from our console and
-  // with the Windows folder as its working folder, as Winlogon starts it.
-  std::wstring line = L"\"" + program_ + L"\"";
-  std::wstring folder = kyd::GetWindowsDir();
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(program_.c_str(), line.data(), nullptr, nullptr, FALSE,
-                      DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-    return false;
-  kyd::UniqueHandle process(info.hProcess), thread(info.hThread);
-  return true;
+std::wstring ShellWatch::StartAgainIfEnded() const {
+  if (!wasRunning_ || !SessionShells(program_).empty()) return {};
+  const std::wstring ended = L"The uninstall ended the Windows shell; ";
+  const std::wstring asUser = user_.empty() ? L"its user" : user_;
+  if (!token_)
+    return ended + L"it stays stopped: the token of its user could not be taken before the uninstall (error " +
+           std::to_wstring(tokenError_) + L"). Start " + program_ + L" again as that user.\n";
+  DWORD error = ERROR_SUCCESS;
+  if (!StartWithToken(token_.get(), program_, error))
+    return ended + L"it stays stopped: " + program_ + L" could not be started as " + asUser + L" (error " +
+           std::to_wstring(error) + L"). Start it again as that user.\n";
+  return ended + L"started " + program_ + L" again as " + asUser + L".\n";
 }
 
 }  // namespace drvuninst

@@ -124,7 +124,11 @@
 +  key     | HKLM\Software\ATI Technologies\CBT
 +  key     | HKLM\Software\ATI Technologies\Install\ATI Catalyst Control Center
 +  key     | HKLM\Software\ATI Technologies\Install\Packages
-+  key     | HKLM\Software\ATI Technologies\Install
+# The install manager's key is shared: in the 64-bit prefix another
+# product's record keeps it (the record and the key stay); in the 32-bit
+# prefix the display package's records are all it holds, and it goes.
+=/64 value | HKLM\Software\ATI Technologies\Install\AMD Chipset Drivers | InstallDir | sz:C:\AMD\Chipset
++/32 key   | HKLM\Software\ATI Technologies\Install
 =  key     | HKLM\Software\ATI Technologies\Multimedia
 +  key     | HKLM\Software\AMD\EEU
 +  key     | HKLM\Software\AMD\Fuel

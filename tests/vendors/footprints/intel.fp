@@ -78,6 +78,7 @@
 # The desktop context menu: the graphics handlers go, other vendors' stay.
 +  value   | HKCR\Directory\background\shellex\ContextMenuHandlers\igfxcui | @ | sz:{3AB1675A-CCFF-11D2-8B20-00A0C93CB1F4}
 +  value   | HKCR\Directory\background\shellex\ContextMenuHandlers\igfxDTCM | @ | sz:{9B5F5829-A529-4B12-814A-E81BCB8D93FC}
++  value   | HKCR\Directory\background\shellex\ContextMenuHandlers\igfxOSP | @ | sz:{4B594446-0001-4000-8000-00000000000D}
 =  value   | HKCR\Directory\background\shellex\ContextMenuHandlers\NvCplDesktopContext | @ | sz:{3D1975AF-0FC3-463d-8965-4DC6B5A840F4}
 =  value   | HKCR\Directory\background\shellex\ContextMenuHandlers\ACE | @ | sz:{5E2121EE-0300-11D4-8D3B-444553540000}
 
