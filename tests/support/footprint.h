@@ -78,6 +78,9 @@ std::vector<Change> Diff(const Snapshot& before, const Snapshot& after,
 // counts, and a key the footprint names a key or value at or below is left
 // out of the list, so that every change in it counts.
 inline constexpr const wchar_t* kShellStartupKeys[] = {
+    // The shell's folder settings: shell32 makes the key (creating it to read
+    // HideFileExt) the first time it shows a file's name, as a starting shell
+    // does when it lists the desktop.
     L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced",
 };
 std::vector<std::wstring> ShellStartupKeys(const Footprint& footprint, const Snapshot& snapshot);

@@ -9,7 +9,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <map>
 #include <set>
+#include <vector>
 
 #include "support/engine_bench.h"
 #include "support/footprint.h"
@@ -138,6 +140,51 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ASSERT_TRUE(restore.started);
   fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
   ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys, shellKeys), "restore", restore);
+}
+
+// What the shell adds when it starts (Wine's shell32 makes the Advanced key
+// the first time it shows a file's name) is left out of the comparisons,
+// and nothing else is: not a removal or a change there, not a key beside it,
+// not the key once the footprint names something in it.
+TEST(ShellStartupWrites, OnlyWhatTheShellAddsIsLeftOut) {
+  const std::wstring advanced = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
+  const fp::Snapshot none;
+  const std::wstring key = fp::CanonicalKey(advanced, none), parent = key.substr(0, key.rfind(L'\\'));
+  fp::Footprint unrelated, namesIt;
+  std::string error;
+  ASSERT_TRUE(fp::ParseFootprint("+ key | HKCU\\Software\\Contoso\n", unrelated, error)) << error;
+  ASSERT_TRUE(fp::ParseFootprint("= value | " + ToNarrow(advanced) + "\\Contoso | Mode | dword:1\n", namesIt, error))
+      << error;
+  ASSERT_EQ(fp::ShellStartupKeys(unrelated, none), std::vector<std::wstring>{key});
+  ASSERT_TRUE(fp::ShellStartupKeys(namesIt, none).empty());
+
+  using Keys = std::map<std::wstring, std::map<std::wstring, std::wstring>>;
+  const Keys plain = {{parent, {}}};
+  const Keys withAdvanced = {{parent, {}}, {key, {{L"hidefileext", L"dword:00000000"}}}};
+  struct Row {
+    const char* what;
+    Keys before, after;
+    const fp::Footprint* footprint;
+    size_t reported;
+  } rows[] = {
+      {"the key made, with a value and a subkey", plain,
+       {{parent, {}}, {key, {{L"hidden", L"dword:00000001"}}}, {key + L"\\taskband", {}}}, &unrelated, 0},
+      {"a value added to it", withAdvanced,
+       {{parent, {}}, {key, {{L"hidefileext", L"dword:00000000"}, {L"hidden", L"dword:00000001"}}}}, &unrelated, 0},
+      {"a value changed in it", withAdvanced, {{parent, {}}, {key, {{L"hidefileext", L"dword:00000001"}}}},
+       &unrelated, 1},
+      {"a value removed from it", withAdvanced, {{parent, {}}, {key, {}}}, &unrelated, 1},
+      {"the key removed", withAdvanced, plain, &unrelated, 1},
+      {"a key beside it made", plain, {{parent, {}}, {key + L"x", {}}}, &unrelated, 1},
+      {"the key made while the footprint names something in it", plain, {{parent, {}}, {key, {}}}, &namesIt, 1},
+  };
+  for (const Row& row : rows) {
+    fp::Snapshot before, after;
+    before.keys = row.before;
+    after.keys = row.after;
+    std::vector<fp::Change> changes = fp::Diff(before, after, fp::ShellStartupKeys(*row.footprint, before));
+    EXPECT_EQ(changes.size(), row.reported) << row.what;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Vendors, Footprint, ::testing::ValuesIn(kCases),
