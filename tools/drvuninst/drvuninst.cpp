@@ -334,7 +334,8 @@ int RunUninstall(const Invocation& invocation) {
   }
   Print(std::wstring(plan ? L"Planned result: " : L"Result: ") + meaning + L" (library result " +
         std::to_wstring(result) + L")\n");
-  Print(shell.StartAgainIfEnded());
+  const std::wstring shellNote = shell.StartAgainIfEnded();
+  if (!shellNote.empty()) Print(shellNote);
   return exitCode;
 }
 
