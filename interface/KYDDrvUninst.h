@@ -119,6 +119,7 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
 /* flags of DrvUninst_UninstallDrvEx. */
 #define KYD_UNINSTALL_PLAN 1    /* change nothing; write the plan */
 #define KYD_UNINSTALL_JOURNAL 2 /* save what each change destroys first */
+#define KYD_UNINSTALL_NATIVE_SYSTEM 4 /* 64-bit Windows: native System32 too */
 
 /* DrvUninst_UninstallDrv with flags. KYD_UNINSTALL_PLAN: changes nothing
  * and writes into journalFolder, one line per change, what the uninstall
@@ -126,7 +127,14 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
  * what each change destroys, for DrvUninst_Restore. journalFolder must
  * exist, be writable and be empty; otherwise nothing is changed and 0 is
  * returned. Returns as DrvUninst_UninstallDrv (with the plan flag: what
- * the uninstall would return as far as can be known beforehand). */
+ * the uninstall would return as far as can be known beforehand).
+ * KYD_UNINSTALL_NATIVE_SYSTEM, alone or with one of the two: on 64-bit
+ * Windows the vendor deep clean also deletes the vendor's files (and,
+ * unless the device is kept, its kernel drivers) from the native System32
+ * and System32\drivers, which file-system redirection hides from this
+ * 32-bit library, by drv64\drv64.exe; its plan or journal takes them in.
+ * Without it they stay, as DrvUninst_UninstallDrv leaves them. No effect on
+ * 32-bit Windows or on the other roads. Alone, journalFolder is not used. */
 KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
                                               const wchar_t *classGuid,
                                               int keepDevice, int flags,

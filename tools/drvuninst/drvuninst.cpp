@@ -361,7 +361,8 @@ int RunUninstall(const Invocation& invocation) {
       return ERROR_CANNOT_MAKE;
     }
   }
-  const int flags = plan ? KYD_UNINSTALL_PLAN : (journal ? KYD_UNINSTALL_JOURNAL : 0);
+  const int flags = (plan ? KYD_UNINSTALL_PLAN : (journal ? KYD_UNINSTALL_JOURNAL : 0)) |
+                    (invocation.Has(L"--native-system") ? KYD_UNINSTALL_NATIVE_SYSTEM : 0);
   ShellWatch shell;
   int result = 0;
   if (!CallLibrary(
@@ -372,7 +373,7 @@ int RunUninstall(const Invocation& invocation) {
           },
           result, flags != 0))
     return result;
-  if (flags != 0 && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+  if ((plan || journal) && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
     Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
     PrintJournalFile(folder + L"\\manifest.txt");
   }
@@ -433,6 +434,9 @@ const std::vector<Command> kCommands = {
       {L"--journal", &kJournalFolder,
        L"save what each change destroys into the empty folder DIR first,\n"
        L"for `restore` (with --plan: keep the plan there)"},
+      {L"--native-system", nullptr,
+       L"64-bit Windows: the vendor deep clean also deletes the vendor's\n"
+       L"files from the native System32 and System32\\drivers (by drv64.exe)"},
       kLogOption},
      L"Switches off Windows' automatic driver search, then removes the device's\n"
      L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
