@@ -136,10 +136,22 @@ class CBaseDrvUninst {
   // Every listed file in the folder, but the shared OpenCL loader while
   // another vendor's OpenCL driver is still registered.
   void DeleteFilesInFolder(NameList names, const std::wstring& folder);
+  // For the loader of this process's bitness (the one in the system folder
+  // it sees): a driver under Khronos\OpenCL\Vendors, or the DCH registration
+  // of another vendor's display adapter.
   bool OtherOpenClDriversRemain() const;
   // The system folder, its Drivers, the Windows folder, its Prefetch, and on
-  // 64-bit Windows SysWOW64 and its Drivers.
+  // 64-bit Windows SysWOW64 and its Drivers; with the native-system option,
+  // then the native System32 and its Drivers through drv64.exe.
   void DeleteSystemFiles(NameList names);
+  // The system folder and its Drivers as this process sees them (in
+  // drv64.exe: the native ones).
+  void DeleteSystemFolderFiles(NameList names);
+  // The native-system option (off unless the host asks for it), and the
+  // device being uninstalled, whose vendor's OpenCL registrations do not keep
+  // the loader.
+  void SetNativeSystem(bool on) { nativeSystem = on; }
+  void SetDevice(const wchar_t* hardwareId) { deviceId = hardwareId ? hardwareId : L""; }
   // True when the folder itself was removed.
   bool DeleteFolderTree(const std::wstring& folder);
   void DeleteMatchingSubfolders(const wchar_t* fragment, const std::wstring& folder);
@@ -174,11 +186,16 @@ class CBaseDrvUninst {
   BOOL isWow64 = FALSE;                                // 32-bit library on 64-bit Windows
   bool keepDevice = false;                             // set by DeepClean before any step
   std::vector<std::unique_ptr<RunEntry>> runEntries;  // startup entries found at the start
+  bool nativeSystem = false;                           // also the native system folders (drv64.exe)
+  std::wstring deviceId;                               // the hardware ID being uninstalled
 
  private:
   // Deletes, from every startup key, the values of the recorded entries
   // whose command contains path.
   void DeleteStartupEntriesNaming(const std::wstring& path);
+  // Hands the names to drv64.exe, which deletes them from the native system
+  // folders of 64-bit Windows, with the plan or journal going on in it.
+  void DeleteNativeSystemFiles(NameList names);
 };
 
 }  // namespace kyd

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine/base_drv_uninst.h"
+#include "engine/registry_access.h"
 #include "platform/base_log.h"
 #include "platform/dir_tree.h"
 #include "platform/env.h"
@@ -47,6 +48,40 @@ bool ForEachMatch(const std::wstring& folder, const wchar_t* pattern, Visit visi
   return true;
 }
 
+// "VEN_10DE" of "PCI\VEN_10DE&DEV_1B80...", upper case; empty without one.
+std::wstring VendorPart(const std::wstring& hardwareId) {
+  const wchar_t* at = SafeStrStrIW(hardwareId.c_str(), L"VEN_");
+  if (!at || std::wcslen(at) < 8) return {};
+  std::wstring vendor(at, 8);
+  for (wchar_t& c : vendor)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  return vendor;
+}
+
+// Whether a display adapter of another vendor registers an OpenCL driver in
+// its driver key under `valueName`. The vendor being uninstalled is known by
+// the PCI vendor in the key's MatchingDeviceId: its own registrations go with
+// its driver (and with every adapter of the vendor, as its files do). An
+// adapter whose key names no device is counted as another's: keeping the
+// loader costs a file, taking it breaks another GPU's OpenCL.
+bool OtherAdapterRegistersOpenCl(const wchar_t* valueName, const std::wstring& ownVendor) {
+  const std::wstring displayClass =
+      L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e968-e325-11ce-bfc1-08002be10318}";
+  std::vector<std::wstring> adapters;
+  if (!reg::ListSubKeys(HKEY_LOCAL_MACHINE, displayClass, adapters)) return false;
+  for (const std::wstring& adapter : adapters) {
+    const std::wstring key = displayClass + L"\\" + adapter;
+    std::wstring driver, device;
+    if (!CBaseDrvUninst::ReadStringValue(HKEY_LOCAL_MACHINE, key, valueName, driver) || driver.empty()) continue;
+    if (!ownVendor.empty() && CBaseDrvUninst::ReadStringValue(HKEY_LOCAL_MACHINE, key, L"MatchingDeviceId", device) &&
+        VendorPart(device) == ownVendor)
+      continue;
+    KLOG(base::LOG_INFO, "OpenCL driver of adapter %S: %S (%S)", adapter.c_str(), driver.c_str(), valueName);
+    return true;
+  }
+  return false;
+}
+
 struct NetBufferFree {
   void operator()(void* buffer) const { NetApiBufferFree(buffer); }
 };
@@ -63,25 +98,33 @@ bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
 }
 
 bool CBaseDrvUninst::OtherOpenClDriversRemain() const {
-  // This module sees the system folders of its own bitness: on 64-bit
-  // Windows the 32-bit loader, whose drivers register in the 32-bit view.
+  // The loader in the system folder this process sees is of its own bitness:
+  // in the library on 64-bit Windows the 32-bit one, whose drivers register in
+  // the 32-bit view; in drv64.exe, and on 32-bit Windows, the native one.
   std::vector<std::wstring> drivers;
   EnumValueNames(HKEY_LOCAL_MACHINE,
                  isWow64 ? L"Software\\Wow6432Node\\Khronos\\OpenCL\\Vendors" : L"Software\\Khronos\\OpenCL\\Vendors",
                  drivers);
-  return !drivers.empty();
+  if (!drivers.empty()) return true;
+  // Windows 10 DCH display drivers register their OpenCL driver in the
+  // adapter's driver key instead, where the loader looks for it too.
+  return OtherAdapterRegistersOpenCl(isWow64 ? L"OpenCLDriverNameWow" : L"OpenCLDriverName", VendorPart(deviceId));
 }
 
 void CBaseDrvUninst::DeleteFilesInFolder(NameList names, const std::wstring& folder) {
   // OpenCL.dll is the Khronos loader every GPU vendor's OpenCL driver goes
   // through; the vendor's own registration is gone by now, so one still
   // listed belongs to another GPU, which would lose OpenCL with the loader.
-  const bool keepOpenClLoader = OtherOpenClDriversRemain();
+  // Asked when a list names the loader.
+  int keepOpenClLoader = -1;
   for (const wchar_t* name : names) {
     if (!name) continue;
-    if (keepOpenClLoader && _wcsicmp(name, L"OpenCL.dll") == 0) {
-      KLOG(base::LOG_INFO, "keep file %S\\%S: another OpenCL driver still uses it", folder.c_str(), name);
-      continue;
+    if (_wcsicmp(name, L"OpenCL.dll") == 0) {
+      if (keepOpenClLoader < 0) keepOpenClLoader = OtherOpenClDriversRemain() ? 1 : 0;
+      if (keepOpenClLoader) {
+        KLOG(base::LOG_INFO, "keep file %S\\%S: another OpenCL driver still uses it", folder.c_str(), name);
+        continue;
+      }
     }
     std::wstring path = folder + L"\\" + name;
     DeleteFileAndStartup(path);
@@ -89,18 +132,24 @@ void CBaseDrvUninst::DeleteFilesInFolder(NameList names, const std::wstring& fol
   }
 }
 
-void CBaseDrvUninst::DeleteSystemFiles(NameList names) {
+void CBaseDrvUninst::DeleteSystemFolderFiles(NameList names) {
   const std::wstring system = GetSystemDir();
-  const std::wstring windows = GetWindowsDir();
   DeleteFilesInFolder(names, system);
   DeleteFilesInFolder(names, system + L"\\Drivers");
+}
+
+void CBaseDrvUninst::DeleteSystemFiles(NameList names) {
+  const std::wstring windows = GetWindowsDir();
+  DeleteSystemFolderFiles(names);
   DeleteFilesInFolder(names, windows);
   DeleteFilesInFolder(names, windows + L"\\Prefetch");
   if (isWow64) {
-    // What file-system redirection hides from a 32-bit module is not cleaned;
-    // these are the 32-bit system files of 64-bit Windows.
+    // The 32-bit system files of 64-bit Windows.
     DeleteFilesInFolder(names, windows + L"\\SysWOW64");
     DeleteFilesInFolder(names, windows + L"\\SysWOW64" + L"\\Drivers");
+    // Redirection hides the native System32 from this module: the 64-bit
+    // user-mode files and the kernel drivers. Only when the host asks.
+    if (nativeSystem) DeleteNativeSystemFiles(names);
   }
 }
 

@@ -127,6 +127,7 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
 #define KYD_UNINSTALL_JOURNAL 2 /* save what each change destroys first */
 #define KYD_UNINSTALL_NO_WAIT 4 /* another uninstall or restore running:
                                    return KYD_RESULT_BUSY at once */
+#define KYD_UNINSTALL_NATIVE_SYSTEM 8 /* 64-bit Windows: native System32 too */
 
 /* DrvUninst_UninstallDrvEx and DrvUninst_Restore: another uninstall or
  * restore held the machine for the whole wait (20 minutes, none with
@@ -140,9 +141,16 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
  * what each change destroys, for DrvUninst_Restore. journalFolder must
  * exist, be writable and be empty; otherwise nothing is changed and 0 is
  * returned. Without either flag journalFolder is not used (NULL will do).
- * KYD_UNINSTALL_NO_WAIT may be added to any of them. Returns as
- * DrvUninst_UninstallDrv (with the plan flag: what the uninstall would
- * return as far as can be known beforehand), or KYD_RESULT_BUSY. */
+ * KYD_UNINSTALL_NATIVE_SYSTEM, alone or with one of the two: on 64-bit
+ * Windows the vendor deep clean also deletes the vendor's files (and,
+ * unless the device is kept, its kernel drivers) from the native System32
+ * and System32\drivers, which file-system redirection hides from this
+ * 32-bit library, by drv64\drv64.exe; its plan or journal takes them in.
+ * Without it they stay, as DrvUninst_UninstallDrv leaves them. No effect on
+ * 32-bit Windows or on the other roads. KYD_UNINSTALL_NO_WAIT may be added
+ * to any of them. Returns as DrvUninst_UninstallDrv (with the plan flag:
+ * what the uninstall would return as far as can be known beforehand), or
+ * KYD_RESULT_BUSY. */
 KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
                                               const wchar_t *classGuid,
                                               int keepDevice, int flags,

@@ -23,8 +23,9 @@ constexpr char kLogUnit[] = "DrvUninstMangement";
 // be ended.
 template <typename Cleaner, typename RemoveDevice>
 int RunCleaner(Cleaner& cleaner, RemoveDevice removeDevice, const wchar_t* hardwareId,
-               int keepDevice) {
+               int keepDevice, bool nativeSystem) {
   int result = (keepDevice & 0xFF) ? kUninstalled : removeDevice(cleaner, hardwareId);
+  cleaner.SetNativeSystem(nativeSystem);
   {
     DebugPrivilegeScope debugPrivilege;
     cleaner.DeepClean(keepDevice, hardwareId);
@@ -45,7 +46,7 @@ int CDrvUninstMangement::IsDrvAppInstall(const wchar_t* hardwareId, const wchar_
 }
 
 int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* classGuid,
-                                      int keepDevice) {
+                                      int keepDevice, bool nativeSystem) {
   base::FunctionTracer trace("CDrvUninstMangement::UninstallDrv");
   int result = kNothingUninstalled;
   bool cleanInf = false;
@@ -58,14 +59,14 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
         if (auto cleaner = CreateDisplayDrvUninst(hardwareId)) {
           result = RunCleaner(
               *cleaner, [](CDisplayDrvUninst& c, const wchar_t* id) { return c.RemoveDisplay(id); },
-              hardwareId, keepDevice);
+              hardwareId, keepDevice, nativeSystem);
           roadTaken = true;
         }
       } else if (StrCmpIW(classGuid, kMediaClassGuid) == 0 && SafeStrStrIW(hardwareId, L"VEN_10EC")) {
         if (auto cleaner = CreateMediaDrvUninst()) {
           result = RunCleaner(
               *cleaner, [](CMediaDrvUninst& c, const wchar_t* id) { return c.RemoveMedia(id); },
-              hardwareId, keepDevice);
+              hardwareId, keepDevice, nativeSystem);
           roadTaken = true;
         }
       }

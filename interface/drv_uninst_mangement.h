@@ -16,7 +16,10 @@ enum PackageUninstallResult { kPackageNotUninstalled = 2, kPackageUninstalled = 
 class CDrvUninstMangement {
  public:
   int IsDrvAppInstall(const wchar_t* hardwareId, const wchar_t* classGuid);
-  int UninstallDrv(const wchar_t* hardwareId, const wchar_t* classGuid, int keepDevice);
+  // nativeSystem: on 64-bit Windows the vendor clean also takes the vendor's
+  // files from the native System32 and its drivers folder (drv64.exe).
+  int UninstallDrv(const wchar_t* hardwareId, const wchar_t* classGuid, int keepDevice,
+                   bool nativeSystem = false);
   int UninstallDrvApp(const wchar_t* hardwareId, const wchar_t* classGuid);
 };
 

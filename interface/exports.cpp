@@ -54,7 +54,7 @@ int __stdcall DrvUninst_UninstallDrv(const wchar_t* hardwareId, const wchar_t* c
 int __stdcall DrvUninst_UninstallDrvEx(const wchar_t* hardwareId, const wchar_t* classGuid,
                                        int keepDevice, int flags, const wchar_t* journalFolder) {
   try {
-    if (flags & ~(KYD_UNINSTALL_PLAN | KYD_UNINSTALL_JOURNAL | KYD_UNINSTALL_NO_WAIT)) {
+    if (flags & ~(KYD_UNINSTALL_PLAN | KYD_UNINSTALL_JOURNAL | KYD_UNINSTALL_NO_WAIT | KYD_UNINSTALL_NATIVE_SYSTEM)) {
       KLOG(base::LOG_ERROR, "UninstallDrvEx: unknown flags 0x%x refused", static_cast<unsigned>(flags));
       return 0;
     }
@@ -62,13 +62,15 @@ int __stdcall DrvUninst_UninstallDrvEx(const wchar_t* hardwareId, const wchar_t*
     if (!lock.held()) return KYD_RESULT_BUSY;
     flags &= ~KYD_UNINSTALL_NO_WAIT;
     kyd::CDrvUninstMangement management;
-    if (flags == 0) return management.UninstallDrv(hardwareId, classGuid, keepDevice);
+    const bool nativeSystem = (flags & KYD_UNINSTALL_NATIVE_SYSTEM) != 0;
+    if (!(flags & (KYD_UNINSTALL_PLAN | KYD_UNINSTALL_JOURNAL)))
+      return management.UninstallDrv(hardwareId, classGuid, keepDevice, nativeSystem);
     auto mode = (flags & KYD_UNINSTALL_PLAN) ? kyd::machine::Mode::kPlan : kyd::machine::Mode::kJournal;
     // The folder is checked (it must exist, be writable and empty) before
     // anything is changed; the session logs why it refuses one.
     kyd::machine::Session session(mode, journalFolder ? journalFolder : L"");
     if (!session.ok()) return 0;
-    return management.UninstallDrv(hardwareId, classGuid, keepDevice);
+    return management.UninstallDrv(hardwareId, classGuid, keepDevice, nativeSystem);
   } catch (...) {
     return 0;
   }

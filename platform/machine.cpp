@@ -182,10 +182,44 @@ std::wstring KeyId(HKEY key) { return UpperCase(journal::KeyName(key)); }
 
 // ------------------------------------------------------------- recording
 
+#ifdef _WIN64
+// A path a 32-bit program recorded, as this 64-bit one reaches it: file-system
+// redirection showed it SysWOW64 for the system folder, apart from the
+// folders Windows leaves unredirected.
+std::wstring Redirected32(const std::wstring& path) {
+  wchar_t system[MAX_PATH] = {}, wow64[MAX_PATH] = {};
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || !GetSystemWow64DirectoryW(wow64, MAX_PATH)) return path;
+  const std::wstring upper = UpperCase(path), folder = UpperCase(system) + L"\\";
+  if (upper.compare(0, folder.size(), folder) != 0) return path;
+  for (const wchar_t* exempt : {L"CATROOT", L"CATROOT2", L"DRIVERSTORE", L"DRIVERS\\ETC", L"LOGFILES", L"SPOOL"}) {
+    const std::wstring inside = folder + exempt;
+    if (upper.compare(0, inside.size(), inside) == 0 && (upper.size() == inside.size() || upper[inside.size()] == L'\\'))
+      return path;
+  }
+  return std::wstring(wow64) + path.substr(folder.size() - 1);
+}
+#endif
+
+// A line's file paths as this program sees them.
+Line AsSeenHere(const Line& line) {
+#ifdef _WIN64
+  if (line.Get(L"fs") == L"32") {
+    Line seen = line;
+    seen.target = Redirected32(line.target);
+    for (const wchar_t* field : {L"package", L"store"})
+      if (line.Has(field)) seen.Set(field, Redirected32(line.Get(field)));
+    return seen.Set(L"fs", kOwnBits);
+  }
+#endif
+  return line;
+}
+
 // What a plan line does to the overlay; also applied to the lines a child
-// program planned.
-void Apply(Session::State& s, const Line& line) {
+// program planned, and in a child to the lines planned before it started.
+void Apply(Session::State& s, const Line& recorded) {
   Overlay& o = s.overlay;
+  const Line line = AsSeenHere(recorded);
   journal::NativePaths native(line.Get(L"fs") == L"64");
   const std::wstring& verb = line.verb;
   std::wstring valueId = UpperCase(line.target) + L"\n" + UpperCase(line.Get(L"name"));
@@ -508,7 +542,11 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
       KLOG(base::LOG_ERROR, "journal folder (%S) refused: it holds no %s to continue", folder.c_str(), modeName);
       return;
     }
-    for (const Line& line : manifest.lines) state->last = std::max(state->last, line.number);
+    for (const Line& line : manifest.lines) {
+      state->last = std::max(state->last, line.number);
+      // The plan goes on from where it stands: what was planned before is done.
+      if (mode == Mode::kPlan) Apply(*state, line);
+    }
   } else {
     if (!RawEntries(folder).empty()) {
       KLOG(base::LOG_ERROR, "journal folder (%S) refused: it is not empty", folder.c_str());

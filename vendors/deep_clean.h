@@ -30,6 +30,7 @@ class CVendorDrvUninst : public Layer {
  public:
   void DeepClean(int keepDevice, const wchar_t* hardwareId) final {
     this->keepDevice = (keepDevice & 0xFF) != 0;
+    this->SetDevice(hardwareId);  // its own OpenCL registrations keep no loader
     // Before any file goes, so that deleting a program also takes the startup
     // entry that would start it.
     this->SnapshotRunEntries();

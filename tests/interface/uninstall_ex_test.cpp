@@ -160,7 +160,7 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
   auto uninstallEx = reinterpret_cast<decltype(&DrvUninst_UninstallDrvEx)>(
       reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrvEx")));
   ASSERT_NE(uninstallEx, nullptr);
-  EXPECT_EQ(uninstallEx(hardwareId_.c_str(), kSystemClass, 0, 4 | KYD_UNINSTALL_JOURNAL, (dir / L"new").c_str()), 0);
+  EXPECT_EQ(uninstallEx(hardwareId_.c_str(), kSystemClass, 0, 16 | KYD_UNINSTALL_JOURNAL, (dir / L"new").c_str()), 0);
   EXPECT_EQ(Join(Differences(before, watch_.Take())), "");
 }
 

@@ -55,6 +55,8 @@ bool ParseRole(const std::string& word, Role& role, int& onlyIn) {
   if (base == "+") role = Role::kTarget;
   else if (base == "+64") role = Role::kTarget64;
   else if (base == "+d") role = Role::kTargetUnlessKept;
+  else if (base == "+n") role = Role::kTargetNative;
+  else if (base == "+nd") role = Role::kTargetNativeUnlessKept;
   else if (base == "=") role = Role::kDecoy;
   else if (base == "~") role = Role::kContext;
   else return false;
@@ -150,7 +152,7 @@ bool SameSubtree(const Map& before, const Map& after, const std::wstring& root) 
 }  // namespace
 
 std::string Item::Describe() const {
-  static const char* kRoles[] = {"+", "+64", "+d", "=", "~"};
+  static const char* kRoles[] = {"+", "+64", "+d", "=", "~", "+n", "+nd"};
   std::string text = "line " + std::to_string(line) + ": " + kRoles[static_cast<int>(role)] + " " +
                      kKinds[static_cast<int>(kind)].word + " " + ToNarrow(where);
   if (!name.empty() || kind == Kind::kValue) text += " | " + (name.empty() && kind == Kind::kValue ? "@" : ToNarrow(name));
@@ -216,9 +218,12 @@ bool LoadFootprint(const std::wstring& path, Footprint& out, std::string& error)
   return ParseFootprint(ReadFileBytes(path), out, error);
 }
 
-Expect ExpectFor(const Item& item, bool is64BitWindows, bool keepDevice) {
+Expect ExpectFor(const Item& item, bool is64BitWindows, bool keepDevice, bool nativeSystem) {
   if (item.onlyIn != 0 && item.onlyIn != (is64BitWindows ? 64 : 32)) return Expect::kNotSeeded;
+  const bool native = nativeSystem && is64BitWindows;
   switch (item.role) {
+    case Role::kTargetNative: return native ? Expect::kGone : Expect::kIntact;
+    case Role::kTargetNativeUnlessKept: return native && !keepDevice ? Expect::kGone : Expect::kIntact;
     case Role::kTarget: return Expect::kGone;
     case Role::kTarget64: return is64BitWindows ? Expect::kGone : Expect::kIntact;
     case Role::kTargetUnlessKept: return keepDevice ? Expect::kIntact : Expect::kGone;
@@ -283,8 +288,11 @@ struct Bench::State {
   std::wstring hive;  // the second user's hive file, once loaded
 };
 
-Bench::Bench(Footprint footprint, bool keepDevice)
-    : state_(std::make_unique<State>()), footprint_(std::move(footprint)), keepDevice_(keepDevice) {}
+Bench::Bench(Footprint footprint, bool keepDevice, bool nativeSystem)
+    : state_(std::make_unique<State>()),
+      footprint_(std::move(footprint)),
+      keepDevice_(keepDevice),
+      nativeSystem_(nativeSystem) {}
 
 namespace {
 
@@ -347,7 +355,7 @@ bool Bench::Seed(std::string& error) {
   }
 
   for (const Item& item : footprint_.items) {
-    if (ExpectFor(item, is64, keepDevice_) == Expect::kNotSeeded) continue;
+    if (ExpectFor(item, is64, keepDevice_, nativeSystem_) == Expect::kNotSeeded) continue;
     const std::string where = item.Describe();
     switch (item.kind) {
       case Kind::kKey:
@@ -506,7 +514,7 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
   for (const std::wstring& dir : s.createdDirs) ownedFiles.push_back(LowerCase(dir));
 
   for (const Item& item : footprint_.items) {
-    const Expect expect = ExpectFor(item, is64, keepDevice_);
+    const Expect expect = ExpectFor(item, is64, keepDevice_, nativeSystem_);
     if (expect == Expect::kNotSeeded) continue;
     auto fail = [&](const char* what) { failures.push_back(item.Describe() + ": " + what); };
     const bool gone = expect == Expect::kGone, intact = expect == Expect::kIntact;
@@ -594,6 +602,19 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
         explained = explained || (change.isValue && change.path == key && change.valueName == name);
     }
     if (!explained) failures.push_back("outside the footprint: " + change.Describe());
+  }
+  return failures;
+}
+
+std::vector<std::string> Bench::CheckContents() const {
+  std::vector<std::string> failures;
+  kyd::machine::journal::NativePaths native(true);  // the folders as they are on disk
+  for (const Item& item : footprint_.items) {
+    if (item.kind != Kind::kFile || ExpectFor(item, Is64BitPrefix(), keepDevice_, nativeSystem_) == Expect::kNotSeeded)
+      continue;
+    const std::wstring path = ResolveFolder(item.where);
+    std::string seeded = item.data.empty() ? "footprint " + item.Describe() : ToNarrow(item.data);
+    if (FileExists(path) && ReadFileBytes(path) != seeded) failures.push_back(item.Describe() + ": other bytes");
   }
   return failures;
 }

@@ -16,7 +16,8 @@
 
 namespace kydtest::fp {
 
-enum class Role { kTarget, kTarget64, kTargetUnlessKept, kDecoy, kContext };
+// kTargetNative...: targets of the native-system option (see the format).
+enum class Role { kTarget, kTarget64, kTargetUnlessKept, kDecoy, kContext, kTargetNative, kTargetNativeUnlessKept };
 enum class Kind { kKey, kValue, kFile, kDir, kService, kProcess, kDevice, kInf };
 
 struct Item {
@@ -42,7 +43,7 @@ bool LoadFootprint(const std::wstring& path, Footprint& out, std::string& error)
 
 // What must become of an item in this prefix for this run.
 enum class Expect { kGone, kIntact, kFree, kNotSeeded };
-Expect ExpectFor(const Item& item, bool is64BitWindows, bool keepDevice);
+Expect ExpectFor(const Item& item, bool is64BitWindows, bool keepDevice, bool nativeSystem = false);
 
 // Registry (every key of HKLM and HKEY_USERS, both views, with the volatile
 // video keys) and the whole system drive, in canonical lower-case paths:
@@ -101,7 +102,7 @@ constexpr wchar_t kSecondUser[] = L"kydfp";
 // INF files, the second user's hive).
 class Bench {
  public:
-  Bench(Footprint footprint, bool keepDevice);
+  Bench(Footprint footprint, bool keepDevice, bool nativeSystem = false);
   ~Bench();
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;
@@ -120,6 +121,9 @@ class Bench {
 
   // The three checks; each failure is one message.
   std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) const;
+  // Every seeded file still holds the bytes it was seeded with (after a
+  // restore: the targets came back byte for byte).
+  std::vector<std::string> CheckContents() const;
 
   // The registry keys of the seeded devices (enumerator keys), as `snapshot`
   // names them: removing a device changes them, and the plan names that
@@ -130,7 +134,7 @@ class Bench {
   struct State;
   std::unique_ptr<State> state_;
   Footprint footprint_;
-  bool keepDevice_;
+  bool keepDevice_, nativeSystem_;
   std::wstring hardwareId_, classGuid_;
 };
 

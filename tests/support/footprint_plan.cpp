@@ -50,6 +50,7 @@ struct PlannedChanges {
   std::set<std::string> attributes;    // files whose attributes change
   std::vector<journal::Line> written;  // set-value lines
   std::vector<std::wstring> createdKeys;
+  std::set<std::string> twice;  // removals named by two lines: a plan that missed its own earlier change
 };
 
 PlannedChanges ReadPlan(const journal::Manifest& manifest, const Snapshot& before) {
@@ -57,8 +58,11 @@ PlannedChanges ReadPlan(const journal::Manifest& manifest, const Snapshot& befor
   std::set<std::wstring> deletedKeys;
   for (const journal::Line& line : manifest.lines)
     if (line.verb == L"delete-key") deletedKeys.insert(CanonicalKey(line.target, before));
+  auto remove = [&](const std::string& entry) {
+    if (!plan.removed.insert(entry).second) plan.twice.insert(entry);
+  };
   auto removeFile = [&](const std::wstring& path) {
-    if (before.files.count(path)) plan.removed.insert(Entry("file", path, nullptr, "removed"));
+    if (before.files.count(path)) remove(Entry("file", path, nullptr, "removed"));
   };
   auto removeTree = [&](const std::wstring& root) {
     for (auto it = before.files.lower_bound(root); it != before.files.end() && Under(it->first, root); ++it)
@@ -68,10 +72,10 @@ PlannedChanges ReadPlan(const journal::Manifest& manifest, const Snapshot& befor
   for (const journal::Line& line : manifest.lines) {
     const std::wstring fs = line.Get(L"fs");
     if (line.verb == L"delete-key") {
-      plan.removed.insert(Entry("key", CanonicalKey(line.target, before), nullptr, "removed"));
+      remove(Entry("key", CanonicalKey(line.target, before), nullptr, "removed"));
     } else if (line.verb == L"delete-value") {
       std::wstring key = CanonicalKey(line.target, before), name = LowerCase(line.Get(L"name"));
-      if (!deletedKeys.count(key)) plan.removed.insert(Entry("value", key, &name, "removed"));
+      if (!deletedKeys.count(key)) remove(Entry("value", key, &name, "removed"));
     } else if (line.verb == L"set-value") {
       plan.written.push_back(line);
       if (line.Get(L"created") == L"yes") plan.createdKeys.push_back(CanonicalKey(line.target, before));
@@ -173,6 +177,7 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
     if (!plan.removed.count(item)) failures.push_back("real run, not in the plan: " + item);
   for (const std::string& item : plan.removed)
     if (!real.count(item)) failures.push_back("planned, not done by the real run: " + item);
+  for (const std::string& item : plan.twice) failures.push_back("planned twice: " + item);
   for (const std::string& item : realAttributes)
     if (!plan.attributes.count(item)) failures.push_back("real run, not in the plan: " + item);
   std::string problem;

@@ -23,19 +23,24 @@ using namespace kydtest;
 
 // One line per footprint and device flag. The test entries are made per
 // footprint file (cmake/tests.cmake): a new vendor adds its file and lines.
+// nativeSystem: the host asks for the native system folders too (drvuninst
+// --native-system); the footprint's +n lines are its targets.
 struct FootprintCase {
   const char* file;
   bool keepDevice;
+  bool nativeSystem = false;
 };
 const FootprintCase kCases[] = {
     {"amd", false},
     {"amd", true},
+    {"amd", true, true},
     {"intel", false},
     {"intel", true},
     {"realtek", false},
     {"realtek", true},
     {"nvidia", false},
     {"nvidia", true},
+    {"nvidia", false, true},
 };
 
 // The Windows shell's processes in the prefix, by process ID.
@@ -107,7 +112,8 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ASSERT_TRUE(fp::LoadFootprint(WinPath(KYD_SOURCE_DIR "/tests/vendors/footprints/") + ToWide(c.file) + L".fp",
                                 footprint, error))
       << error;
-  fp::Bench bench(footprint, c.keepDevice);
+  fp::Bench bench(footprint, c.keepDevice, c.nativeSystem);
+  const std::wstring native = c.nativeSystem ? L" --native-system" : L"";
   ASSERT_TRUE(bench.Seed(error)) << error;
   FootprintHost host(bench.Accounts());
   ASSERT_TRUE(host.ready());
@@ -117,7 +123,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
   const std::vector<std::wstring> shellKeys = fp::ShellStartupKeys(footprint, before);
   ProcessResult plan = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
-                                      L" --plan --journal \"" + planFolder.path() + L"\"");
+                                      native + L" --plan --journal \"" + planFolder.path() + L"\"");
   ASSERT_TRUE(plan.started);
   EXPECT_NE(LibraryResult(plan), -1) << plan.output;
   fp::Snapshot planned = fp::TakeSnapshot(bench.VolatileKeys());
@@ -126,7 +132,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ReportAll(failures, "the plan changed the machine", plan);
 
   ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
-                                     L" --journal \"" + journalFolder.path() + L"\"");
+                                     native + L" --journal \"" + journalFolder.path() + L"\"");
   fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
   ASSERT_TRUE(run.started);
   // The vendor road: 1 when the host keeps the device, 2 when it was removed.
@@ -140,6 +146,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ASSERT_TRUE(restore.started);
   fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
   ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys, shellKeys), "restore", restore);
+  ReportAll(bench.CheckContents(), "restore", restore);
 }
 
 // What the shell adds when it starts (Wine's shell32 makes the Advanced key
@@ -189,7 +196,8 @@ TEST(ShellStartupWrites, OnlyWhatTheShellAddsIsLeftOut) {
 
 INSTANTIATE_TEST_SUITE_P(Vendors, Footprint, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<FootprintCase>& info) {
-                           return std::string(info.param.file) + (info.param.keepDevice ? "_keep" : "_remove");
+                           return std::string(info.param.file) + (info.param.keepDevice ? "_keep" : "_remove") +
+                                  (info.param.nativeSystem ? "_native" : "");
                          });
 
 }  // namespace

@@ -1,9 +1,15 @@
 // drv64.exe "kydremove" "<hardware id>": the 64-bit removal program that the
 // 32-bit library starts on 64-bit Windows, where SetupAPI must be called from
 // a 64-bit process. Exit codes: 2 removed, 0x10000002 removed and a restart is
-// needed, 1 nothing removed, 3 bad command line. Two more arguments,
-// "--plan" "<folder>" or "--journal" "<folder>", continue the library's plan
-// or journal in that folder; when it cannot be continued nothing is removed.
+// needed, 1 nothing removed, 3 bad command line.
+// drv64.exe "kydsysfiles" "<hardware id>" "<name>"...: the vendor clean's
+// listed files deleted from the native System32 and System32\drivers, which
+// the 32-bit library cannot see, by the engine's rules for the system folders
+// (the OpenCL loader kept while another GPU uses it; read-only files stay).
+// Exit codes: 0 done, 1 nothing done, 3 bad command line.
+// Two more arguments to either, "--plan" "<folder>" or "--journal"
+// "<folder>", continue the library's plan or journal in that folder; when it
+// cannot be continued nothing is changed.
 // drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
 // back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
@@ -11,28 +17,51 @@
 #include <cwchar>
 #include <memory>
 
+#include "engine/base_drv_uninst.h"
 #include "platform/command_line.h"
 #include "platform/machine.h"
 #include "removal/driver_removal.h"
 
 namespace {
 
-int Run() {
-  const std::vector<std::wstring> args = kyd::CommandLineArgs();
-  if (args.size() == 4 && _wcsicmp(args[1].c_str(), L"kydpublish") == 0)
-    return kyd::machine::PublishDriverPackageCommand(args[2], args[3]);
-  if ((args.size() != 3 && args.size() != 5) || _wcsicmp(args[1].c_str(), L"kydremove") != 0) return 3;
-  kyd::machine::Mode mode = kyd::machine::Mode::kPerform;
-  if (args.size() == 5 && !kyd::machine::ParseChildArguments(args[3], args[4], mode)) return 3;
-  std::unique_ptr<kyd::machine::Session> session;
-  if (mode != kyd::machine::Mode::kPerform) {
-    session = std::make_unique<kyd::machine::Session>(mode, args[4], /*continueIn=*/true);
-    if (!session->ok()) return 1;
-  }
+int Remove(const std::wstring& hardwareId) {
   bool deletePackageFiles = true;
   bool rebootNeeded = false;
-  if (!kyd::RemoveDriver(args[2].c_str(), deletePackageFiles, rebootNeeded)) return 1;
+  if (!kyd::RemoveDriver(hardwareId.c_str(), deletePackageFiles, rebootNeeded)) return 1;
   return static_cast<int>(kyd::kRemovalDone | (rebootNeeded ? kyd::kRemovalRebootFlag : 0));
+}
+
+int DeleteSystemFiles(const std::vector<std::wstring>& args) {
+  kyd::CBaseDrvUninst engine;
+  engine.SetDevice(args[2].c_str());
+  // A file deleted here takes the startup entries that would start it, as
+  // in the library (which has taken those naming the same paths already).
+  engine.SnapshotRunEntries();
+  std::vector<const wchar_t*> names;
+  for (size_t i = 3; i < args.size(); ++i) names.push_back(args[i].c_str());
+  engine.DeleteSystemFolderFiles(kyd::NameList(names.data(), static_cast<int>(names.size())));
+  return 0;
+}
+
+int Run() {
+  std::vector<std::wstring> args = kyd::CommandLineArgs();
+  if (args.size() == 4 && _wcsicmp(args[1].c_str(), L"kydpublish") == 0)
+    return kyd::machine::PublishDriverPackageCommand(args[2], args[3]);
+  kyd::machine::Mode mode = kyd::machine::Mode::kPerform;
+  std::wstring folder;
+  if (args.size() >= 5 && kyd::machine::ParseChildArguments(args[args.size() - 2], args.back(), mode)) {
+    folder = args.back();
+    args.resize(args.size() - 2);
+  }
+  const bool remove = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydremove") == 0;
+  const bool systemFiles = args.size() >= 3 && _wcsicmp(args[1].c_str(), L"kydsysfiles") == 0;
+  if (!remove && !systemFiles) return 3;
+  std::unique_ptr<kyd::machine::Session> session;
+  if (mode != kyd::machine::Mode::kPerform) {
+    session = std::make_unique<kyd::machine::Session>(mode, folder, /*continueIn=*/true);
+    if (!session->ok()) return 1;
+  }
+  return remove ? Remove(args[2]) : DeleteSystemFiles(args);
 }
 
 }  // namespace

@@ -302,6 +302,7 @@ int RunUninstall(const Invocation& invocation) {
     }
   }
   const int flags = (plan ? KYD_UNINSTALL_PLAN : (journal ? KYD_UNINSTALL_JOURNAL : 0)) |
+                    (invocation.Has(L"--native-system") ? KYD_UNINSTALL_NATIVE_SYSTEM : 0) |
                     (invocation.Has(L"--no-wait") ? KYD_UNINSTALL_NO_WAIT : 0);
   // Before the call: the shell's token can be taken only while it runs.
   ShellWatch shell;
@@ -318,7 +319,7 @@ int RunUninstall(const Invocation& invocation) {
           result, flags != 0))
     return result;
   if (result == KYD_RESULT_BUSY) return Busy(result);
-  if (flags != 0 && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+  if ((plan || journal) && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
     Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
     PrintJournalFile(folder + L"\\manifest.txt");
   }
@@ -380,6 +381,9 @@ const std::vector<Command> kCommands = {
       {L"--journal", &kJournalFolder,
        L"save what each change destroys into the empty folder DIR first,\n"
        L"for `restore` (with --plan: keep the plan there)"},
+      {L"--native-system", nullptr,
+       L"64-bit Windows: the vendor deep clean also deletes the vendor's\n"
+       L"files from the native System32 and System32\\drivers (by drv64.exe)"},
       {L"--no-wait", nullptr,
        L"when another uninstall or restore is running, answer busy at once\n"
        L"instead of waiting for it (up to 20 minutes)"},

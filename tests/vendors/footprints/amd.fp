@@ -216,4 +216,11 @@
 +d file    | %SYS%\atihdw73.sys
 =  file    | %SYS%\nvapi.dll
 =  file    | %SYS%\atiumdag.dll.bak
-=/64 file  | %SYSNATIVE%\atiumd64.dll
+# The native System32 and its drivers (64-bit Windows), only when the host
+# asks for them; the kernel driver stays with the device kept. Windows' own
+# SATA driver for AMD chipsets and another vendor's file stay.
++n/64 file  | %SYSNATIVE%\atiumd64.dll
++n/64 file  | %SYSNATIVE%\amdocl64.dll
++nd/64 file | %SYSNATIVE%\drivers\atikmdag.sys
+=/64 file   | %SYSNATIVE%\drivers\amdsata.sys
+=/64 file   | %SYSNATIVE%\nvapi64.dll

@@ -204,6 +204,38 @@
 +   file  | %SYS%\nvdispi.bin
 =   file  | %SYS%\xnvdisp.dat
 
+# ---------------------------------------------------------------- native system folders
+# What redirection hides from the 32-bit library on 64-bit Windows, the
+# driver's 64-bit files and its kernel drivers, goes when the host asks for
+# the native folders, by the same rules.
++n/64  file | %SYSNATIVE%\nvapi64.dll
++n/64  file | %SYSNATIVE%\nvwgf2umx.dll
++n/64  file | %SYSNATIVE%\nvcuda.dll
++nd/64 file | %SYSNATIVE%\drivers\nvlddmkm.sys
+=/64   file | %SYSNATIVE%\nvoglv64.dll | x | attr:readonly
+# Another vendor's file, and Windows' own storage drivers for NVIDIA chipsets.
+=/64   file | %SYSNATIVE%\amdocl64.dll
+=/64   file | %SYSNATIVE%\drivers\nvraid.sys
+=/64   file | %SYSNATIVE%\drivers\nvstor.sys
+# No other native OpenCL driver is left under Khronos, but the Intel
+# adapter's DCH driver (below) still needs the native loader.
+=/64   file | %SYSNATIVE%\OpenCL.dll
+
+# ---------------------------------------------------------------- DCH OpenCL registrations
+# Windows 10 DCH drivers register their OpenCL driver in the display
+# adapter's driver key: OpenCLDriverName for the native loader (the only one
+# on 32-bit Windows), OpenCLDriverNameWow for the 32-bit loader. The Intel
+# adapter of an Optimus laptop, on 64-bit Windows:
+=/64 value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0107 | MatchingDeviceId | sz:pci\ven_8086&dev_3e9b
+=/64 value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0107 | OpenCLDriverName | multi:C:\Windows\System32\DriverStore\FileRepository\iigd_dch.inf_amd64_7a1c0b5d3e2f4a6b\igdrcl64.dll
+# The NVIDIA adapter's own registration keeps no loader, nor does one for the
+# 32-bit loader on 32-bit Windows: there the loader goes (above).
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0108 | MatchingDeviceId | sz:pci\ven_10de&dev_1b80&subsys_119e10de
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0108 | OpenCLDriverName | multi:C:\Windows\System32\DriverStore\FileRepository\nv_dispi.inf_amd64_5b8f0e2c1d3a4f6e\nvopencl64.dll
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0108 | OpenCLDriverNameWow | multi:C:\Windows\System32\DriverStore\FileRepository\nv_dispi.inf_amd64_5b8f0e2c1d3a4f6e\nvopencl32.dll
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0109 | MatchingDeviceId | sz:pci\ven_1002&dev_687f
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0109 | OpenCLDriverNameWow | multi:C:\Windows\System32\DriverStore\FileRepository\u0344712.inf_amd64_0f1e2d3c4b5a6978\amdocl.dll
+
 # ---------------------------------------------------------------- folders
 +   file  | %ROOT%NVIDIA\DisplayDriver\425.31\Win10_64\International\setup.exe
 +   dir   | %ROOT%NVIDIA

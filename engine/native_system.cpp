@@ -1,0 +1,73 @@
+// The vendor's files in the native system folders of 64-bit Windows, on the
+// host's request. File-system redirection shows this 32-bit module SysWOW64
+// wherever it asks for System32, so its 64-bit user-mode files and kernel
+// drivers are out of its reach; drv64.exe, the 64-bit program shipped beside
+// the host, sees them and deletes them with the engine's own rules, the plan
+// or journal going on in it as for the removal road:
+//   drv64.exe "kydsysfiles" "<hardware id>" "<name>"... ["--plan"|"--journal" "<folder>"]
+#include <windows.h>
+
+#include <cwchar>
+
+#include "engine/base_drv_uninst.h"
+#include "platform/base_log.h"
+#include "platform/console_runner.h"
+#include "platform/env.h"
+#include "platform/machine.h"
+
+namespace kyd {
+namespace {
+
+constexpr char kLogUnit[] = "BaseDrvUninst";
+
+// Windows takes command lines of up to 32,767 characters: a long table goes
+// to the program in several runs.
+constexpr size_t kLineRoom = 30000;
+
+// One quoted argument. Backslashes at its end are doubled, so that they stay
+// backslashes instead of escaping the closing quote.
+std::wstring Quoted(const std::wstring& text) {
+  size_t trailing = 0;
+  while (trailing < text.size() && text[text.size() - 1 - trailing] == L'\\') ++trailing;
+  return L" \"" + text + std::wstring(trailing, L'\\') + L"\"";
+}
+
+}  // namespace
+
+void CBaseDrvUninst::DeleteNativeSystemFiles(NameList names) {
+  const std::wstring host = GetHostFolder();
+  // No quote can stand in a quoted argument; none is in a device ID or a
+  // file name.
+  if (host.empty() || deviceId.find(L'"') != std::wstring::npos) {
+    KLOG(base::LOG_ERROR, "native system files: drv64.exe cannot be started for %S", deviceId.c_str());
+    return;
+  }
+  const std::wstring program = host + L"drv64\\drv64.exe";
+  const std::wstring head = L"\"" + program + L"\" \"kydsysfiles\"" + Quoted(deviceId);
+  const std::wstring session = machine::ChildArguments();
+  std::wstring line = head;
+  int count = 0;
+  auto run = [&] {
+    DWORD exitCode = ERROR_GEN_FAILURE;
+    if (!RunAndWait(program, line + session, false, exitCode)) {
+      KLOG(base::LOG_ERROR, "native system files: %S not started (error %d)", program.c_str(),
+           static_cast<int>(GetLastError()));
+    } else {
+      machine::ChildFinished();  // what it planned or journaled is ours now
+      KLOG(base::LOG_INFO, "native system files: %d names, drv64.exe returned %d", count,
+           static_cast<int>(exitCode));
+    }
+    line = head;
+    count = 0;
+  };
+  for (const wchar_t* name : names) {
+    if (!name || !*name || std::wcschr(name, L'"')) continue;
+    const std::wstring argument = Quoted(name);
+    if (count > 0 && line.size() + argument.size() + session.size() > kLineRoom) run();
+    line += argument;
+    ++count;
+  }
+  if (count > 0) run();
+}
+
+}  // namespace kyd
