@@ -40,7 +40,10 @@ phase_progress() {
   local line tree shown="" order=()
   declare -A built total
   while IFS= read -r line; do
-    [[ $line =~ ^\[([a-z0-9]+)\ ([0-9]+)/([0-9]+)\] ]] || continue
+    [[ $line =~ ^\[([a-z0-9]+)\ ([0-9]+)/([0-9]+)\]\ (.*) ]] || continue
+    # Ninja's look at the source globs is no target (and all a tree that is
+    # up to date shows).
+    [ "${BASH_REMATCH[4]}" != "Re-checking globbed directories..." ] || continue
     tree=${BASH_REMATCH[1]}
     [ -n "${total[$tree]+x}" ] || order+=("$tree")
     built[$tree]=${BASH_REMATCH[2]}

@@ -5,9 +5,8 @@
 namespace drvuninst {
 
 DWORD MakeFolderPath(const std::wstring& folder) {
-  DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES)
-    return attributes & FILE_ATTRIBUTE_DIRECTORY ? ERROR_SUCCESS : ERROR_DIRECTORY;
+  // What is there already, folder or not, is the library's to judge.
+  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
   // The parent first, unless this is a root ("C:", "\\server\share").
   size_t slash = folder.find_last_of(L"\\/");
   if (slash != std::wstring::npos && slash > 0 && folder[slash - 1] != L':' && folder[slash - 1] != L'\\') {

@@ -8,8 +8,9 @@
 
 namespace drvuninst {
 
-// Makes `folder` and any missing folders above it; ERROR_SUCCESS when it
-// exists afterwards (as a folder), else the Windows error.
+// Makes `folder` and any missing folders above it when it does not exist;
+// ERROR_SUCCESS when something is there by that name afterwards, else the
+// Windows error.
 DWORD MakeFolderPath(const std::wstring& folder);
 
 // The lines of a UTF-8 file of a journal folder (a plan, a journal, a

@@ -1,7 +1,7 @@
 #include "tools/drvuninst/summary.h"
 
 #include <cstdlib>
-#include <cwctype>
+#include <cwchar>
 #include <map>
 
 namespace drvuninst {
@@ -13,9 +13,11 @@ namespace journal = kyd::machine::journal;
 // "PCI\\..."): the run that removes the devices of the display and media
 // classes.
 bool RemovesDevices(const std::wstring& commandLine) {
-  std::wstring lower = commandLine;
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
-  return lower.find(L".exe remove ") != std::wstring::npos;
+  constexpr wchar_t kRemove[] = L".exe remove ";
+  constexpr size_t kLength = sizeof kRemove / sizeof kRemove[0] - 1;
+  for (size_t at = 0; at + kLength <= commandLine.size(); ++at)
+    if (_wcsnicmp(commandLine.c_str() + at, kRemove, kLength) == 0) return true;
+  return false;
 }
 
 Thing ThingOfVerb(const std::wstring& verb, bool withPackage, bool removesDevices) {
