@@ -1,4 +1,7 @@
 # x86_64 programs: the 64-bit removal program and the 64-bit test doubles.
+# drv64.exe runs the removal road and continues the seam's sessions, and
+# removal/ uses nothing but platform/: only those two folders are built here.
+list(FILTER KYD_CORE_SOURCES INCLUDE REGEX "/(platform|removal)/[^/]+\\.cpp$")
 kyd_core_library(kydcore)
 
 kyd_xp_program(drv64 tools/drv64/drv64.cpp)

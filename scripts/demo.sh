@@ -38,7 +38,7 @@ phase seeding "a 64-bit Windows 10 prefix, $prefix" make_machine
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=difxapi=n,b
 winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-echo "running: drvuninst against the $footprint footprint; the plan and the journal stay in $work"
+echo "running: drvuninst takes the ${footprint^^} display driver off; the plan and the journal stay in $work"
 echo
 set +e
 wine "$build/footprint_demo.exe" "$(winpath "$root/tests/vendors/footprints/$footprint.fp")" "$(winpath "$work")" \
@@ -73,8 +73,8 @@ case $uninstalled in
   *) meaning="nothing was uninstalled" ;;
 esac
 if [ "$story" -eq 0 ] && [ "$road" -eq 0 ] && { [ "$uninstalled" = 0 ] || [ "$uninstalled" = 3010 ]; }; then
-  echo "demo: the $footprint deep clean's exit code was $uninstalled ($meaning); every decoy intact"
+  echo "demo: the ${footprint^^} deep clean's exit code was $uninstalled ($meaning); every decoy intact"
   exit 0
 fi
-echo "demo: FAILED (the $footprint deep clean's exit code was $uninstalled: $meaning)" >&2
+echo "demo: FAILED (the ${footprint^^} deep clean's exit code was $uninstalled: $meaning)" >&2
 exit 1

@@ -213,11 +213,11 @@ int main(int argc, char** argv) {
   bool inPlan = false;
   LineFilter plan([&](const std::string& line) {
     if (inPlan && line.rfind("Planned result: ", 0) != 0) {
-      if (++planLines <= kPlanLinesShown) Say(line + "\n");
+      if (line.rfind("# ", 0) != 0 && ++planLines <= kPlanLinesShown) Say(line + "\n");
       return;
     }
     if (inPlan && planLines > kPlanLinesShown)
-      Say("... " + std::to_string(planLines - kPlanLinesShown) + " more lines: the whole plan is " +
+      Say("... " + std::to_string(planLines - kPlanLinesShown) + " more changes: the whole plan is " +
           ToNarrow(planFolder) + "\\manifest.txt\n");
     inPlan = line == "---- plan ----";
     Say(line + "\n");
