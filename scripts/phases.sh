@@ -3,9 +3,9 @@
 # CMake and the compilers print goes to one log file, which is named with
 # its last lines when a phase fails.
 #
-#   KYD_LOG   the log file (default: build/setup.log below the checkout)
+#   KYD_LOG   the log file (default: setup.log in the build folder)
 
-: "${KYD_LOG:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/setup.log}"
+: "${KYD_LOG:=${KYD_BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}/setup.log}"
 export KYD_LOG
 mkdir -p "$(dirname "$KYD_LOG")"
 
@@ -54,9 +54,9 @@ phase_progress() {
       parts+="${parts:+, }$tree ${built[$tree]}/${total[$tree]}"
     done
     shown="$sum of $of targets ($parts)"
-    [ -t 1 ] && printf '\rbuild: %s ' "$shown"
+    [ -t 1 ] && printf '\r\033[Kbuild: %s' "$shown"
   done
-  [ -t 1 ] && printf '\r'
+  [ -t 1 ] && printf '\r\033[K'
   printf 'build: %s' "${shown:-nothing to do}"
 }
 

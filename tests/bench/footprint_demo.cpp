@@ -8,9 +8,10 @@
 //
 // The plan and the journal stay in WORKDIR\plan and WORKDIR\journal (made by
 // drvuninst); the uninstall's whole output and its exit code are written to
-// WORKDIR\uninstall-output.txt and WORKDIR\uninstall-exit-code. Exit code 0 when every target went, every
-// decoy stayed, nothing else changed and the restore put back all that can
-// come back; 1 when not; 2 when the demo could not be set up.
+// WORKDIR\uninstall-output.txt and WORKDIR\uninstall-exit-code. Exit code 0
+// when every target went, every decoy stayed, nothing else changed and the
+// restore put back all that can come back; 1 when not; 2 when the demo could
+// not be set up.
 #include <windows.h>
 
 #include <cstdio>
@@ -157,7 +158,8 @@ std::string RestoreTable(const Tally& t, std::vector<std::string>& notBack, cons
     if (t.targets[k] == 0) continue;
     const int missing = t.targets[k] - t.back[k];
     std::string note;
-    if (missing && k == static_cast<int>(fp::Kind::kProcess)) note = std::to_string(missing) + " ended: start them again";
+    if (missing && k == static_cast<int>(fp::Kind::kProcess))
+      note = std::to_string(missing) + " ended: start them again";
     if (missing && k == static_cast<int>(fp::Kind::kDevice))
       note = std::to_string(missing) + " removed: back when Windows detects it";
     text += "  " + Pad(kRows[k], 24) + PadLeft(Count(t.back[k], t.targets[k]), 16) + (note.empty() ? "" : "   " + note) +
