@@ -9,8 +9,8 @@ namespace {
 
 namespace journal = kyd::machine::journal;
 
-// The device-console tool's removal ("...\\kyduninst.exe remove =display
-// "PCI\\..."): the run that removes the devices of the display and media
+// The device-console tool's removal (...\kyduninst.exe remove =display
+// "PCI\VEN_..."): the run that removes the devices of the display and media
 // classes.
 bool RemovesDevices(const std::wstring& commandLine) {
   constexpr wchar_t kRemove[] = L".exe remove ";
