@@ -19,6 +19,7 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/resources/KYDDrvUninst.rc APPEND PROPERT
 file(GLOB KYD_DRVUNINST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/drvuninst/*.cpp)
 kyd_xp_program(drvuninst ${KYD_DRVUNINST_SOURCES})
 target_include_directories(drvuninst PRIVATE ${CMAKE_BINARY_DIR})
+target_include_directories(drvuninst SYSTEM PRIVATE ${KYD_JSON_DIR})
 target_link_libraries(drvuninst PRIVATE kydcore)
 kyd_version_resource(drvuninst drvuninst.rc)
 

@@ -42,3 +42,13 @@ function(kyd_version_resource target rc)
   set_property(SOURCE ${source} APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/resources/version.rc ${CMAKE_BINARY_DIR}/kyd_version.h)
 endfunction()
+
+# nlohmann/json (Debian nlohmann-json3-dev), header only and standard C++
+# only: drvuninst writes its --json documents with it, the tests read them
+# back. The cross compilers do not search /usr/include, and must not (the
+# host's C library is there), so each tree gets a folder holding only a link
+# to nlohmann/.
+find_path(KYD_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(KYD_JSON_DIR ${CMAKE_BINARY_DIR}/third_party)
+file(MAKE_DIRECTORY ${KYD_JSON_DIR})
+file(CREATE_LINK ${KYD_JSON_INCLUDE}/nlohmann ${KYD_JSON_DIR}/nlohmann SYMBOLIC)

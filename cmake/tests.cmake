@@ -9,12 +9,16 @@ if(NOT CMAKE_BUILD_TYPE)
   set(CMAKE_BUILD_TYPE Release)
 endif()
 
+# Each tree's Ninja names itself in its status lines ("[ship64 3/80]"), and
+# the two shipping builds print them as they go: scripts/build.sh counts them.
 ExternalProject_Add(ship64
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
   BINARY_DIR ${KYD_SHIP64}
   CMAKE_GENERATOR Ninja
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
              -DKYD_THREAD_MODEL=win32 -DKYD_ROLE=ship64 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+  BUILD_COMMAND ${CMAKE_COMMAND} -E env "NINJA_STATUS=[ship64 %f/%t] " ${CMAKE_COMMAND} --build <BINARY_DIR>
+  USES_TERMINAL_BUILD ON
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${KYD_SHIP64}/drv64.exe ${KYD_SHIP64}/difxapi.dll ${KYD_SHIP64}/kydplanted.dll)
@@ -26,6 +30,8 @@ ExternalProject_Add(ship32
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
              -DKYD_THREAD_MODEL=win32 -DKYD_ROLE=ship32 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
              -DKYD_TOOL64_DIR=${KYD_SHIP64}
+  BUILD_COMMAND ${CMAKE_COMMAND} -E env "NINJA_STATUS=[ship32 %f/%t] " ${CMAKE_COMMAND} --build <BINARY_DIR>
+  USES_TERMINAL_BUILD ON
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   DEPENDS ship64
@@ -81,12 +87,22 @@ set_tests_properties(prefix.w32.drop PROPERTIES FIXTURES_CLEANUP w32)
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_gtest EXCLUDE_FROM_ALL)
 
+# platform/ is a library of its own here: the bench, the helper programs and
+# the demo's story need no more of the product, so the demo builds no more.
+set(kyd_all_sources ${KYD_CORE_SOURCES})
+list(FILTER KYD_CORE_SOURCES INCLUDE REGEX "/platform/[^/]+\\.cpp$")
+kyd_core_library(kydplatform)
+set(KYD_CORE_SOURCES ${kyd_all_sources})
+list(FILTER KYD_CORE_SOURCES EXCLUDE REGEX "/platform/[^/]+\\.cpp$")
 kyd_core_library(kydcore)
+target_link_libraries(kydcore PUBLIC kydplatform)
 
 file(GLOB KYD_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_library(kydsupport STATIC ${KYD_SUPPORT_SOURCES})
 target_include_directories(kydsupport PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(kydsupport PUBLIC kydcore gtest version)
+target_include_directories(kydsupport SYSTEM PUBLIC ${KYD_JSON_DIR})
+# The bench needs no GoogleTest: each test program links it itself.
+target_link_libraries(kydsupport PUBLIC kydplatform version)
 target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}" KYD_PRODUCT_VERSION="${PROJECT_VERSION}"
   KYD_SHIP32_DIR="${KYD_SHIP32}" KYD_SHIP64_DIR="${KYD_SHIP64}" KYD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
@@ -98,10 +114,13 @@ foreach(dir ${KYD_HELPER_DIRS})
     file(GLOB helper_sources ${dir}/*.cpp)
     add_executable(${helper} ${helper_sources})
     target_include_directories(${helper} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${helper} PRIVATE kydcore ${KYD_SYSTEM_LIBS})
+    target_link_libraries(${helper} PRIVATE kydplatform ${KYD_SYSTEM_LIBS})
     list(APPEND KYD_HELPERS ${helper})
   endif()
 endforeach()
+# These two probe the product itself.
+target_link_libraries(envprobe PRIVATE kydcore)
+target_link_libraries(kydverprobe PRIVATE kydcore)
 
 # C hosts built the way an integrator builds them, against the kit's header
 # and each of its import libraries: gcc with the mingw-w64 one, gcc with the
@@ -144,7 +163,7 @@ function(kyd_test_program folder)
   endif()
   set(exe test_${folder})
   add_executable(${exe} ${sources} ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cc)
-  target_link_libraries(${exe} PRIVATE kydsupport gtest)
+  target_link_libraries(${exe} PRIVATE kydsupport kydcore gtest)
   target_compile_options(${exe} PRIVATE ${KYD_GBK_OPTION})
   add_dependencies(${exe} dist ${KYD_HELPERS})
   set(suites "")
@@ -210,11 +229,18 @@ function(kyd_test_program folder)
   endforeach()
 endfunction()
 
+# The demo's story (scripts/demo.sh): the footprint bench and drvuninst on a
+# vendor's footprint. Its dependencies are what the demo builds, no more.
+add_executable(footprint_demo ${CMAKE_SOURCE_DIR}/tests/bench/footprint_demo.cpp)
+target_link_libraries(footprint_demo PRIVATE kydsupport)
+add_dependencies(footprint_demo dist sleeper testsvc netapi_double kydseed)
+
 foreach(folder interface platform engine removal vendors packages xml)
   kyd_test_program(${folder})
 endforeach()
+add_dependencies(test_vendors footprint_demo)  # its FootprintDemo suite runs the demo's story
 
 # Benchmark programs (not tests; scripts/bench-*.sh run them).
 add_executable(deepclean_bench ${CMAKE_SOURCE_DIR}/tests/bench/deepclean_bench.cpp)
-target_link_libraries(deepclean_bench PRIVATE kydsupport)
+target_link_libraries(deepclean_bench PRIVATE kydsupport kydcore)
 add_dependencies(deepclean_bench dist ${KYD_HELPERS})

@@ -19,4 +19,20 @@ std::vector<std::wstring> CommandLineArgs() {
   return args;
 }
 
+std::wstring QuoteArgument(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
 }  // namespace kyd

@@ -9,4 +9,9 @@ namespace kyd {
 // argv[0] first; empty when the command line cannot be read.
 std::vector<std::wstring> CommandLineArgs();
 
+// One argument in quotes, written so that the splitting above gives it back
+// as it is: a quote inside, and backslashes before a quote or the end,
+// escaped with backslashes.
+std::wstring QuoteArgument(const std::wstring& argument);
+
 }  // namespace kyd

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/base_log.h"
+#include "platform/command_line.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
 #include "platform/machine_journal.h"
@@ -576,8 +577,8 @@ Mode CurrentMode() { return g_state ? g_state->mode : Mode::kPerform; }
 
 std::wstring ChildArguments() {
   if (!g_state) return {};
-  return std::wstring(g_state->mode == Mode::kPlan ? L" \"--plan\" \"" : L" \"--journal\" \"") +
-         g_state->folder + L"\"";
+  return std::wstring(g_state->mode == Mode::kPlan ? L" \"--plan\" " : L" \"--journal\" ") +
+         QuoteArgument(g_state->folder);
 }
 
 void ChildFinished() {

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "platform/base_log.h"
+#include "platform/command_line.h"
 #include "platform/console_runner.h"
 #include "platform/dir_tree.h"
 #include "platform/env.h"
@@ -81,7 +82,8 @@ int KYDRemove(const wchar_t* hardwareId) {
 }
 
 std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId) {
-  return L"\"" + program + L"\" \"kydremove\" \"" + hardwareId + L"\"";
+  // A device ID may hold a quote: it is escaped for drv64.exe's splitting.
+  return L"\"" + program + L"\" \"kydremove\" " + QuoteArgument(hardwareId);
 }
 
 bool IsInsideDriverStore(const std::wstring& folder) {
@@ -121,8 +123,7 @@ PackageFiles FindPackageFiles(const DifxApi& difx, const std::wstring& infPath) 
 
 bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
   std::wstring program = GetHostFolder();
-  // A quote cannot be passed inside a quoted argument; no device ID holds one.
-  if (program.empty() || !hardwareId || std::wcschr(hardwareId, L'"')) {
+  if (program.empty() || !hardwareId) {
     KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
     return false;
   }

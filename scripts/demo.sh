@@ -1,58 +1,80 @@
 #!/bin/bash
-# The main job, on a simulated machine: a throwaway 64-bit Windows prefix is
-# seeded with a PCI device and an oemN.inf naming it; drvuninst lists the
-# devices, shows the plan of the uninstall (every change it would make),
-# uninstalls the device through KYDDrvUninst.dll (on 64-bit Windows
-# by way of drv64\drv64.exe), and the script shows that the device, the INF
-# and its PNF are gone and that Windows' driver search is switched off.
+# The main job, on a simulated Windows 10 machine: a throwaway 64-bit Wine
+# prefix is seeded with a display driver's footprint (the AMD one in
+# tests/vendors/footprints/, or KYD_DEMO_FOOTPRINT=nvidia): its driver
+# package, services, programs, registry keys and files, and beside them
+# look-alikes of other vendors and of Windows (decoys). Then:
+#   1. drvuninst list --class <display>     the device and its companion package
+#   2. drvuninst uninstall ... --plan       a summary of what would change, and the plan
+#   3. drvuninst uninstall ... --journal    the deep clean, with the library's log
+#   4. a table: targets removed, decoys intact, anything else changed
+#   5. drvuninst restore                    and a table: everything back but what cannot come back
+#   6. in short, the removal road on a generic device (SetupAPI, drv64.exe)
+# It ends with the uninstall's exit code, and fails loudly when a decoy was
+# touched. Set-up, build and seeding print one line each; their output goes
+# to build/demo.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
 build=${KYD_BUILD_DIR:-$root/build}
-prefix=$build/prefixes/demo
-trap '"$root/scripts/drop-prefix.sh" "$prefix"' EXIT
-"$root/scripts/make-prefix.sh" "$prefix" win64 >/dev/null
-export WINEPREFIX=$prefix WINEDEBUG=-all
-w() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+export KYD_LOG=$build/demo.log
+mkdir -p "$build"
+: >"$KYD_LOG"
+source "$root/scripts/phases.sh"
+footprint=${KYD_DEMO_FOOTPRINT:-amd}
+[ -f "$root/tests/vendors/footprints/$footprint.fp" ] || { echo "demo: no footprint $footprint" >&2; exit 2; }
 
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" footprint_demo
+
+prefix=$build/prefixes/demo
+work=$build/demo
+trap '"$root/scripts/drop-prefix.sh" "$prefix" >>"$KYD_LOG" 2>&1' EXIT
+make_machine() {
+  rm -rf "$work" && mkdir -p "$work"
+  "$root/scripts/make-prefix.sh" "$prefix" win64
+  WINEPREFIX=$prefix WINEDEBUG=-all wine winecfg -v win10 </dev/null
+}
+phase seeding "a 64-bit Windows 10 prefix, $prefix" make_machine
+
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=difxapi=n,b
+winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+echo "running: drvuninst takes the ${footprint^^} display driver off; the plan and the journal stay in $work"
+echo
+set +e
+wine "$build/footprint_demo.exe" "$(winpath "$root/tests/vendors/footprints/$footprint.fp")" "$(winpath "$work")" \
+  </dev/null 2>&1 | tr -d '\r'
+story=${PIPESTATUS[0]}
+set -e
+uninstalled=$(cat "$work/uninstall-exit-code" 2>/dev/null || echo none)
+
+# The removal road, in short: a device no vendor cleaner knows and an INF
+# naming it; drvuninst removes both (by way of drv64.exe on 64-bit Windows).
+w() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 hwid='PCI\VEN_1B21&DEV_1242&SUBSYS_87571043&REV_00'
 guid='{4D36E97D-E325-11CE-BFC1-08002BE10318}'
 inf=oem42.inf
-infdir=$prefix/drive_c/windows/inf
-
-echo "== seeding the simulated machine"
-w "$build/kydseed.exe" device "$hwid" "$guid" | sed 's/^/device instance: /'
-w "$build/kydseed.exe" inf "$inf" "$hwid" | sed 's/^/driver INF:      /'
 echo
-echo "== drvuninst list --vendor VEN_1B21"
-w "$build/dist/drvuninst.exe" list --vendor VEN_1B21
-echo
-echo "== drvuninst uninstall \"$hwid\" $guid --plan   (changes nothing)"
-w "$build/dist/drvuninst.exe" uninstall "$hwid" "$guid" --plan || true
-echo
-echo "== drvuninst uninstall \"$hwid\" $guid --log"
-set +e
-w "$build/dist/drvuninst.exe" uninstall "$hwid" "$guid" --log
-result=${PIPESTATUS[0]}
-set -e
-echo "(exit code $result)"
-echo
-echo "== after the uninstall"
-fail=0
-if w "$build/kydseed.exe" present "$hwid" >/dev/null; then echo "device:         STILL PRESENT"; fail=1
-else echo "device:         gone"; fi
+echo "== the removal road on a generic device: $hwid and $inf naming it"
+w "$build/kydseed.exe" device "$hwid" "$guid" >/dev/null
+w "$build/kydseed.exe" inf "$inf" "$hwid" >/dev/null
+echo "drvuninst uninstall \"$hwid\" $guid"
+w "$build/dist/drvuninst.exe" uninstall "$hwid" "$guid" | sed -n 's/^Result: /  result: /p'
+road=0
+if w "$build/kydseed.exe" present "$hwid" >/dev/null; then echo "  device: STILL PRESENT"; road=1
+else echo "  device: removed"; fi
 for f in "$inf" "${inf%.inf}.PNF"; do
-  if [ -e "$infdir/$f" ]; then echo "$f:    STILL THERE"; fail=1; else echo "$f:    deleted"; fi
+  if [ -e "$prefix/drive_c/windows/inf/$f" ]; then echo "  $f: STILL THERE"; road=1; else echo "  $f: deleted"; fi
 done
-policy=$(w reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\DriverSearching' /v SearchOrderConfig /reg:64 | grep -i SearchOrderConfig || true)
-echo "driver search:  ${policy:-NOT SET}"
-[ -n "$policy" ] || fail=1
-[ -f "$build/dist/log/KYDDrvUninst.log" ] && rm -rf "$build/dist/log"
-# drvuninst exits as the system's device tools do: 0 done, 3010 done and a
-# restart is needed.
-if { [ "$result" -eq 0 ] || [ "$result" -eq 3010 ]; } && [ $fail -eq 0 ]; then
-  echo; echo "demo: uninstalled (exit code $result)"
-else
-  echo; echo "demo: FAILED"; exit 1
+
+echo
+case $uninstalled in
+  0) meaning="done" ;;
+  3010) meaning="done; Windows must restart to finish" ;;
+  *) meaning="nothing was uninstalled" ;;
+esac
+if [ "$story" -eq 0 ] && [ "$road" -eq 0 ] && { [ "$uninstalled" = 0 ] || [ "$uninstalled" = 3010 ]; }; then
+  echo "demo: the ${footprint^^} deep clean's exit code was $uninstalled ($meaning); every decoy intact"
+  exit 0
 fi
+echo "demo: FAILED (the ${footprint^^} deep clean's exit code was $uninstalled: $meaning)" >&2
+exit 1

@@ -1,12 +1,17 @@
 #!/bin/bash
 # Sets everything up, builds, and runs every test: the GoogleTest programs
 # under Wine in two throwaway prefixes (64-bit and 32-bit Windows), and the
-# XML parser's native tests and fuzzing run.
+# XML parser's native tests and fuzzing run. The set-up and the build print
+# one line each (their output goes to build/test-setup.log); ctest's and the
+# native runs' output is shown as it comes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KYD_BUILD_DIR:-$root/build}
+export KYD_LOG=$build/test-setup.log
+mkdir -p "$build"
+: >"$KYD_LOG"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-build=${KYD_BUILD_DIR:-$root/build}
 status=0
 # A suite that fails is run once more before it counts as failed: under load
 # Wine now and then loses a test process at exit or a prefix's server, which

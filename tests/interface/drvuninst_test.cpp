@@ -94,7 +94,7 @@ TEST(DrvuninstUsage, HelpDescribesEveryCommandAndItsExitCodes) {
   StagedHost host;
   const char* synopses[] = {"drvuninst list [--class GUID] [--vendor VEN_xxxx]",
                             "drvuninst query HWID GUID [--log]",
-                            "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--native-system] [--no-wait] [--log]",
+                            "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--native-system] [--no-wait] [--log] [--json]",
                             "drvuninst restore DIR [--log]"};
   for (const wchar_t* args : {L"--help", L"/?", L"help"}) {
     auto run = host.Cli(args);

@@ -9,6 +9,7 @@
 
 #include "platform/handle.h"
 #include "support/engine_bench.h"
+#include "support/footprint_state.h"
 #include "support/wine_bench.h"
 
 namespace kydtest::fp {
@@ -132,23 +133,6 @@ std::wstring SpecialFolder(int csidl) {
   return path;
 }
 
-bool Under(const std::wstring& path, const std::wstring& root) {
-  return !root.empty() && path.compare(0, root.size(), root) == 0 &&
-         (path.size() == root.size() || path[root.size()] == L'\\');
-}
-
-// Equal subtrees (the root itself included) in two snapshots.
-template <typename Map>
-bool SameSubtree(const Map& before, const Map& after, const std::wstring& root) {
-  auto collect = [&](const Map& map) {
-    std::vector<typename Map::value_type> entries;
-    for (auto it = map.lower_bound(root); it != map.end() && Under(it->first, root); ++it)
-      entries.push_back(*it);
-    return entries;
-  };
-  return collect(before) == collect(after);
-}
-
 }  // namespace
 
 std::string Item::Describe() const {
@@ -264,29 +248,6 @@ std::wstring ResolveFolder(const std::wstring& tokenPath) {
 }
 
 // ------------------------------------------------------------------ seeding
-
-struct Bench::State {
-  ScratchDir scratch{L"footprint"};
-  SleeperProcesses sleepers{scratch.path()};
-  std::map<int, int> processOf;  // item line -> sleeper index
-  std::map<int, std::unique_ptr<TestService>> serviceOf;
-  std::map<int, std::unique_ptr<SeededDevice>> deviceOf;
-  std::map<int, std::unique_ptr<SeededInf>> infOf;
-  struct CreatedKey {
-    HKEY root;
-    std::wstring path, hivePath;
-    bool top;
-  };
-  std::vector<CreatedKey> createdKeys;
-  struct SetValue {
-    HKEY root;
-    std::wstring path, name;
-  };
-  std::vector<SetValue> addedValues;  // new values in keys that were there before
-  std::vector<std::wstring> volatileKeys;  // hive paths of keys made volatile
-  std::vector<std::wstring> createdFiles, createdDirs;
-  std::wstring hive;  // the second user's hive file, once loaded
-};
 
 Bench::Bench(Footprint footprint, bool keepDevice, bool nativeSystem)
     : state_(std::make_unique<State>()),
@@ -492,131 +453,6 @@ std::wstring Bench::Accounts() const {
   // A guest and an ordinary user named ASPNET are listed too: the cleaners
   // must pass over their profiles.
   return std::wstring(name) + L":2;" + kSecondUser + L":1;Guest:0;ASPNET:1";
-}
-
-// ------------------------------------------------------------------ checks
-
-std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& after) const {
-  const State& s = *state_;
-  const bool is64 = Is64BitPrefix();
-  std::vector<std::string> failures;
-  std::vector<std::wstring> ownedKeys, ownedFiles;
-  std::vector<std::pair<std::wstring, std::wstring>> ownedValues;
-
-  // What the uninstall flow itself writes: the driver-search policy and the
-  // driver folder list.
-  ownedKeys.push_back(L"hklm\\software\\microsoft\\windows\\currentversion\\driversearching");
-  ownedKeys.push_back(L"hklm\\software\\policies\\microsoft\\windows\\driversearching");
-  ownedValues.emplace_back(L"hklm\\software\\microsoft\\windows\\currentversion", L"devicepath");
-
-  for (const State::CreatedKey& key : s.createdKeys) ownedKeys.push_back(CanonicalKey(key.hivePath, before));
-  for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(LowerCase(file));
-  for (const std::wstring& dir : s.createdDirs) ownedFiles.push_back(LowerCase(dir));
-
-  for (const Item& item : footprint_.items) {
-    const Expect expect = ExpectFor(item, is64, keepDevice_, nativeSystem_);
-    if (expect == Expect::kNotSeeded) continue;
-    auto fail = [&](const char* what) { failures.push_back(item.Describe() + ": " + what); };
-    const bool gone = expect == Expect::kGone, intact = expect == Expect::kIntact;
-    switch (item.kind) {
-      case Kind::kKey: {
-        std::wstring key = CanonicalKey(item.where, before);
-        ownedKeys.push_back(key);
-        if (gone && after.keys.count(key)) fail("target still there");
-        if (intact && (!after.keys.count(key) || !SameSubtree(before.keys, after.keys, key)))
-          fail("decoy changed or gone");
-        break;
-      }
-      case Kind::kValue: {
-        std::wstring key = CanonicalKey(item.where, before);
-        std::wstring name = LowerCase(item.name);
-        ownedValues.emplace_back(key, name);
-        auto find = [&](const Snapshot& shot) -> const std::wstring* {
-          auto k = shot.keys.find(key);
-          if (k == shot.keys.end()) return nullptr;
-          auto v = k->second.find(name);
-          return v == k->second.end() ? nullptr : &v->second;
-        };
-        const std::wstring *was = find(before), *is = find(after);
-        if (!was) fail("not seeded");
-        else if (gone && is) fail("target still there");
-        else if (intact && (!is || *is != *was)) fail("decoy changed or gone");
-        break;
-      }
-      case Kind::kFile:
-      case Kind::kDir: {
-        std::wstring path = LowerCase(ResolveFolder(item.where));
-        ownedFiles.push_back(path);
-        if (gone && after.files.count(path)) fail("target still there");
-        if (intact && (!after.files.count(path) || !SameSubtree(before.files, after.files, path)))
-          fail("decoy changed or gone");
-        break;
-      }
-      case Kind::kService: {
-        const TestService& service = *s.serviceOf.at(item.line);
-        ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\services\\" + LowerCase(item.where));
-        DWORD state = service.State();
-        if (gone && state != SERVICE_STOPPED) fail("target service not stopped");
-        if (intact && state != SERVICE_RUNNING) fail("decoy service no longer running");
-        break;
-      }
-      case Kind::kProcess: {
-        int index = s.processOf.at(item.line);
-        if (gone && !s.sleepers.Ended(index)) fail("target program still running");
-        if (intact && s.sleepers.Ended(index, 0)) fail("decoy program ended");
-        break;
-      }
-      case Kind::kDevice: {
-        const std::wstring& instance = s.deviceOf.at(item.line)->instanceId();
-        ownedKeys.push_back(L"hklm\\system\\currentcontrolset\\enum\\" +
-                            LowerCase(instance.substr(0, instance.rfind(L'\\'))));
-        bool present = DevicePresent(instance);
-        if (gone && present) fail("target device still present");
-        if (intact && !present) fail("decoy device removed");
-        break;
-      }
-      case Kind::kInf: {
-        const SeededInf& inf = *s.infOf.at(item.line);
-        ownedFiles.push_back(LowerCase(inf.path()));
-        ownedFiles.push_back(LowerCase(inf.pnf()));
-        bool infThere = FileExists(inf.path()), pnfThere = FileExists(inf.pnf());
-        if (gone && (infThere || pnfThere)) fail("target INF or its PNF still there");
-        if (intact && (!infThere || !pnfThere)) fail("decoy INF or its PNF gone");
-        break;
-      }
-    }
-  }
-
-  auto ownedKey = [&](const std::wstring& key) {
-    for (const std::wstring& root : ownedKeys)
-      if (Under(key, root)) return true;
-    return false;
-  };
-  for (const Change& change : Diff(before, after, ShellStartupKeys(footprint_, before))) {
-    bool explained = false;
-    if (change.isFile) {
-      for (const std::wstring& root : ownedFiles) explained = explained || Under(change.path, root);
-    } else {
-      explained = ownedKey(change.path);
-      for (const auto& [key, name] : ownedValues)
-        explained = explained || (change.isValue && change.path == key && change.valueName == name);
-    }
-    if (!explained) failures.push_back("outside the footprint: " + change.Describe());
-  }
-  return failures;
-}
-
-std::vector<std::string> Bench::CheckContents() const {
-  std::vector<std::string> failures;
-  kyd::machine::journal::NativePaths native(true);  // the folders as they are on disk
-  for (const Item& item : footprint_.items) {
-    if (item.kind != Kind::kFile || ExpectFor(item, Is64BitPrefix(), keepDevice_, nativeSystem_) == Expect::kNotSeeded)
-      continue;
-    const std::wstring path = ResolveFolder(item.where);
-    std::string seeded = item.data.empty() ? "footprint " + item.Describe() : ToNarrow(item.data);
-    if (FileExists(path) && ReadFileBytes(path) != seeded) failures.push_back(item.Describe() + ": other bytes");
-  }
-  return failures;
 }
 
 }  // namespace kydtest::fp

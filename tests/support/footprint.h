@@ -97,6 +97,15 @@ std::wstring ResolveFolder(const std::wstring& tokenPath);
 // The second user's hive name under HKEY_USERS.
 constexpr wchar_t kSecondUser[] = L"kydfp";
 
+// What became of one seeded item between two snapshots.
+struct Verdict {
+  const Item* item = nullptr;
+  Expect expect = Expect::kFree;
+  bool gone = false;    // absent, stopped, ended, removed
+  bool intact = false;  // as before: same subtree or data, running, present
+  std::string failure;  // empty when the item is as `expect` says
+};
+
 // Seeds a footprint into the prefix, and removes what is left of it when it
 // goes (keys and values, files and folders, services, processes, devices,
 // INF files, the second user's hive).
@@ -119,6 +128,14 @@ class Bench {
   // Volatile keys the seeding made outside the video adapter keys.
   std::vector<std::wstring> VolatileKeys() const;
 
+  // The footprint as loaded.
+  const Footprint& footprint() const { return footprint_; }
+
+  // Each seeded item in `now`, against `before`.
+  std::vector<Verdict> Judge(const Snapshot& before, const Snapshot& now) const;
+  // The changes from `before` to `now` that no seeded item explains (nor
+  // what the uninstall flow itself writes).
+  std::vector<Change> Unexplained(const Snapshot& before, const Snapshot& now) const;
   // The three checks; each failure is one message.
   std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) const;
   // Every seeded file still holds the bytes it was seeded with (after a

@@ -26,9 +26,10 @@ StagedHost::StagedHost(const Options& options) : scratch_(options.folderName) {
 
 std::wstring StagedHost::ReadDifxLog() const { return ToWide(ReadFileBytes(difxLog())); }
 
-ProcessResult StagedHost::Cli(const std::wstring& arguments, std::vector<std::wstring> environment) const {
+ProcessResult StagedHost::Cli(const std::wstring& arguments, std::vector<std::wstring> environment,
+                              const OutputSink& onOutput) const {
   environment.push_back(L"KYD_DIFX_LOG=" + difxLog());
-  return RunProgram(L"\"" + cli() + L"\" " + arguments, environment);
+  return RunProgram(L"\"" + cli() + L"\" " + arguments, environment, 120000, onOutput);
 }
 
 int LibraryResult(const ProcessResult& run) {

@@ -26,7 +26,8 @@ class StagedHost {
   std::wstring ReadDifxLog() const;
 
   // Runs drvuninst.exe with the arguments; environment entries are added.
-  ProcessResult Cli(const std::wstring& arguments, std::vector<std::wstring> environment = {}) const;
+  ProcessResult Cli(const std::wstring& arguments, std::vector<std::wstring> environment = {},
+                    const OutputSink& onOutput = {}) const;
 
  private:
   ScratchDir scratch_;

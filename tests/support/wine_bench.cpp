@@ -190,7 +190,8 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
 }
 
 ProcessResult RunProgram(const std::wstring& commandLine,
-                         const std::vector<std::wstring>& extraEnvironment, DWORD timeoutMs) {
+                         const std::vector<std::wstring>& extraEnvironment, DWORD timeoutMs,
+                         const OutputSink& onOutput) {
   ProcessResult result;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   kyd::UniqueHandle readEnd, writeEnd;
@@ -231,8 +232,10 @@ ProcessResult RunProgram(const std::wstring& commandLine,
   writeEnd.reset();
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+  while (ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
     result.output.append(buffer, read);
+    if (onOutput) onOutput(std::string(buffer, read));
+  }
   if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(processHandle.get(), 0xDEAD);
     WaitForSingleObject(processHandle.get(), 5000);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,11 +38,14 @@ struct ProcessResult {
   std::string output;  // standard output and error together
 };
 
+// Sees a program's output as it comes, piece by piece.
+using OutputSink = std::function<void(const std::string&)>;
+
 // Runs a program (command line as given) and waits for it, gathering output.
 // Extra environment entries ("NAME=value") are added to ours.
 ProcessResult RunProgram(const std::wstring& commandLine,
                          const std::vector<std::wstring>& extraEnvironment = {},
-                         DWORD timeoutMs = 120000);
+                         DWORD timeoutMs = 120000, const OutputSink& onOutput = {});
 
 bool Is64BitPrefix();
 

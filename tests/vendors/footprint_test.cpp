@@ -7,15 +7,13 @@
 // deletes machine-wide keys.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <map>
-#include <set>
 #include <vector>
 
 #include "support/engine_bench.h"
 #include "support/footprint.h"
-#include "support/staged_host.h"
+#include "support/footprint_host.h"
 
 namespace {
 
@@ -43,57 +41,6 @@ const FootprintCase kCases[] = {
     {"nvidia", false, true},
 };
 
-// The Windows shell's processes in the prefix, by process ID.
-std::set<DWORD> ShellProcesses() {
-  std::set<DWORD> ids;
-  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-    if (!lstrcmpiW(entry.szExeFile, L"explorer.exe")) ids.insert(entry.th32ProcessID);
-  return ids;
-}
-
-// A host folder with the netapi32 double, so that the cleaners see the
-// accounts of both users (Wine's own account list lacks the level they ask).
-class FootprintHost {
- public:
-  explicit FootprintHost(const std::wstring& accounts) : accounts_(accounts) {
-    doubleReady_ = MakeNetapiDouble(host_.folder() + L"\\netapi32.dll");
-    override_ = keys_.Add(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\drvuninst.exe\\DllOverrides", false);
-    RegSetString(HKEY_CURRENT_USER, override_, L"netapi32", L"native,builtin", REG_SZ, false);
-  }
-  // A shell that drvuninst started again after the cleaner ended it has our
-  // output pipes (Wine hands its standard error on) and would keep ctest
-  // waiting: each one that was not there before is ended, by its ID.
-  ~FootprintHost() {
-    for (DWORD id : ShellProcesses()) {
-      if (shellsBefore_.count(id)) continue;
-      kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-      if (process && TerminateProcess(process.get(), 0)) WaitForSingleObject(process.get(), 5000);
-    }
-  }
-  bool ready() const { return doubleReady_; }
-  // options: " --plan", " --journal <folder>", ...
-  ProcessResult Uninstall(const std::wstring& hardwareId, const std::wstring& classGuid, bool keepDevice,
-                          const std::wstring& options) const {
-    return host_.Cli(L"uninstall \"" + hardwareId + L"\" " + classGuid + (keepDevice ? L" --keep-device" : L"") +
-                         options + L" --log",
-                     {L"KYD_NETAPI_USERS=" + accounts_});
-  }
-  ProcessResult Restore(const std::wstring& journalFolder) const {
-    return host_.Cli(L"restore \"" + journalFolder + L"\"");
-  }
-
- private:
-  std::wstring accounts_;
-  std::set<DWORD> shellsBefore_ = ShellProcesses();
-  StagedHost host_;
-  SeededKeys keys_;
-  std::wstring override_;
-  bool doubleReady_ = false;
-};
-
 class Footprint : public ::testing::TestWithParam<FootprintCase> {};
 
 void ReportAll(const std::vector<std::string>& failures, const char* stage, const ProcessResult& run) {
@@ -115,7 +62,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   fp::Bench bench(footprint, c.keepDevice, c.nativeSystem);
   const std::wstring native = c.nativeSystem ? L" --native-system" : L"";
   ASSERT_TRUE(bench.Seed(error)) << error;
-  FootprintHost host(bench.Accounts());
+  fp::FootprintHost host(bench.Accounts());
   ASSERT_TRUE(host.ready());
 
   ScratchDir planFolder(L"fp-plan"), journalFolder(L"fp-journal");
@@ -123,7 +70,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   fp::Snapshot before = fp::TakeSnapshot(bench.VolatileKeys());
   const std::vector<std::wstring> shellKeys = fp::ShellStartupKeys(footprint, before);
   ProcessResult plan = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
-                                      native + L" --plan --journal \"" + planFolder.path() + L"\"");
+                                      native + L" --plan --journal \"" + planFolder.path() + L"\" --log");
   ASSERT_TRUE(plan.started);
   EXPECT_NE(LibraryResult(plan), -1) << plan.output;
   fp::Snapshot planned = fp::TakeSnapshot(bench.VolatileKeys());
@@ -132,7 +79,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ReportAll(failures, "the plan changed the machine", plan);
 
   ProcessResult run = host.Uninstall(bench.hardwareId(), bench.classGuid(), c.keepDevice,
-                                     native + L" --journal \"" + journalFolder.path() + L"\"");
+                                     native + L" --journal \"" + journalFolder.path() + L"\" --log");
   fp::Snapshot after = fp::TakeSnapshot(bench.VolatileKeys());
   ASSERT_TRUE(run.started);
   // The vendor road: 1 when the host keeps the device, 2 when it was removed.

@@ -66,8 +66,8 @@ DWORD WINAPI RunCall(void* parameter) {
 void Print(const std::wstring& text) { Write(STD_OUTPUT_HANDLE, text); }
 void Error(const std::wstring& text) { Write(STD_ERROR_HANDLE, text); }
 
-LogFollower::LogFollower(const std::wstring& folder, bool on)
-    : ini_(folder + L"log.ini"), file_(folder + L"log\\KYDDrvUninst.log"), on_(on) {
+LogFollower::LogFollower(const std::wstring& folder, bool on, bool toError)
+    : ini_(folder + L"log.ini"), file_(folder + L"log\\KYDDrvUninst.log"), on_(on), out_(toError ? Error : Print) {
   if (!on_) return;
   if (GetFileAttributesW(ini_.c_str()) == INVALID_FILE_ATTRIBUTES)
     madeIni_ = WritePrivateProfileStringW(L"log", L"filter", L"65535", ini_.c_str()) != FALSE;
@@ -121,7 +121,7 @@ void LogFollower::PrintNew(bool everything) {
     text += FromLogCodePage(partial_) + L"\n";
     partial_.clear();
   }
-  Print(text);
+  out_(text);
 }
 
 }  // namespace drvuninst

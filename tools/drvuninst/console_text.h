@@ -16,10 +16,11 @@ void Error(const std::wstring& text);  // standard error
 // When on, switches the library's log on for this run (a log.ini beside
 // it, unless one is there already; removed again afterwards) and prints the
 // lines the library writes to log\KYDDrvUninst.log from now on, converted
-// from the log's code page (936). When off, it only makes the call.
+// from the log's code page (936), to standard output or, with `toError`, to
+// standard error. When off, it only makes the call.
 class LogFollower {
  public:
-  LogFollower(const std::wstring& folder, bool on);
+  LogFollower(const std::wstring& folder, bool on, bool toError = false);
   ~LogFollower();
   LogFollower(const LogFollower&) = delete;
   LogFollower& operator=(const LogFollower&) = delete;
@@ -35,6 +36,7 @@ class LogFollower {
 
   std::wstring ini_, file_;
   bool on_;
+  void (*out_)(const std::wstring&);
   bool madeIni_ = false;
   LONGLONG offset_ = 0;
   std::string partial_;

@@ -20,15 +20,18 @@
 #include "platform/env.h"
 #include "platform/handle.h"
 #include "platform/machine_journal.h"
+#include "tools/drvuninst/arguments.h"
 #include "tools/drvuninst/console_text.h"
 #include "tools/drvuninst/devices.h"
 #include "tools/drvuninst/library.h"
+#include "tools/drvuninst/journal_folder.h"
+#include "tools/drvuninst/json_report.h"
 #include "tools/drvuninst/shell_watch.h"
+#include "tools/drvuninst/summary.h"
 
 namespace drvuninst {
 namespace {
 
-constexpr size_t kMaxDeviceIdLength = 199;  // MAX_DEVICE_ID_LEN, less its terminator
 
 const wchar_t kExitCodes[] =
     L"Exit codes:\n"
@@ -43,57 +46,8 @@ const wchar_t kExitCodes[] =
 
 // ---------------------------------------------------------------- arguments
 
-bool IsHexDigit(wchar_t c) {
-  return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
-}
-
-std::wstring CodePoint(wchar_t c) {
-  const wchar_t* digits = L"0123456789ABCDEF";
-  std::wstring text = L"U+";
-  for (int shift = 12; shift >= 0; shift -= 4) text += digits[(c >> shift) & 0xF];
-  return text;
-}
-
 // Each check says what is wrong with a value; empty when nothing is.
 using Check = std::wstring (*)(const std::wstring&);
-
-// What Plug and Play allows in a device ID: printable ASCII without blanks
-// and commas, fewer than MAX_DEVICE_ID_LEN characters.
-std::wstring HardwareIdProblem(const std::wstring& id) {
-  if (id.empty()) return L"the hardware ID is empty";
-  if (id.size() > kMaxDeviceIdLength)
-    return L"the hardware ID is longer than a device ID can be (" +
-           std::to_wstring(kMaxDeviceIdLength) + L" characters)";
-  for (size_t i = 0; i < id.size(); ++i) {
-    if (id[i] <= 0x20 || id[i] > 0x7F || id[i] == L',')
-      return L"the hardware ID holds a character a device ID cannot hold (" + CodePoint(id[i]) +
-             L" at position " + std::to_wstring(i + 1) +
-             L"); device IDs are printable ASCII without blanks or commas";
-  }
-  return {};
-}
-
-// Registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
-std::wstring ClassGuidProblem(const std::wstring& guid) {
-  bool ok = guid.size() == 38 && guid.front() == L'{' && guid.back() == L'}';
-  for (size_t i = 1; ok && i < 37; ++i)
-    ok = (i == 9 || i == 14 || i == 19 || i == 24) ? guid[i] == L'-' : IsHexDigit(guid[i]);
-  if (ok) return {};
-  return L"\"" + guid +
-         L"\" is not a setup class GUID; write it in braces, as "
-         L"{4D36E968-E325-11CE-BFC1-08002BE10318}";
-}
-
-std::wstring FolderProblem(const std::wstring& folder) {
-  return folder.empty() ? L"the journal folder is empty text" : L"";
-}
-
-std::wstring VendorProblem(const std::wstring& vendor) {
-  bool ok = vendor.size() == 8 && _wcsnicmp(vendor.c_str(), L"VEN_", 4) == 0;
-  for (size_t i = 4; ok && i < 8; ++i) ok = IsHexDigit(vendor[i]);
-  if (ok) return {};
-  return L"\"" + vendor + L"\" is not a PCI vendor; write it as VEN_ and four hex digits, as VEN_10DE";
-}
 
 struct Parameter {
   const wchar_t* name;
@@ -122,6 +76,9 @@ struct Option {
 
 const Option kLogOption{L"--log", nullptr,
                         L"print the library's log lines as it writes them"};
+const Option kJsonOption{L"--json", nullptr,
+                         L"print one JSON document instead of text (log lines and notes\n"
+                         L"go to standard error)"};
 
 // The command line after the command's name.
 struct Invocation {
@@ -172,6 +129,7 @@ int RunList(const Invocation& invocation) {
   const wchar_t* vendorFilter = invocation.Value(L"--vendor");
   library.init();
   int shown = 0;
+  std::vector<ListedDevice> listed;
   for (const Device& device : devices) {
     if (classFilter && _wcsicmp(device.classGuid.c_str(), classFilter) != 0) continue;
     if (vendorFilter && !HasVendor(device.hardwareIds, vendorFilter)) continue;
@@ -179,11 +137,13 @@ int RunList(const Invocation& invocation) {
     for (const std::wstring& id : device.hardwareIds)
       ids += (ids.empty() ? L"" : L"\n                    ") + id;
     std::wstring package = L"-";
-    if (!device.hardwareIds.empty() && !device.classGuid.empty())
-      package = library.query(device.hardwareIds.front().c_str(), device.classGuid.c_str()) ==
-                        KYD_APP_INSTALLED
-                    ? L"installed"
-                    : L"not installed";
+    int installed = -1;
+    if (!device.hardwareIds.empty() && !device.classGuid.empty()) {
+      installed = library.query(device.hardwareIds.front().c_str(), device.classGuid.c_str()) == KYD_APP_INSTALLED;
+      package = installed ? L"installed" : L"not installed";
+    }
+    listed.push_back({&device, installed});
+    if (invocation.Has(L"--json")) continue;
     std::wstring className = device.className.empty() ? L"" : device.className + L" ";
     Print(L"Instance ID:        " + device.instanceId +
           L"\nClass:              " + className + (device.classGuid.empty() ? L"-" : device.classGuid) +
@@ -193,8 +153,11 @@ int RunList(const Invocation& invocation) {
     ++shown;
   }
   library.unit();
-  Print(shown == 0 ? std::wstring(L"No matching devices found.\n")
-                   : std::to_wstring(shown) + L" device(s) listed.\n");
+  if (invocation.Has(L"--json"))
+    Print(ListDocument(listed));
+  else
+    Print(shown == 0 ? std::wstring(L"No matching devices found.\n")
+                     : std::to_wstring(shown) + L" device(s) listed.\n");
   return kExitDone;
 }
 
@@ -203,7 +166,7 @@ int RunList(const Invocation& invocation) {
 // result is then the exit code.
 bool CallLibrary(const Invocation& invocation, const std::function<int(const Library&)>& call,
                  int& result, bool needsJournalExports = false) {
-  LogFollower log(kyd::GetHostFolder(), invocation.Has(L"--log"));
+  LogFollower log(kyd::GetHostFolder(), invocation.Has(L"--log"), invocation.Has(L"--json"));
   Library library;
   if (library && needsJournalExports)
     library.Needs(library.uninstallEx, "DrvUninst_UninstallDrvEx") &&
@@ -218,52 +181,11 @@ bool CallLibrary(const Invocation& invocation, const std::function<int(const Lib
   return true;
 }
 
-// Prints a UTF-8 file of a journal folder (a plan, a journal, a restore
-// report) without the lines' checksums.
-void PrintJournalFile(const std::wstring& path) {
-  namespace journal = kyd::machine::journal;
-  std::string bytes;
-  if (!journal::ReadWholeFile(path, bytes)) {
-    Error(L"drvuninst: cannot read " + path + L"\n");
-    return;
-  }
-  std::wstring out;
-  for (const std::string& text : journal::TextLines(bytes)) {
-    std::wstring line = journal::FromUtf8(text);
-    size_t mark = line.rfind(L"\t~");
-    if (mark != std::wstring::npos && line.size() == mark + 10) line.resize(mark);
-    out += line + L"\n";
-  }
-  Print(out);
-}
-
-// A fresh folder for a plan nobody asked to keep; removed once printed.
-class PlanFolder {
- public:
-  PlanFolder() {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"drvuninst-plan-" + std::to_wstring(GetCurrentProcessId()) +
-                          L"-" + std::to_wstring(GetTickCount());
-    if (CreateDirectoryW(folder.c_str(), nullptr)) path_ = folder;
-  }
-  ~PlanFolder() {
-    if (path_.empty()) return;
-    DeleteFileW((path_ + L"\\manifest.txt").c_str());
-    RemoveDirectoryW(path_.c_str());
-  }
-  PlanFolder(const PlanFolder&) = delete;
-  PlanFolder& operator=(const PlanFolder&) = delete;
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
-
 // Another uninstall or restore held the machine: nothing was done.
+constexpr wchar_t kBusyMeaning[] =
+    L"busy: another uninstall or restore is running on this machine; nothing was changed, try again later";
 int Busy(int result) {
-  Print(L"Result: busy: another uninstall or restore is running on this machine; nothing was changed, "
-        L"try again later (library result " + std::to_wstring(result) + L")\n");
+  Print(std::wstring(L"Result: ") + kBusyMeaning + L" (library result " + std::to_wstring(result) + L")\n");
   return kExitBusy;
 }
 
@@ -276,10 +198,15 @@ int RunQuery(const Invocation& invocation) {
           [&](const Library& library) { return library.query(hardwareId.c_str(), classGuid.c_str()); },
           answer))
     return answer;
+  const int exitCode = answer == KYD_APP_INSTALLED ? kExitDone : kExitNothing;
+  if (invocation.Has(L"--json")) {
+    Print(QueryDocument(hardwareId, classGuid, answer, exitCode));
+    return exitCode;
+  }
   Print(std::wstring(L"Companion package: ") +
         (answer == KYD_APP_INSTALLED ? L"installed" : L"not installed") + L" (library result " +
         std::to_wstring(answer) + L")\n");
-  return answer == KYD_APP_INSTALLED ? kExitDone : kExitNothing;
+  return exitCode;
 }
 
 int RunUninstall(const Invocation& invocation) {
@@ -287,9 +214,11 @@ int RunUninstall(const Invocation& invocation) {
   const std::wstring& classGuid = invocation.arguments[1];
   const int keepDevice = invocation.Has(L"--keep-device") ? KYD_KEEP_DEVICE : KYD_REMOVE_DEVICE;
   const bool plan = invocation.Has(L"--plan");
+  const bool json = invocation.Has(L"--json");
   const wchar_t* journal = invocation.Value(L"--journal");
-  Print(std::wstring(plan ? L"Planning the uninstall of " : L"Uninstalling ") + hardwareId + L" " + classGuid +
-        L"\n");
+  if (!json)
+    Print(std::wstring(plan ? L"Planning the uninstall of " : L"Uninstalling ") + hardwareId + L" " + classGuid +
+          L"\n");
   // A plan nobody keeps is written into a folder of drvuninst's own.
   std::unique_ptr<PlanFolder> ownFolder;
   std::wstring folder = journal ? journal : L"";
@@ -298,6 +227,15 @@ int RunUninstall(const Invocation& invocation) {
     folder = ownFolder->path();
     if (folder.empty()) {
       Error(L"drvuninst: cannot make a folder for the plan\n");
+      return ERROR_CANNOT_MAKE;
+    }
+  }
+  // The library takes only an existing empty folder; one the caller names
+  // is made here when it is missing.
+  if (journal) {
+    DWORD error = MakeFolderPath(folder);
+    if (error != ERROR_SUCCESS) {
+      Error(L"drvuninst: cannot make the journal folder " + folder + L" (error " + std::to_wstring(error) + L")\n");
       return ERROR_CANNOT_MAKE;
     }
   }
@@ -318,10 +256,13 @@ int RunUninstall(const Invocation& invocation) {
           },
           result, flags != 0))
     return result;
-  if (result == KYD_RESULT_BUSY) return Busy(result);
-  if ((plan || journal) && GetFileAttributesW((folder + L"\\manifest.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+  if (result == KYD_RESULT_BUSY && !json) return Busy(result);
+  kyd::machine::journal::Manifest manifest;
+  const bool haveManifest = (plan || journal) && kyd::machine::journal::ReadManifest(folder, manifest);
+  if (haveManifest && !json) {
+    Print(ChangeTable(plan ? L"The uninstall would change:" : L"The uninstall changed:", CountChanges(manifest)));
     Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
-    PrintJournalFile(folder + L"\\manifest.txt");
+    Print(JournalFileText(folder + L"\\manifest.txt"));
   }
 
   int exitCode = kExitNothing;
@@ -332,11 +273,29 @@ int RunUninstall(const Invocation& invocation) {
   } else if (result == KYD_RESULT_UNINSTALLED_RESTART) {
     exitCode = kExitRestart;
     meaning = L"uninstalled; restart Windows to finish";
+  } else if (result == KYD_RESULT_BUSY) {
+    exitCode = kExitBusy;
+    meaning = kBusyMeaning;
   }
-  Print(std::wstring(plan ? L"Planned result: " : L"Result: ") + meaning + L" (library result " +
-        std::to_wstring(result) + L")\n");
+  if (json) {
+    UninstallReport report;
+    report.hardwareId = hardwareId;
+    report.classGuid = classGuid;
+    report.mode = plan ? L"plan" : (journal ? L"journal" : L"direct");
+    report.keepDevice = keepDevice == KYD_KEEP_DEVICE;
+    report.libraryResult = result;
+    report.exitCode = exitCode;
+    report.restartNeeded = exitCode == kExitRestart;
+    report.meaning = meaning;
+    if (haveManifest) report.manifest = &manifest;
+    if (haveManifest && journal) report.manifestPath = folder + L"\\manifest.txt";
+    Print(UninstallDocument(report));
+  } else {
+    Print(std::wstring(plan ? L"Planned result: " : L"Result: ") + meaning + L" (library result " +
+          std::to_wstring(result) + L")\n");
+  }
   const std::wstring shellNote = shell.StartAgainIfEnded();
-  if (!shellNote.empty()) Print(shellNote);
+  if (!shellNote.empty()) (json ? Error : Print)(shellNote);
   return exitCode;
 }
 
@@ -346,13 +305,47 @@ int RunRestore(const Invocation& invocation) {
   if (!CallLibrary(invocation, [&](const Library& library) { return library.restore(folder.c_str()); }, result,
                    true))
     return result;
-  if (result == KYD_RESULT_BUSY) return Busy(result);
+  const bool json = invocation.Has(L"--json");
+  if (result == KYD_RESULT_BUSY && !json) return Busy(result);
   static const wchar_t* const kMeaning[] = {L"nothing restored", L"everything restored",
-                                            L"partly restored (see the lines marked not restored)"};
-  if (result != KYD_RESTORE_NOTHING) PrintJournalFile(folder + L"\\restore.txt");
-  Print(std::wstring(L"Result: ") + (result >= 0 && result <= 2 ? kMeaning[result] : L"unknown") +
-        L" (library result " + std::to_wstring(result) + L")\n");
-  return result == KYD_RESTORE_COMPLETE ? kExitDone : kExitNothing;
+                                            L"partly restored (see the changes not back)"};
+  const std::wstring meaning = result == KYD_RESULT_BUSY            ? kBusyMeaning
+                               : result >= 0 && result <= 2 ? kMeaning[result]
+                                                            : L"unknown";
+  const int exitCode = result == KYD_RESULT_BUSY        ? kExitBusy
+                       : result == KYD_RESTORE_COMPLETE ? kExitDone
+                                                        : kExitNothing;
+  // The report a restore wrote, with the manifest that says what each of
+  // its lines touched.
+  const std::wstring reportPath = folder + L"\\restore.txt";
+  kyd::machine::journal::Manifest manifest;
+  std::vector<RestoreEntry> entries;
+  const bool haveReport = result != KYD_RESTORE_NOTHING && kyd::machine::journal::ReadManifest(folder, manifest) &&
+                          ReadRestoreReport(reportPath, entries);
+  if (json) {
+    RestoreReport report;
+    report.folder = folder;
+    report.libraryResult = result;
+    report.exitCode = exitCode;
+    report.meaning = meaning;
+    if (haveReport) {
+      report.reportPath = reportPath;
+      report.manifest = &manifest;
+      report.entries = &entries;
+    }
+    Print(RestoreDocument(report));
+    return exitCode;
+  }
+  if (haveReport) {
+    // The table, then only what is not back: the whole report is in the folder.
+    std::wstring notBack;
+    for (const RestoreEntry& entry : entries)
+      if (FateOf(entry) == Fate::kCannotComeBack || FateOf(entry) == Fate::kNotBack) notBack += kyd::machine::journal::FromUtf8(entry.text) + L"\n";
+    Print(RestoreTable(CountRestore(manifest, entries)) + notBack + L"Every change and its outcome: " + reportPath +
+          L"\n");
+  }
+  Print(L"Result: " + meaning + L" (library result " + std::to_wstring(result) + L")\n");
+  return exitCode;
 }
 
 const std::vector<Command> kCommands = {
@@ -360,7 +353,8 @@ const std::vector<Command> kCommands = {
      L"present devices, their driver INF and companion package",
      {},
      {{L"--class", &kClassGuid, L"only devices of this setup class"},
-      {L"--vendor", &kVendor, L"only devices with this PCI vendor in a hardware ID"}},
+      {L"--vendor", &kVendor, L"only devices with this PCI vendor in a hardware ID"},
+      kJsonOption},
      L"Shows, for each present device: its instance ID, class, hardware IDs, the\n"
      L"INF of its installed driver, and whether the companion application\n"
      L"package of its driver is installed (as `query` tells).\n",
@@ -368,7 +362,7 @@ const std::vector<Command> kCommands = {
     {L"query",
      L"is a device's companion application package installed?",
      {&kHardwareId, &kClassGuid},
-     {kLogOption},
+     {kLogOption, kJsonOption},
      L"Looks the packages that Kydconfig\\unsetup.xml describes for the device up\n"
      L"among the installed programs. Changes nothing. Exit code 0 when the\n"
      L"package is installed, 1 when it is not.\n",
@@ -380,14 +374,15 @@ const std::vector<Command> kCommands = {
       {L"--plan", nullptr, L"change nothing: print every change the uninstall would make"},
       {L"--journal", &kJournalFolder,
        L"save what each change destroys into the empty folder DIR first,\n"
-       L"for `restore` (with --plan: keep the plan there)"},
+       L"for `restore` (with --plan: keep the plan there); DIR is made\n"
+       L"when it does not exist"},
       {L"--native-system", nullptr,
        L"64-bit Windows: the vendor deep clean also deletes the vendor's\n"
        L"files from the native System32 and System32\\drivers (by drv64.exe)"},
       {L"--no-wait", nullptr,
        L"when another uninstall or restore is running, answer busy at once\n"
        L"instead of waiting for it (up to 20 minutes)"},
-      kLogOption},
+      kLogOption, kJsonOption},
      L"Switches off Windows' automatic driver search, then removes the device's\n"
      L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
      L"and Realtek sound devices, a silent uninstall of the companion package where\n"
@@ -401,12 +396,13 @@ const std::vector<Command> kCommands = {
     {L"restore",
      L"put back what a journaled uninstall saved",
      {&kJournalFolder},
-     {kLogOption},
+     {kLogOption, kJsonOption},
      L"Puts back, last change first, what `uninstall --journal DIR` saved: registry\n"
      L"keys and values, files, folders, driver package files; starts stopped\n"
      L"services again. Ended programs, uninstalled applications and removed devices\n"
      L"do not come back (a device returns when Windows detects it again). Writes\n"
-     L"DIR\\restore.txt and prints it. Restoring twice is harmless. Waits while\n"
+     L"DIR\\restore.txt, prints a table of what came back by kind of change and\n"
+     L"the changes that did not. Restoring twice is harmless. Waits while\n"
      L"another uninstall or restore runs on the machine (up to 20 minutes). Exit\n"
      L"code 0 when everything saved is back, 1 otherwise.\n",
      RunRestore},

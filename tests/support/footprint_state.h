@@ -1,0 +1,45 @@
+// What the footprint bench made while seeding, shared by its seeding
+// (footprint.cpp) and its checks (footprint_check.cpp).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/engine_bench.h"
+#include "support/footprint.h"
+#include "support/wine_bench.h"
+
+namespace kydtest::fp {
+
+struct Bench::State {
+  ScratchDir scratch{L"footprint"};
+  SleeperProcesses sleepers{scratch.path()};
+  std::map<int, int> processOf;  // item line -> sleeper index
+  std::map<int, std::unique_ptr<TestService>> serviceOf;
+  std::map<int, std::unique_ptr<SeededDevice>> deviceOf;
+  std::map<int, std::unique_ptr<SeededInf>> infOf;
+  struct CreatedKey {
+    HKEY root;
+    std::wstring path, hivePath;
+    bool top;
+  };
+  std::vector<CreatedKey> createdKeys;
+  struct SetValue {
+    HKEY root;
+    std::wstring path, name;
+  };
+  std::vector<SetValue> addedValues;  // new values in keys that were there before
+  std::vector<std::wstring> volatileKeys;  // hive paths of keys made volatile
+  std::vector<std::wstring> createdFiles, createdDirs;
+  std::wstring hive;  // the second user's hive file, once loaded
+};
+
+// A canonical path at or below another.
+inline bool Under(const std::wstring& path, const std::wstring& root) {
+  return !root.empty() && path.compare(0, root.size(), root) == 0 &&
+         (path.size() == root.size() || path[root.size()] == L'\\');
+}
+
+}  // namespace kydtest::fp

@@ -1,0 +1,33 @@
+// The folders drvuninst hands the library for plans and journals, and the
+// files it prints from them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace drvuninst {
+
+// Makes `folder` and any missing folders above it when it does not exist;
+// ERROR_SUCCESS when something is there by that name afterwards, else the
+// Windows error.
+DWORD MakeFolderPath(const std::wstring& folder);
+
+// The lines of a UTF-8 file of a journal folder (a plan, a journal, a
+// restore report) without their checksums; empty when it cannot be read.
+std::wstring JournalFileText(const std::wstring& path);
+
+// A fresh folder for a plan nobody asked to keep; removed once printed.
+class PlanFolder {
+ public:
+  PlanFolder();
+  ~PlanFolder();
+  PlanFolder(const PlanFolder&) = delete;
+  PlanFolder& operator=(const PlanFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace drvuninst
