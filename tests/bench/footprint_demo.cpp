@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
   const std::wstring id = bench.hardwareId(), guid = bench.classGuid();
   const std::vector<std::wstring> volatileKeys = bench.VolatileKeys();
   const fp::Snapshot before = fp::TakeSnapshot(volatileKeys);
+  const std::vector<std::wstring> shellKeys = fp::ShellStartupKeys(footprint, before);
   const Tally seeded = TallyOf(bench.Judge(before, before));
   Say("seeded: " + ToNarrow(footprintPath.substr(footprintPath.find_last_of(L"\\/") + 1)) + "\n  " +
       std::to_string(Sum(seeded.targets)) +
@@ -250,7 +251,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> elsewhere;
   for (const fp::Change& change : bench.Unexplained(before, after)) elsewhere.push_back(change.Describe());
   const std::vector<std::wstring> deviceKeys = bench.DeviceKeys(before);
-  const std::vector<std::string> planDiffers = fp::ComparePlan(planFolder, before, after, deviceKeys);
+  const std::vector<std::string> planDiffers = fp::ComparePlan(planFolder, before, after, deviceKeys, shellKeys);
   Say(RunTable(removed) + Listed(removed.failures, "NOT AS EXPECTED") + "  anything else changed: " +
       (elsewhere.empty() ? "none\n" : std::to_string(elsewhere.size()) + "\n" + Listed(elsewhere, "CHANGED")) +
       "  the plan named what the uninstall changed: " +
@@ -265,7 +266,7 @@ int main(int argc, char** argv) {
   const Tally restored = TallyOf(restoredVerdicts);
   std::vector<std::string> notBack;
   std::string table = RestoreTable(restored, notBack, restoredVerdicts);
-  const std::vector<std::string> differs = fp::CheckRestored(journalFolder, before, back, deviceKeys);
+  const std::vector<std::string> differs = fp::CheckRestored(journalFolder, before, back, deviceKeys, shellKeys);
   Say(table + Listed(notBack, "NOT BACK") + "  anything else different from before the uninstall: " +
       (differs.empty() ? "none\n" : std::to_string(differs.size()) + "\n" + Listed(differs, "DIFFERENT")));
 
