@@ -3,13 +3,14 @@
 # mingw-w64 cross compilers, Wine (32- and 64-bit), CMake, Ninja, GoogleTest,
 # clang's libFuzzer runtime, and LLVM's dlltool and lld-link (the import
 # library in Microsoft's format and the proof that its linker takes it),
-# NSIS and msitools (real installer packages the package-road tests build and
-# uninstall) and a single-header JSON library for the command line's --json.
+# NSIS and wixl with msitools (real installer packages the package-road tests
+# build and uninstall) and a single-header JSON library for the command
+# line's --json.
 # Does nothing when all of it is present.
 set -euo pipefail
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
           wine wine32:i386 wine64 cmake ninja-build googletest clang libclang-rt-14-dev
-          llvm lld python3 nsis msitools nlohmann-json3-dev)
+          llvm lld python3 nsis msitools wixl nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
