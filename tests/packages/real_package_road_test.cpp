@@ -24,46 +24,34 @@ using kydtest::kMediaClass;
 
 enum class Kit { kNsis, kMsi, kStaleMsi, kModalWizard };
 
-// One package: how it is installed, what it leaves, what runs of it.
-struct Package {
-  Kit kit;
-  const wchar_t* file;       // in the real packages' folder
-  const wchar_t* name;       // display name, the catalogue's keyword
-  const wchar_t* key;        // Uninstall subkey
-  const wchar_t* folder;     // below Program Files
-  std::vector<const wchar_t*> files;
-  std::vector<const wchar_t*> programs;  // image names that must not outlive the call
-  bool wizard;                           // the catalogue describes its windows
-};
-
-const Package kNsisWizard{Kit::kNsis, L"nsis-wizard.exe", L"IDT Kyd Nsis Wizard", L"KydNsisWizard",
-                          L"KydNsisWizard", {L"panel.txt", L"uninst.exe"}, {L"uninst.exe", L"Un.exe", L"Un_A.exe"},
-                          true};
-const Package kNsisQuiet{Kit::kNsis, L"nsis-quiet.exe", L"Kyd Nsis Quiet", L"KydNsisQuiet", L"KydNsisQuiet",
-                         {L"panel.txt", L"uninst.exe"}, {L"uninst.exe", L"Un.exe", L"Un_A.exe"}, false};
-const Package kNsisPlain{Kit::kNsis, L"nsis-plain.exe", L"Kyd Nsis Plain", L"KydNsisPlain", L"KydNsisPlain",
-                         {L"panel.txt", L"uninst.exe"}, {L"uninst.exe", L"Un.exe", L"Un_A.exe"}, false};
-const Package kMsiPanel{Kit::kMsi, L"msi-panel.msi", L"Kyd Msi Panel", L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A31}",
-                        L"Kyd Msi Panel", {L"panel.txt"}, {L"msiexec.exe"}, false};
-const Package kMsiRestart{Kit::kMsi, L"msi-restart.msi", L"Kyd Msi Restart",
-                          L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A32}", L"Kyd Msi Restart", {L"panel.txt"},
-                          {L"msiexec.exe"}, false};
-// An entry whose product Windows Installer does not know (msiexec: 1605).
-const Package kMsiStale{Kit::kStaleMsi, L"", L"Kyd Msi Stale", L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A3F}", L"",
-                        {}, {L"msiexec.exe"}, false};
-const Package kModalWizard{Kit::kModalWizard, L"", L"IDT Kyd Modal Wizard", L"KydModalWizard", L"KydModalWizard",
-                           {L"kydmodal.exe"}, {L"kydmodal.exe"}, true};
-
 struct RealCase {
   const char* what;
-  const Package* package;
+  Kit kit;
+  const wchar_t* file;        // the installer, in the real packages' folder
+  const wchar_t* name;        // display name and catalogue keyword ("IDT": the windowed variant)
+  const wchar_t* key;         // Uninstall subkey (a product code for Windows Installer)
   bool plan;
   int timeout;                // the catalogue's seconds
   int result;                 // the library's
   bool removed;               // else intact
-  std::wstring commandLine;   // run (or planned); $DIR the install folder, $SYS the system folder
+  std::wstring commandLine;   // run (or planned); $DIR install folder, $SYS system folder, $KEY the key
   int maxSeconds;             // the call's bound
 };
+
+// What a package installs below Program Files and which of its programs
+// (NSIS's copy of itself in the temp folder included) must not outlive the call.
+struct Footprint {
+  std::wstring folder;
+  std::vector<const wchar_t*> files, programs;
+};
+Footprint FootprintOf(const RealCase& c) {
+  switch (c.kit) {
+    case Kit::kNsis: return {c.key, {L"panel.txt", L"uninst.exe"}, {L"uninst.exe", L"Un.exe", L"Un_A.exe"}};
+    case Kit::kMsi: return {c.name, {L"panel.txt"}, {L"msiexec.exe"}};
+    case Kit::kStaleMsi: return {L"", {}, {L"msiexec.exe"}};
+    default: return {c.key, {L"kydmodal.exe"}, {L"kydmodal.exe"}};
+  }
+}
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -71,6 +59,24 @@ std::wstring Fill(std::wstring text, const std::wstring& mark, const std::wstrin
   for (size_t at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at + value.size()))
     text.replace(at, mark.size(), value);
   return text;
+}
+
+std::wstring SystemFolder() {
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  return system;
+}
+
+// Runs an installer and waits for it. No handle is handed down: Wine may
+// start a desktop manager from the first windowed program, and one holding
+// an output pipe of ours would never let it close.
+void RunInstaller(std::wstring line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+  kyd::UniqueHandle process(started.hProcess), thread(started.hThread);
+  EXPECT_EQ(WaitForSingleObject(process.get(), 120000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 class RealPackageRoad : public ::testing::Test {
@@ -86,107 +92,85 @@ class RealPackageRoad : public ::testing::Test {
     desktop_.reset();
   }
 
-  static std::wstring InstallFolder(const Package& p) {
+  static std::wstring InstallFolder(const Footprint& f) {
     wchar_t programFiles[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles);
-    return std::wstring(programFiles) + L"\\" + p.folder;
-  }
-  static std::wstring EntryPath(const Package& p) {
-    return std::wstring(kydtest::pkg::kUninstallKeyPath) + L"\\" + p.key;
+    return std::wstring(programFiles) + L"\\" + f.folder;
   }
 
   // How much of the package is there: files and entry, none of them, or part.
   enum class State { kIntact, kRemoved, kHalf };
-  static State StateOf(const Package& p) {
-    int present = kydtest::RegKeyExists(HKEY_LOCAL_MACHINE, EntryPath(p), false) ? 1 : 0;
-    for (const wchar_t* file : p.files) present += FileExists(InstallFolder(p) + L"\\" + file);
-    const int parts = 1 + static_cast<int>(p.files.size());
-    if (present == 0 && (p.files.empty() || !FileExists(InstallFolder(p)))) return State::kRemoved;
-    return present == parts ? State::kIntact : State::kHalf;
+  static State StateOf(const RealCase& c) {
+    const Footprint f = FootprintOf(c);
+    int present = kydtest::RegKeyExists(HKEY_LOCAL_MACHINE, kydtest::pkg::kUninstallKeyPath + (L"\\" + std::wstring(c.key)),
+                                        false);
+    for (const wchar_t* file : f.files) present += FileExists(InstallFolder(f) + L"\\" + file);
+    if (present == 0 && (f.files.empty() || !FileExists(InstallFolder(f)))) return State::kRemoved;
+    return present == 1 + static_cast<int>(f.files.size()) ? State::kIntact : State::kHalf;
   }
 
   // Installs the package with its own installer (or seeds what stands for it).
-  void Install(const Package& p) {
-    const std::wstring real = kydtest::WinPath(KYD_REAL_PACKAGES_DIR) + L"\\" + p.file;
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    switch (p.kit) {
-      case Kit::kNsis:
-        kydtest::RunProgram(Quote(real) + L" /S");
-        break;
-      case Kit::kMsi:
-        kydtest::RunProgram(Quote(std::wstring(system) + L"\\msiexec.exe") + L" /i " + Quote(real) + L" /qn");
-        break;
-      case Kit::kStaleMsi:
-        seeded_.emplace_back(p.key, false,
-                             kydtest::pkg::SeededUninstallEntry::Values{
-                                 {L"DisplayName", p.name}, {L"UninstallString", L"MsiExec.exe /X" + std::wstring(p.key)}});
-        break;
-      case Kit::kModalWizard: {
-        const std::wstring folder = InstallFolder(p);
-        CreateDirectoryW(folder.c_str(), nullptr);
-        CopyFileW((kydtest::TestExeDir() + L"\\pkguninst.exe").c_str(), (folder + L"\\kydmodal.exe").c_str(), FALSE);
-        seeded_.emplace_back(
-            p.key, false,
-            kydtest::pkg::SeededUninstallEntry::Values{
-                {L"DisplayName", p.name},
-                {L"UninstallString", Quote(folder + L"\\kydmodal.exe") + L" --wizard --modal --title \"" + p.name +
-                                         L" Uninstall\" --button \"&Uninstall\" --done-title \"" + p.name +
-                                         L" Uninstall\" --done-button \"&Close\" --entry " + p.key + L" --view 32"}});
-        break;
-      }
-    }
+  void Install(const RealCase& c) {
+    const std::wstring real = kydtest::WinPath(KYD_REAL_PACKAGES_DIR) + L"\\" + c.file;
+    const std::wstring modal = InstallFolder(FootprintOf(c)) + L"\\kydmodal.exe";
+    const std::wstring name = c.name, key = c.key;
+    if (c.kit == Kit::kNsis) RunInstaller(Quote(real) + L" /S");
+    if (c.kit == Kit::kMsi) RunInstaller(Quote(SystemFolder() + L"\\msiexec.exe") + L" /i " + Quote(real) + L" /qn");
+    if (c.kit == Kit::kStaleMsi)
+      seeded_.emplace_back(key, false, Values{{L"DisplayName", name}, {L"UninstallString", L"MsiExec.exe /X" + key}});
+    if (c.kit != Kit::kModalWizard) return;
+    CreateDirectoryW(InstallFolder(FootprintOf(c)).c_str(), nullptr);
+    CopyFileW((kydtest::TestExeDir() + L"\\pkguninst.exe").c_str(), modal.c_str(), FALSE);
+    const std::wstring title = Quote(name + L" Uninstall");
+    seeded_.emplace_back(key, false,
+                         Values{{L"DisplayName", name},
+                                {L"UninstallString", Quote(modal) + L" --wizard --modal --title " + title +
+                                                         L" --button &Uninstall --done-title " + title +
+                                                         L" --done-button &Close --entry " + key + L" --view 32"}});
   }
 
-  void WriteCatalogue(const Package& p, int timeout) const {
-    const std::wstring title = std::wstring(p.name) + L" Uninstall";
-    const std::wstring windows = p.wizard ? L"<windows><wnd beginwnd_title=\"" + title +
-                                                L"\" beginwnd_btn=\"&amp;Uninstall\" completewnd_title=\"" + title +
-                                                L"\" completewnd_btn=\"&amp;Close\"/></windows>"
-                                          : L"";
+  // The windowed variant gets the wizard's pages: NSIS's own and ours alike.
+  void WriteCatalogue(const RealCase& c) const {
+    const std::wstring title = std::wstring(c.name) + L" Uninstall";
+    const std::wstring windows = L"<windows><wnd beginwnd_title=\"" + title + L"\" beginwnd_btn=\"&amp;Uninstall\" "
+                                 L"completewnd_title=\"" + title + L"\" completewnd_btn=\"&amp;Close\"/></windows>";
     const std::wstring text = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<KYD><KYDUNSETUP timeout=\"0\">"
-                              L"<company timeout=\"" + std::to_wstring(timeout) + L"\"><vid id=\"14F2\"/><dev guid=\"" +
-                              kMediaClass + L"\"><keyword name=\"" + p.name + L"\">" + windows +
-                              L"</keyword></dev></company></KYDUNSETUP></KYD>\r\n";
+                              L"<company timeout=\"" + std::to_wstring(c.timeout) + L"\"><vid id=\"14F2\"/><dev guid=\"" +
+                              kMediaClass + L"\"><keyword name=\"" + c.name + L"\">" +
+                              (wcsstr(c.name, L"IDT") ? windows : L"") + L"</keyword></dev></company></KYDUNSETUP></KYD>";
     ASSERT_TRUE(kydtest::WriteFileBytes(host_->folder() + L"\\Kydconfig\\unsetup.xml", kydtest::pkg::Utf8Of(text)));
   }
 
   void Run(const RealCase& c) {
     SCOPED_TRACE(c.what);
-    const Package& p = *c.package;
-    Install(p);
-    ASSERT_EQ(StateOf(p), State::kIntact) << "not installed";
-    WriteCatalogue(p, c.timeout);
+    Install(c);
+    ASSERT_EQ(StateOf(c), State::kIntact) << "not installed";
+    WriteCatalogue(c);
     const std::wstring logFile = host_->folder() + L"\\log\\KYDDrvUninst.log";
     const size_t logStart = kydtest::ReadFileBytes(logFile).size();
 
     const DWORD start = GetTickCount();
-    const kydtest::ProcessResult run = host_->Cli(
-        L"uninstall \"HDAUDIO\\FUNC_01&VEN_14F2&DEV_7E57&SUBSYS_17AA3822\" " + std::wstring(kMediaClass) +
-        (c.plan ? L" --plan" : L""));
-    const DWORD seconds = (GetTickCount() - start) / 1000;
+    const kydtest::ProcessResult run = host_->Cli(L"uninstall \"HDAUDIO\\FUNC_01&VEN_14F2&DEV_7E57\" " +
+                                                  std::wstring(kMediaClass) + (c.plan ? L" --plan" : L""));
+    EXPECT_LE((GetTickCount() - start) / 1000, static_cast<DWORD>(c.maxSeconds)) << "the call took too long";
 
     ASSERT_TRUE(run.started);
-    EXPECT_LE(seconds, static_cast<DWORD>(c.maxSeconds)) << "the call took too long";
     EXPECT_EQ(kydtest::LibraryResult(run), c.result) << run.output;
-    EXPECT_EQ(StateOf(p), c.removed ? State::kRemoved : State::kIntact);
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    const std::string line =
-        kydtest::ToNarrow(Fill(Fill(c.commandLine, L"$DIR", InstallFolder(p)), L"$SYS", system));
+    EXPECT_EQ(StateOf(c), c.removed ? State::kRemoved : State::kIntact);
+    const std::wstring line = Fill(Fill(Fill(c.commandLine, L"$DIR", InstallFolder(FootprintOf(c))), L"$SYS",
+                                        SystemFolder()), L"$KEY", c.key);
     // A plan names the command line it would run; a run logs the one it ran.
-    if (c.plan)
-      EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
-    else
-      EXPECT_NE(kydtest::ReadFileBytes(logFile).find("] Uninst String: " + line, logStart), std::string::npos)
-          << line;
-    for (const wchar_t* program : p.programs) {
+    const std::string text = c.plan ? run.output : kydtest::ReadFileBytes(logFile).substr(logStart);
+    EXPECT_NE(text.find((c.plan ? "" : "] Uninst String: ") + kydtest::ToNarrow(line)), std::string::npos)
+        << kydtest::ToNarrow(line);
+    for (const wchar_t* program : FootprintOf(c).programs) {
       int left = kydtest::pkg::RunningProcesses(program);
       for (int wait = 0; wait < 20 && left > 0; ++wait, left = kydtest::pkg::RunningProcesses(program)) Sleep(100);
       EXPECT_EQ(left, 0) << kydtest::ToNarrow(program) << " still running";
     }
   }
 
+  using Values = kydtest::pkg::SeededUninstallEntry::Values;
   static kydtest::StagedHost* host_;
   static kyd::UniqueDesktop desktop_;
   std::list<kydtest::pkg::SeededUninstallEntry> seeded_;
@@ -196,23 +180,28 @@ kydtest::StagedHost* RealPackageRoad::host_ = nullptr;
 kyd::UniqueDesktop RealPackageRoad::desktop_;
 
 TEST_F(RealPackageRoad, EachPackageEndsFullyRemovedOrIntactInBoundedTime) {
-  const std::wstring nsis = L"\"$DIR\\uninst.exe\"";
-  const std::wstring msi = L"\"$SYS\\msiexec.exe\" /x ";
+  const std::wstring nsis = L"\"$DIR\\uninst.exe\"", msi = L"\"$SYS\\msiexec.exe\" /x $KEY /qn /norestart";
   const std::vector<RealCase> cases = {
       // NSIS keeps its button (it becomes "Close", greyed out while the
       // uninstaller works for longer than the grace period).
-      {"NSIS wizard driven by a windowed variant", &kNsisWizard, false, 60, 1, true, nsis, 60 + 8 + 15},
-      {"NSIS package with a QuietUninstallString", &kNsisQuiet, false, 30, 1, true, nsis + L" /NCRC /S", 30 + 5 + 5},
-      {"a plan lists the NSIS switch and changes nothing", &kNsisPlain, true, 30, 1, false, nsis + L" /S", 20},
-      {"NSIS package recognised from its uninstaller", &kNsisPlain, false, 30, 1, true, nsis + L" /S", 30 + 5 + 5},
-      {"Windows Installer package", &kMsiPanel, false, 60, 1, true,
-       msi + L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A31} /qn /norestart", 60 + 5 + 5},
-      {"Windows Installer package asking for a restart", &kMsiRestart, false, 60, 2, true,
-       msi + L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A32} /qn /norestart", 60 + 5 + 5},
-      {"Windows Installer entry of an unknown product", &kMsiStale, false, 60, 0, false,
-       msi + L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A3F} /qn /norestart", 30},
+      {"NSIS wizard driven by a windowed variant", Kit::kNsis, L"nsis-wizard.exe", L"IDT Kyd Nsis Wizard",
+       L"KydNsisWizard", false, 60, 1, true, nsis, 60 + 8 + 15},
+      {"NSIS package with a QuietUninstallString", Kit::kNsis, L"nsis-quiet.exe", L"Kyd Nsis Quiet", L"KydNsisQuiet",
+       false, 30, 1, true, nsis + L" /NCRC /S", 30 + 5 + 5},
+      {"a plan lists the NSIS switch and changes nothing", Kit::kNsis, L"nsis-plain.exe", L"Kyd Nsis Plain",
+       L"KydNsisPlain", true, 30, 1, false, nsis + L" /S", 20},
+      {"NSIS package recognised from its uninstaller", Kit::kNsis, L"nsis-plain.exe", L"Kyd Nsis Plain",
+       L"KydNsisPlain", false, 30, 1, true, nsis + L" /S", 30 + 5 + 5},
+      {"Windows Installer package", Kit::kMsi, L"msi-panel.msi", L"Kyd Msi Panel",
+       L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A31}", false, 60, 1, true, msi, 60 + 5 + 5},
+      {"Windows Installer package asking for a restart", Kit::kMsi, L"msi-restart.msi", L"Kyd Msi Restart",
+       L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A32}", false, 60, 2, true, msi, 60 + 5 + 5},
+      // msiexec answers 1605: nothing is removed, nothing is waited for.
+      {"Windows Installer entry of an unknown product", Kit::kStaleMsi, L"", L"Kyd Msi Stale",
+       L"{6B1B5A3E-3C1D-4C55-9E8A-4B7D2F0C1A3F}", false, 60, 0, false, msi, 30},
       // Nobody answers the box: the click is not taken, the wizard is ended.
-      {"wizard whose button opens a modal box", &kModalWizard, false, 20, 0, false, L"\"$DIR\\kydmodal.exe\"", 30},
+      {"wizard whose button opens a modal box", Kit::kModalWizard, L"", L"IDT Kyd Modal Wizard", L"KydModalWizard",
+       false, 20, 0, false, L"\"$DIR\\kydmodal.exe\"", 30},
   };
   for (const RealCase& c : cases) Run(c);
 }
