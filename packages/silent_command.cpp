@@ -19,8 +19,11 @@ constexpr wchar_t kNsisSwitch[] = L" /S";
 constexpr wchar_t kNsisLastParameter[] = L" _?=";
 // Inno Setup: no wizard, no progress window, no message boxes, no restart.
 constexpr wchar_t kInnoSwitches[] = L" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART";
-// Windows Installer: remove the product, no user interface, no restart.
+// Windows Installer: the system's own msiexec removes the product ("/x"),
+// without a user interface and without restarting Windows.
 constexpr wchar_t kInstallerProgram[] = L"\\msiexec.exe";
+constexpr wchar_t kInstallerRemove[] = L" /x ";
+constexpr wchar_t kInstallerQuiet[] = L" /qn /norestart";
 
 // NSIS puts its data header (flags, signature, "NullsoftInst", two sizes) at
 // a 512-byte boundary after the program image; flag 1 marks an uninstaller.
@@ -199,7 +202,7 @@ SilentCommand MakeSilentCommand(const APP_UNSETUP_PACKAGE& record) {
   const std::wstring system = GetSystemDir();
   if (!system.empty() && WindowsInstallerProductCode(registered, productCode))
     return {UninstallerKind::kWindowsInstaller,
-            L"\"" + system + kInstallerProgram + L"\" /x " + productCode + L" /qn /norestart"};
+            L"\"" + system + kInstallerProgram + L"\"" + kInstallerRemove + productCode + kInstallerQuiet};
   switch (KindOfUninstaller(ProgramOf(registered))) {
     case UninstallerKind::kNsis:
       return {UninstallerKind::kNsis, WithNsisSwitch(registered)};
