@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <cwctype>
 #include <vector>
 
 #include "packages/app_package.h"
@@ -63,7 +62,7 @@ Word FirstWord(const std::wstring& line) {
   return {line.substr(begin, end - begin), false, end};
 }
 
-bool IsHex(wchar_t c) { return std::iswxdigit(c) != 0; }
+bool IsHex(wchar_t c) { return (c >= L'0' && c <= L'9') || ((c | 0x20) >= L'a' && (c | 0x20) <= L'f'); }
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" at text[at]; its length or 0.
 size_t GuidAt(const std::wstring& text, size_t at) {
@@ -159,7 +158,7 @@ bool WindowsInstallerProductCode(const std::wstring& commandLine, std::wstring& 
   for (size_t at = program.rest; at + 1 < commandLine.size(); ++at) {
     const wchar_t c = commandLine[at];
     if ((c != L'/' && c != L'-') || (at > program.rest && !IsBlank(commandLine[at - 1]))) continue;
-    const wchar_t option = static_cast<wchar_t>(std::towlower(commandLine[at + 1]));
+    const wchar_t option = static_cast<wchar_t>(commandLine[at + 1] | 0x20);  // ASCII lower case
     if (option != L'i' && option != L'x') continue;
     size_t code = at + 2;
     while (code < commandLine.size() && IsBlank(commandLine[code])) ++code;
