@@ -153,6 +153,9 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sdkhost_lld.exe
 add_custom_target(sdkhost_lld DEPENDS ${CMAKE_BINARY_DIR}/sdkhost_lld.exe)
 list(APPEND KYD_HELPERS sdkhost_lld)
 
+include(${CMAKE_SOURCE_DIR}/cmake/real_packages.cmake)
+list(APPEND KYD_HELPERS real_packages)
+
 # One test program per product folder; one ctest entry per test suite and
 # prefix (each suite runs in a process of its own). Suites whose name ends in
 # "W64" run only in the 64-bit prefix, "W32" only in the 32-bit one.
@@ -239,6 +242,7 @@ foreach(folder interface platform engine removal vendors packages xml)
   kyd_test_program(${folder})
 endforeach()
 add_dependencies(test_vendors footprint_demo)  # its FootprintDemo suite runs the demo's story
+target_compile_definitions(test_packages PRIVATE KYD_REAL_PACKAGES_DIR="${KYD_REAL_PACKAGES}")
 
 # Benchmark programs (not tests; scripts/bench-*.sh run them).
 add_executable(deepclean_bench ${CMAKE_SOURCE_DIR}/tests/bench/deepclean_bench.cpp)

@@ -76,6 +76,13 @@ bool CChildJob::Empty(DWORD& queryError) const {
   return list.head.NumberOfAssignedProcesses == 0 && list.head.NumberOfProcessIdsInList == 0;
 }
 
+bool CChildJob::ExitCode(DWORD& code) const {
+  // Asked of the process's state, not of the code: a program may exit with
+  // the value that stands for "still running".
+  if (!process_ || WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) return false;
+  return GetExitCodeProcess(process_.get(), &code) != FALSE;
+}
+
 void CChildJob::End(UINT exitCode) {
   if (inJob_) {
     TerminateJobObject(job_.get(), exitCode);

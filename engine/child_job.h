@@ -48,6 +48,10 @@ class CChildJob {
   // program alone when the job would not take it).
   void End(UINT exitCode);
 
+  // The started program's own exit code, once it has ended; false while it
+  // runs or when no program was started.
+  bool ExitCode(DWORD& code) const;
+
  private:
   UniqueHandle job_;
   UniqueHandle process_;

@@ -6,6 +6,7 @@
 #include "platform/base_log.h"
 #include "interface/driver_search.h"
 #include "packages/analyse_package.h"
+#include "packages/app_package.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/machine.h"
@@ -72,11 +73,12 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
       }
       if (!roadTaken && IsDrvAppInstall(hardwareId, classGuid) == 1) {
         roadTaken = true;
-        if (UninstallDrvApp(hardwareId, classGuid) == kPackageNotUninstalled) {
+        const int app = UninstallDrvApp(hardwareId, classGuid);
+        if (app == kPackageNotUninstalled) {
           KLOG(base::LOG_INFO, "KYDRemoveDriverEx UninstallDrvApp UNINSTALL_FAILED\r\n");
           result = kNothingUninstalled;
         } else {
-          result = kUninstalled;
+          result = app == kPackageUninstalledReboot ? kUninstalledReboot : kUninstalled;
         }
       }
     }
@@ -104,7 +106,10 @@ int CDrvUninstMangement::UninstallDrvApp(const wchar_t* hardwareId, const wchar_
   KLOG(base::LOG_TRACE, "uninstApp.UninstAppPackage 调用结束");
   if (rebootNeeded) {
     KLOG(base::LOG_TRACE, "卸载成功并要求重启");
-    return kPackageUninstalled;
+    // A wizard's completion page that offers a restart counts as removed;
+    // Windows Installer saying that the restart completes the removal makes
+    // it a removal that needs one.
+    return rebootNeeded == kRestartRequired ? kPackageUninstalledReboot : kPackageUninstalled;
   }
   // A plan ran no uninstaller: the package is still there, and the road
   // would have taken it away.

@@ -11,7 +11,11 @@ constexpr wchar_t kMediaClassGuid[] = L"{4D36E96C-E325-11CE-BFC1-08002BE10318}";
 // Results of UninstallDrv.
 enum UninstallResult { kNothingUninstalled = 0, kUninstalled = 1, kUninstalledReboot = 2 };
 // Results of UninstallDrvApp.
-enum PackageUninstallResult { kPackageNotUninstalled = 2, kPackageUninstalled = 3 };
+enum PackageUninstallResult {
+  kPackageNotUninstalled = 2,
+  kPackageUninstalled = 3,
+  kPackageUninstalledReboot = 4,  // its uninstaller said a restart completes the removal
+};
 
 class CDrvUninstMangement {
  public:

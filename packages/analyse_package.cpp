@@ -171,6 +171,7 @@ int CAnalysePackage::LookupUninstallKey(APP_UNSETUP_PACKAGE& record, bool view32
       result = kPackageInstalled;
       ReadString(entry.get(), L"UninstallString", 0, record.wsUninstString);
       ReadString(entry.get(), L"InstallLocation", 0, record.wsInstallLocation);
+      ReadString(entry.get(), L"QuietUninstallString", 0, record.wsQuietUninstString);
       break;
     }
   }
@@ -186,12 +187,9 @@ int CAnalysePackage::UninstAppPackage(int& rebootNeeded) {
     std::unique_ptr<CAppPackage> package = CreateAppPackage(record.wsName);
     package->record = record;
     package->timeOut = record.nTimeOut;
-    // Running a vendor's uninstaller is a change no journal can take back;
-    // a plan lists it (with the command registered for it) and runs nothing.
-    machine::RunProgram(L"uninstall package " + record.wsName + L": " + record.wsUninstString, [&] {
-      package->result = package->Uninstall(1);
-      return package->result != 0;
-    });
+    // In a plan the runner lists each command line it would run and runs
+    // nothing.
+    package->result = package->Uninstall(1);
     rebootNeeded = package->restart;
     package.reset();
     if (machine::Planning()) return 1;  // as if the uninstaller did its work

@@ -41,7 +41,8 @@ class CAnalysePackage {
   int IsPackageInstalled(APP_UNSETUP_PACKAGE& record);
 
   // Runs the uninstaller of each installed package in order until one is
-  // gone or asks for a restart (then rebootNeeded is set); 1 in those cases.
+  // gone or asks for a restart (then rebootNeeded is the package's restart
+  // value, kRestartAsked or kRestartRequired); 1 in those cases.
   int UninstAppPackage(int& rebootNeeded);
 
   const std::vector<APP_UNSETUP_PACKAGE>& packages() const { return vfXmlNode; }

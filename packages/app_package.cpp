@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "packages/silent_command.h"
 #include "packages/silent_runner.h"
 #include "platform/base_log.h"
 #include "platform/env.h"
@@ -47,7 +48,26 @@ bool IsAbsolutePath(const std::wstring& path) {
   return path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';  // \\server\share
 }
 
-int CAppPackage::Uninstall(int mode) { return UninstallSlient(record.wsUninstString, *this, mode); }
+int CAppPackage::Uninstall(int mode) {
+  if (mode != 1) return UninstallSlient(record.wsUninstString, *this, mode);
+  const SilentCommand silent = MakeSilentCommand(record);
+  const int started = UninstallSlient(silent.commandLine, *this, silent.kind == UninstallerKind::kUnknown ? 1 : 0);
+  std::wstring productCode;
+  if (exitCode && WindowsInstallerProductCode(silent.commandLine, productCode)) {
+    constexpr char kLogUnit[] = "AppPackage";
+    const DWORD code = *exitCode;
+    if (code == kInstallerRestartRequired || code == kInstallerRestartInitiated) {
+      KLOG(base::LOG_TRACE, "MsiExec exit code %d: restart required", static_cast<int>(code));
+      restart = kRestartRequired;
+    } else if (code == kInstallerUnknownProduct) {
+      KLOG(base::LOG_TRACE, "MsiExec exit code %d: product %S is not installed", static_cast<int>(code),
+           productCode.c_str());
+    } else {
+      KLOG(base::LOG_TRACE, "MsiExec exit code %d", static_cast<int>(code));
+    }
+  }
+  return started;
+}
 
 int CWizardPackage::Uninstall(int) { return UninstallSlientWnd(record.wsUninstString, *this); }
 

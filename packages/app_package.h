@@ -3,7 +3,10 @@
 // variant that knows how the vendor's uninstaller has to be run.
 #pragma once
 
+#include <windows.h>
+
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "packages/package_config.h"
@@ -17,15 +20,25 @@ class CAppPackage {
   CAppPackage(const CAppPackage&) = delete;
   CAppPackage& operator=(const CAppPackage&) = delete;
 
-  // Runs the registered uninstaller silently; mode 1 appends its silent
-  // switch " -s". 1 when it could be started.
+  // Runs the registered uninstaller silently. Mode 1 asks it to be quiet the
+  // way its maker documents (a registered quiet command, Windows Installer,
+  // NSIS, Inno Setup; see silent_command.h), or with " -s" when it is none
+  // of these; mode 0 runs the registered command as it is. 1 when it could
+  // be started.
   virtual int Uninstall(int mode);
 
   int timeOut = 0;              // seconds the uninstaller may run
   int result = 0;               // what Uninstall returned
   APP_UNSETUP_PACKAGE record;   // with the registry fields filled
-  int restart = 0;              // 1 when the uninstaller asked for a restart
+  int restart = 0;              // kRestartAsked, kRestartRequired or 0
+  // The exit code of the last program the runner started, when it ended
+  // (by itself or with its job).
+  std::optional<DWORD> exitCode;
 };
+
+// Values of CAppPackage::restart.
+constexpr int kRestartAsked = 1;     // the wizard's completion page offers a restart
+constexpr int kRestartRequired = 2;  // Windows Installer: removed, the restart completes it
 
 // InstallShield wizards without a silent mode: their pages are confirmed by
 // simulated clicks (the audio drivers of IDT and Realtek, NVIDIA's display

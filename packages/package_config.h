@@ -43,6 +43,9 @@ struct APP_UNSETUP_PACKAGE {
   std::wstring wsUninstString;
   std::wstring wsInstallLocation;
   std::vector<APP_UNSETUP_WND> vWindows;
+  // The entry's QuietUninstallString, where its installer registered one
+  // (filled by the lookup like the two fields above).
+  std::wstring wsQuietUninstString;
 };
 
 // The device the packages are selected for.

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "engine/child_job.h"
 #include "packages/window_automation.h"
 #include "platform/base_log.h"
 #include "platform/handle.h"
+#include "platform/machine.h"
 
 namespace kyd {
 namespace {
@@ -74,6 +77,12 @@ class UninstallRun {
 
   HDESK desktop() const { return desktop_.get(); }
 
+  std::optional<DWORD> ExitCode() const {
+    DWORD code = 0;
+    if (!job_.ExitCode(code)) return std::nullopt;
+    return code;
+  }
+
  private:
   UniqueDesktop desktop_;  // declared first: closed last
   CChildJob job_;
@@ -89,19 +98,27 @@ bool IsFile(const std::wstring& path) {
 }
 
 // What both runners share: the uninstaller started in its job on the private
-// desktop, drive(run) while it runs (false: the run failed), and everything
-// closed. 1 when the uninstaller was started and drive did not fail.
+// desktop, drive(run) while it runs (false: the run failed), its exit code
+// kept in the package, and everything closed. 1 when the uninstaller was
+// started and drive did not fail. Running a vendor's uninstaller is a change
+// no journal can take back: a plan lists the command line and runs nothing.
 template <typename Drive>
-int RunUninstaller(const std::wstring& commandLine, Drive drive) {
+int RunUninstaller(const std::wstring& commandLine, CAppPackage& package, Drive drive) {
   KLOG(base::LOG_TRACE, "Uninst String: %S", commandLine.c_str());
-  {
-    UninstallRun run;
-    const Begun begun = run.Begin(commandLine);
-    if (begun == Begun::kNotStarted) return 0;
-    if (begun == Begun::kRunning && !drive(run)) return 0;
-  }
-  KLOG(base::LOG_TRACE, "卸载进程结束");
-  return 1;
+  package.exitCode.reset();
+  int result = 1;
+  machine::RunProgram(L"uninstall package " + package.record.wsName + L": " + commandLine, [&] {
+    {
+      UninstallRun run;
+      const Begun begun = run.Begin(commandLine);
+      if (begun == Begun::kNotStarted || (begun == Begun::kRunning && !drive(run))) result = 0;
+      if (begun != Begun::kNotStarted) package.exitCode = run.ExitCode();
+      if (result == 0) return false;
+    }
+    KLOG(base::LOG_TRACE, "卸载进程结束");
+    return true;
+  });
+  return result;
 }
 
 }  // namespace
@@ -124,7 +141,7 @@ ProgramCommand ResolveUninstallCommand(const std::wstring& command) {
 int UninstallSlient(std::wstring commandLine, CAppPackage& package, int mode) {
   KLOG(base::LOG_TRACE, "UninstallSlient Entry!");
   if (mode == 1) commandLine += kSilentSwitch;
-  return RunUninstaller(commandLine, [&](UninstallRun& run) {
+  return RunUninstaller(commandLine, package, [&](UninstallRun& run) {
     bool empty = false;
     for (int poll = 0; poll < package.timeOut && !empty; ++poll) {
       if ((empty = run.JobEmpty()))
@@ -139,7 +156,7 @@ int UninstallSlient(std::wstring commandLine, CAppPackage& package, int mode) {
 }
 
 int UninstallSlientWnd(const std::wstring& commandLine, CAppPackage& package) {
-  return RunUninstaller(commandLine, [&](UninstallRun& run) {
+  return RunUninstaller(commandLine, package, [&](UninstallRun& run) {
     bool confirmed = false;
     bool completed = false;
     // The wizard's windows live on the private desktop; only a thread of

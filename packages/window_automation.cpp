@@ -2,6 +2,9 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/base_log.h"
 #include "platform/handle.h"
 
@@ -15,7 +18,13 @@ constexpr int kTextChars = 260;
 
 constexpr int kBeginButtonPasses = 120;
 constexpr DWORD kPassSleepMs = 1000;
-constexpr DWORD kAfterClickMs = 200;
+// A click is sent with a time limit: a handler that opens a modal box ("Are
+// you sure?") would otherwise hold us until somebody answers it, and nobody
+// can on the private desktop.
+constexpr UINT kClickSendMs = 1000;
+// After a click the page is looked at every 200 ms for up to 3 s.
+constexpr DWORD kPageCheckMs = 200;
+constexpr DWORD kPageChangeMs = 3000;
 
 // Windows' own prompt to restart now or later, shown by the installer
 // service when a removed driver is still loaded.
@@ -26,28 +35,79 @@ constexpr wchar_t kRestartWords[][5] = {L"重新启动", L"重新啟動"};
 
 struct TextSearch {
   const wchar_t* text;
+  bool usableOnly;  // visible and enabled windows only
   HWND found;
 };
 
+std::wstring TextOf(HWND window) {
+  wchar_t text[kTextChars] = {};
+  const int length = GetWindowTextW(window, text, kTextChars);
+  return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
 BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<TextSearch*>(parameter);
-  wchar_t text[kTextChars] = {};
-  if (GetWindowTextW(window, text, kTextChars) <= 0) return TRUE;
-  if (!StrStrIW(text, search->text)) return TRUE;
+  const std::wstring text = TextOf(window);
+  if (text.empty() || !StrStrIW(text.c_str(), search->text)) return TRUE;
+  if (search->usableOnly && !(IsWindowVisible(window) && IsWindowEnabled(window))) return TRUE;
   search->found = window;
   return FALSE;
 }
 
-// A simulated left click 5 pixels inside the button's corner, sent (not
-// posted) so that the uninstaller has handled it when we look again.
-bool ClickAndCheckGone(HWND button) {
+HWND FindChildByText(HWND parent, const std::wstring& text, bool usableOnly) {
+  const std::wstring cut = text.substr(0, kTextChars - 1);
+  TextSearch search{cut.c_str(), usableOnly, nullptr};
+  if (parent)
+    EnumChildWindows(parent, VisitWindow, reinterpret_cast<LPARAM>(&search));
+  else
+    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
+  reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+  return TRUE;
+}
+
+// What a page shows of itself: its button, its title and its windows.
+struct PageView {
+  bool shown = false;  // the button exists, is visible and enabled
+  std::wstring buttonText;
+  bool pageExists = false;
+  std::wstring title;
+  std::vector<HWND> children;  // sorted
+
+  PageView(HWND button, HWND page) {
+    shown = IsWindow(button) && IsWindowVisible(button) && IsWindowEnabled(button);
+    buttonText = TextOf(button);
+    pageExists = IsWindow(page) != FALSE;
+    title = TextOf(page);
+    if (pageExists) EnumChildWindows(page, CollectChild, reinterpret_cast<LPARAM>(&children));
+    std::sort(children.begin(), children.end());
+  }
+  bool operator==(const PageView&) const = default;
+};
+
+// A simulated left click 5 pixels inside the button's corner. The click
+// counts as taken when the page changed within a few seconds: the button
+// gone, hidden or disabled or its text changed (a wizard that keeps its
+// button and turns "Uninstall" into "Close"), or its top-level window's title
+// or windows changed. Only a button that stays as it was has not been
+// clicked.
+bool ClickAndCheckTaken(HWND button) {
+  HWND page = GetAncestor(button, GA_ROOT);
+  const PageView before(button, page);
   RECT client{};
   GetClientRect(button, &client);
   const LPARAM point = MAKELPARAM(client.left + 5, client.top + 5);
-  SendMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, point);
-  SendMessageW(button, WM_LBUTTONUP, MK_LBUTTON, point);
-  Sleep(kAfterClickMs);
-  return !IsWindow(button);
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(button, WM_LBUTTONDOWN, MK_LBUTTON, point, SMTO_ABORTIFHUNG, kClickSendMs, &answer);
+  SendMessageTimeoutW(button, WM_LBUTTONUP, MK_LBUTTON, point, SMTO_ABORTIFHUNG, kClickSendMs, &answer);
+  for (DWORD waited = 0; waited < kPageChangeMs; waited += kPageCheckMs) {
+    Sleep(kPageCheckMs);
+    if (!(PageView(button, page) == before)) return true;
+  }
+  return false;
 }
 
 // A title of one record may go with the button text of any record.
@@ -98,15 +158,7 @@ DWORD WINAPI DesktopThread(void* parameter) {
 
 }  // namespace
 
-HWND FindWindowByText(HWND parent, const std::wstring& text) {
-  const std::wstring cut = text.substr(0, kTextChars - 1);
-  TextSearch search{cut.c_str(), nullptr};
-  if (parent)
-    EnumChildWindows(parent, VisitWindow, reinterpret_cast<LPARAM>(&search));
-  else
-    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
+HWND FindWindowByText(HWND parent, const std::wstring& text) { return FindChildByText(parent, text, false); }
 
 bool ClickBeginButton(const std::vector<APP_UNSETUP_WND>& windows) {
   HWND button = FindBeginButton(windows);
@@ -114,7 +166,7 @@ bool ClickBeginButton(const std::vector<APP_UNSETUP_WND>& windows) {
     KLOG(base::LOG_TRACE, "未找到卸载确认按钮\n");
     return false;
   }
-  return ClickAndCheckGone(button);
+  return ClickAndCheckTaken(button);
 }
 
 bool DismissRestartPrompt() {
@@ -128,7 +180,7 @@ bool DismissRestartPrompt() {
     KLOG(base::LOG_TRACE, "未找到windows稍后重新启动按钮\n");
     return false;
   }
-  return ClickAndCheckGone(later);
+  return ClickAndCheckTaken(later);
 }
 
 HWND FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows, int& restart) {
@@ -139,9 +191,11 @@ HWND FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows, int& restar
     // The configured text decides, not what the page shows: "Yes, restart
     // now" as the finishing button means the driver goes at the next start.
     if (SpeaksOfRestart(page.wsCompleteWndBtn)) restart = 1;
+    // A wizard that shows its finishing button greyed out while it works
+    // (NSIS's "Close") has not finished yet.
     for (const APP_UNSETUP_WND& record : windows) {
       if (record.wsCompleteWndBtn.empty()) continue;
-      if (FindWindowByText(window, record.wsCompleteWndBtn)) return window;
+      if (FindChildByText(window, record.wsCompleteWndBtn, true)) return window;
     }
   }
   return nullptr;

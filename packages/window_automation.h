@@ -20,14 +20,17 @@ namespace kyd {
 HWND FindWindowByText(HWND parent, const std::wstring& text);
 
 // Looks for the confirmation page's button for up to about two minutes,
-// clicks it, and answers whether it has gone.
+// clicks it, and answers whether the click was taken: the page changed
+// within a few seconds. No handler of the click (a modal box) can hold the
+// caller for longer than that.
 bool ClickBeginButton(const std::vector<APP_UNSETUP_WND>& windows);
 
 // Clicks "restart later" on Windows' restart prompt, when one is shown.
 bool DismissRestartPrompt();
 
-// The completion page, or null. A page whose record's button text speaks of
-// a restart sets restart to 1.
+// The completion page, or null: a page with a configured completion title
+// whose configured button is shown and enabled. A page whose record's button
+// text speaks of a restart sets restart to 1.
 HWND FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows, int& restart);
 
 // Runs work on a thread of our own switched to desktop, while the caller

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -51,16 +50,6 @@ struct RoadCase {
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-int Running(const std::wstring& exeName) {
-  int count = 0;
-  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-    count += _wcsicmp(entry.szExeFile, exeName.c_str()) == 0;
-  return count;
-}
-
 class PackageRoad : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -71,21 +60,7 @@ class PackageRoad : public ::testing::Test {
     kydtest::WriteFileBytes(host_->folder() + L"\\log.ini", "[log]\r\nfilter=65535\r\n");
     CopyFileW((kydtest::TestExeDir() + L"\\pkghost.exe").c_str(), (host_->folder() + L"\\pkghost.exe").c_str(),
               FALSE);
-    // Wine starts a manager (explorer.exe) for a desktop from the first
-    // program that runs on it; started from an uninstaller, it would sit in
-    // the uninstaller's job and keep it from emptying. The suite holds the
-    // desktop open, its manager started by a program of its own.
-    desktop_.reset(CreateDesktopW(L"kyd_instdrv", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
-    std::wstring line = Quote(kydtest::TestExeDir() + L"\\sleeper.exe") + L" 0";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = const_cast<wchar_t*>(L"kyd_instdrv");
-    PROCESS_INFORMATION started{};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
-                       &started)) {
-      kyd::UniqueHandle process(started.hProcess), thread(started.hThread);
-      WaitForSingleObject(process.get(), 30000);
-    }
+    desktop_ = kydtest::pkg::HoldUninstallDesktop();
   }
   static void TearDownTestSuite() {
     delete host_;
@@ -256,8 +231,8 @@ class PackageRoad : public ::testing::Test {
     EXPECT_TRUE(kydtest::DevicePresent(device.instanceId()));
     EXPECT_FALSE(FileExists(drv64Log_));
     EXPECT_TRUE(host_->ReadDifxLog().empty());
-    int left = Running(exeName_);
-    for (int wait = 0; wait < 20 && left > 0; ++wait, left = Running(exeName_)) Sleep(100);
+    int left = kydtest::pkg::RunningProcesses(exeName_);
+    for (int wait = 0; wait < 20 && left > 0; ++wait, left = kydtest::pkg::RunningProcesses(exeName_)) Sleep(100);
     EXPECT_EQ(left, 0) << "processes of the uninstaller still running";
   }
 

@@ -1,5 +1,8 @@
 #include "support/package_bench.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <regex>
 
@@ -37,6 +40,31 @@ SeededUninstallEntry::SeededUninstallEntry(const std::wstring& keyName, bool vie
 SeededUninstallEntry::~SeededUninstallEntry() {
   // The 32-bit view is the default one of this (32-bit) test program.
   RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, EntryPath(name_), view64_);
+}
+
+kyd::UniqueDesktop HoldUninstallDesktop() {
+  kyd::UniqueDesktop desktop(CreateDesktopW(L"kyd_instdrv", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+  std::wstring line = L"\"" + TestExeDir() + L"\\sleeper.exe\" 0";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = const_cast<wchar_t*>(L"kyd_instdrv");
+  PROCESS_INFORMATION started{};
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                     &started)) {
+    kyd::UniqueHandle process(started.hProcess), thread(started.hThread);
+    WaitForSingleObject(process.get(), 30000);
+  }
+  return desktop;
+}
+
+int RunningProcesses(const std::wstring& exeName) {
+  int count = 0;
+  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+    count += _wcsicmp(entry.szExeFile, exeName.c_str()) == 0;
+  return count;
 }
 
 std::vector<std::wstring> UninstallSubkeys(bool view64) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/handle.h"
 #include "support/log_capture.h"
 #include "support/wine_bench.h"
 
@@ -40,6 +41,16 @@ class SeededUninstallEntry {
   bool view64_;
   bool ok_ = false;
 };
+
+// The uninstallers' private desktop, held open for a suite. Wine starts a
+// manager (explorer.exe) for a desktop from the first program that runs on
+// it; started from an uninstaller, it would sit in the uninstaller's job and
+// keep the job from emptying. The holder starts that manager with a program
+// of its own first.
+kyd::UniqueDesktop HoldUninstallDesktop();
+
+// How many processes run from a file of that name (any folder, any case).
+int RunningProcesses(const std::wstring& exeName);
 
 // Subkey names of the Uninstall key of one view, in enumeration order.
 std::vector<std::wstring> UninstallSubkeys(bool view64);

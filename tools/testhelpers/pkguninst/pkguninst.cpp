@@ -14,6 +14,8 @@
 //   --restart                   (wizard) Windows' restart prompt comes between
 //                               the two pages, and the entry stays for the restart
 //   --stuck                     (wizard) the confirmation button does nothing
+//   --modal                     (wizard) the confirmation button first asks
+//                               "Are you sure?" in a modal box ("asked")
 // Every mode ends by itself after a minute at the latest.
 #include <windows.h>
 
@@ -31,7 +33,7 @@ constexpr int kConfirmId = 101, kLaterId = 102, kFinishId = 103;
 struct Options {
   std::wstring entry, title, button, doneTitle, doneButton;
   bool view64 = false, silent = false, remove = false, hang = false, child = false;
-  bool wizard = false, restart = false, stuck = false;
+  bool wizard = false, restart = false, stuck = false, modal = false;
 };
 Options g_options;
 
@@ -83,6 +85,10 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     switch (LOWORD(wParam)) {
       case kConfirmId:
         if (g_options.stuck) return 0;
+        if (g_options.modal) {
+          Note(L"asked");
+          if (MessageBoxW(window, L"Are you sure?", L"Kyd", MB_YESNO) != IDYES) return 0;
+        }
         Note(L"confirmed");
         DestroyWindow(window);
         if (g_options.restart)
@@ -102,7 +108,15 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// A modal box runs a message loop of its own, which never sees the wizard's
+// lifetime timer: the process ends from a thread of its own instead.
+DWORD WINAPI EndOfLife(void*) {
+  Sleep(kLifetimeMs);
+  ExitProcess(0);
+}
+
 int Wizard() {
+  if (g_options.modal) CloseHandle(CreateThread(nullptr, 0, EndOfLife, nullptr, 0, nullptr));
   wchar_t desktop[256] = {};
   GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop, sizeof desktop, nullptr);
   Note(std::wstring(L"desktop ") + desktop);
@@ -158,6 +172,7 @@ int main() {
     else if (arg == L"--wizard") g_options.wizard = true;
     else if (arg == L"--restart") g_options.restart = true;
     else if (arg == L"--stuck") g_options.stuck = true;
+    else if (arg == L"--modal") g_options.modal = true;
   }
   g_options.silent = args.size() > 1 && args.back() == L"-s";
   if (g_options.child) {
