@@ -3,7 +3,9 @@
 // a 64-bit process. Exit codes: 2 removed, 0x10000002 removed and a restart is
 // needed, 1 nothing removed, 3 bad command line. Two more arguments,
 // "--plan" "<folder>" or "--journal" "<folder>", continue the library's plan
-// or journal in that folder; when it cannot be continued nothing is removed.
+// or journal in that folder (a journal with the secret its seal names); when
+// it cannot be continued nothing is removed. Exit code 4: some lines of the
+// plan could not be written (the plan is incomplete).
 // drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
 // back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
@@ -31,7 +33,10 @@ int Run() {
   }
   bool deletePackageFiles = true;
   bool rebootNeeded = false;
-  if (!kyd::RemoveDriver(args[2].c_str(), deletePackageFiles, rebootNeeded)) return 1;
+  const bool removed = kyd::RemoveDriver(args[2].c_str(), deletePackageFiles, rebootNeeded);
+  if (mode == kyd::machine::Mode::kPlan && !session->complete())
+    return static_cast<int>(kyd::machine::kChildRecordLost);
+  if (!removed) return 1;
   return static_cast<int>(kyd::kRemovalDone | (rebootNeeded ? kyd::kRemovalRebootFlag : 0));
 }
 
