@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
 #include "platform/machine_journal.h"
 
@@ -287,7 +286,8 @@ bool IsJournalId(const std::wstring& id) {
   for (size_t i = 1; i + 1 < id.size(); ++i) {
     const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
     const wchar_t c = id[i];
-    if (dash ? c != L'-' : !std::iswxdigit(c)) return false;
+    const bool hex = (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
+    if (dash ? c != L'-' : !hex) return false;
   }
   return true;
 }
