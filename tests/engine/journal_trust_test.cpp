@@ -46,44 +46,33 @@ bool SetDacl(const std::wstring& path, const wchar_t* sddl) {
   return SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
 }
 
-// Whether Everyone has any right on the file that changes it.
-bool EveryoneMayChange(const std::wstring& path) {
-  PACL dacl = nullptr;
+// Whether the file's access list names Everyone at all.
+bool OpenToEveryone(const std::wstring& path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+  wchar_t* text = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
                             nullptr, &descriptor) != ERROR_SUCCESS)
     return true;
   kyd::UniqueLocal owned(descriptor);
-  if (!dacl) return true;
-  BYTE everyone[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof everyone;
-  CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-        EqualSid(&ace->SidStart, everyone) && (ace->Mask & (FILE_WRITE_DATA | FILE_ADD_SUBDIRECTORY | WRITE_DAC)))
-      return true;
-  }
-  return false;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  kyd::UniqueLocal ownedText(text);
+  return !text || std::wstring(text).find(L";WD)") != std::wstring::npos;
 }
 
-constexpr wchar_t kOpenToAll[] = L"D:(A;OICI;FA;;;WD)";
-constexpr wchar_t kProtected[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-
-// The smallest journal: one file deleted under it.
+// The smallest journal, in a folder open to everyone before: one file
+// deleted under it.
 class OneFileJournal {
  public:
   OneFileJournal() {
-    EXPECT_TRUE(WriteFileBytes(file(), "kept"));
-    EXPECT_TRUE(SetDacl(journal_.path(), kOpenToAll));
-    protectedBefore_ = !EveryoneMayChange(journal_.path());
-    machine::Session session(machine::Mode::kJournal, journal_.path());
+    EXPECT_TRUE(WriteFileBytes(file(), "kept") && SetDacl(folder(), L"D:(A;OICI;FA;;;WD)"));
+    EXPECT_TRUE(OpenToEveryone(folder()));
+    machine::Session session(machine::Mode::kJournal, folder());
     EXPECT_TRUE(session.ok());
     EXPECT_TRUE(machine::RemoveFile(file()));
   }
   std::wstring folder() const { return journal_.path(); }
   std::wstring file() const { return dir_ / L"victim.txt"; }
-  bool protectedBefore() const { return protectedBefore_; }
   std::wstring SecretKey() const {
     journal::Manifest manifest;
     journal::ReadManifest(folder(), manifest);
@@ -91,9 +80,7 @@ class OneFileJournal {
   }
 
  private:
-  ScratchDir dir_{L"trusted"};
-  ScratchDir journal_{L"trusted journal"};
-  bool protectedBefore_ = false;
+  ScratchDir dir_{L"trusted"}, journal_{L"trusted journal"};
 };
 
 // The session takes the journal folder from everyone else at once; restore
@@ -101,28 +88,21 @@ class OneFileJournal {
 // secret is gone, and says why; once the cause is mended it restores.
 TEST(SeamTrust, RestoreRefusesAJournalOthersCouldHaveChanged) {
   struct Case {
-    const char* what;
-    std::function<void(const OneFileJournal&)> spoil, mend;
+    const wchar_t* opened;  // what is opened to everyone (in the folder); null: the secret is deleted
     const char* said;
-  };
-  const Case cases[] = {
-      {"folder open to everyone", [](const OneFileJournal& j) { SetDacl(j.folder(), kOpenToAll); },
-       [](const OneFileJournal& j) { SetDacl(j.folder(), kProtected); }, "others can change the journal folder: "},
-      {"manifest open to everyone",
-       [](const OneFileJournal& j) { SetDacl(j.folder() + L"\\manifest.txt", kOpenToAll); },
-       [](const OneFileJournal& j) { SetDacl(j.folder() + L"\\manifest.txt", kProtected); },
-       "others can change its manifest: "},
-      {"secret deleted",
-       [](const OneFileJournal& j) { RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, j.SecretKey(), true); }, nullptr,
-       "its seal cannot be checked: its secret is missing"},
-  };
+  } cases[] = {{L"", "others can change the journal folder: "},
+               {L"\\manifest.txt", "others can change its manifest: "},
+               {nullptr, "its seal cannot be checked: its secret is missing"}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.said);
     OneFileJournal j;
-    EXPECT_FALSE(j.protectedBefore());
-    EXPECT_FALSE(EveryoneMayChange(j.folder())) << "the session left its folder open";
+    EXPECT_FALSE(OpenToEveryone(j.folder())) << "the session left its folder open";
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, j.SecretKey(), true));
-    c.spoil(j);
+    if (c.opened) {
+      EXPECT_TRUE(SetDacl(j.folder() + c.opened, L"D:(A;OICI;FA;;;WD)"));
+    } else {
+      RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, j.SecretKey(), true);
+    }
     {
       LogCapture log;
       EXPECT_EQ(machine::Restore(j.folder()), machine::kRestoreNothing);
@@ -130,8 +110,8 @@ TEST(SeamTrust, RestoreRefusesAJournalOthersCouldHaveChanged) {
           << log.Text();
     }
     EXPECT_FALSE(FileExists(j.file()));
-    if (!c.mend) continue;
-    c.mend(j);
+    if (!c.opened) continue;
+    SetDacl(j.folder() + c.opened, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
     EXPECT_EQ(machine::Restore(j.folder()), machine::kRestoreComplete) << ToNarrow(Report(j.folder()));
     EXPECT_EQ(ReadFileBytes(j.file()), "kept");
   }
@@ -142,35 +122,24 @@ TEST(SeamTrust, RestoreRefusesAJournalOthersCouldHaveChanged) {
 TEST(SeamServices, AStopIsRecordedOnceAcceptedAndUndoneOnlyWhileWanted) {
   struct Case {
     const char* mode;
-    bool disabledSince;
-    bool recorded;
+    bool disabledSince, recorded;
     DWORD afterRestore;
     const wchar_t* reported;  // restore's outcome for the stop, or null: no line
-  };
-  const Case cases[] = {
-      {"stop", false, true, SERVICE_RUNNING, L"\trestored\tstop-service\t"},
-      {"refuse", false, false, SERVICE_RUNNING, nullptr},
-      {"stop", true, true, SERVICE_STOPPED, L"\tleft\tstop-service\t"},
-  };
+  } cases[] = {{"stop", false, true, SERVICE_RUNNING, L"\trestored\tstop-service\t"},
+               {"refuse", false, false, SERVICE_RUNNING, nullptr},
+               {"stop", true, true, SERVICE_STOPPED, L"\tleft\tstop-service\t"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.mode) + (c.disabledSince ? ", disabled since" : ""));
     TestService service(UniqueName(L"KydSeamStop") + ToWide(c.mode) + (c.disabledSince ? L"Off" : L""), c.mode);
     ASSERT_TRUE(service.running());
     const wchar_t* const names[] = {service.name().c_str()};
     ScratchDir plan(L"stop plan"), journal(L"stop journal");
-    {
-      machine::Session session(machine::Mode::kPlan, plan.path());
+    for (const ScratchDir* folder : {&plan, &journal}) {
+      machine::Session session(folder == &plan ? machine::Mode::kPlan : machine::Mode::kJournal, folder->path());
       ASSERT_TRUE(session.ok());
       TestEngine().StopServices(names);
+      EXPECT_EQ(HasLine(folder->path(), L"\tstop-service\t" + service.name() + L"\t"), c.recorded);
     }
-    {
-      machine::Session session(machine::Mode::kJournal, journal.path());
-      ASSERT_TRUE(session.ok());
-      TestEngine().StopServices(names);
-    }
-    const std::wstring line = L"\tstop-service\t" + service.name() + L"\t";
-    EXPECT_EQ(HasLine(plan.path(), line), c.recorded);
-    EXPECT_EQ(HasLine(journal.path(), line), c.recorded);
     if (c.recorded) {
       ASSERT_EQ(service.State(SERVICE_STOPPED, 30000), DWORD{SERVICE_STOPPED});
     }
@@ -180,14 +149,11 @@ TEST(SeamServices, AStopIsRecordedOnceAcceptedAndUndoneOnlyWhileWanted) {
       ASSERT_TRUE(ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
                                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
     }
-    EXPECT_EQ(machine::Restore(journal.path()), c.disabledSince ? machine::kRestorePartial : machine::kRestoreComplete)
-        << ToNarrow(Report(journal.path()));
+    EXPECT_EQ(machine::Restore(journal.path()), c.disabledSince ? machine::kRestorePartial : machine::kRestoreComplete);
     EXPECT_EQ(service.State(c.afterRestore, 30000), c.afterRestore);
     const std::wstring report = Report(journal.path());
-    EXPECT_EQ(report.find(L"stop-service") != std::wstring::npos, c.reported != nullptr) << ToNarrow(report);
-    if (c.reported) {
-      EXPECT_NE(report.find(c.reported), std::wstring::npos) << ToNarrow(report);
-    }
+    EXPECT_EQ(report.find(c.reported ? c.reported : L"stop-service") != std::wstring::npos, c.reported != nullptr)
+        << ToNarrow(report);
   }
 }
 

@@ -548,7 +548,6 @@ TEST(SeamJournal, RestoreActsOnlyOnIntactLinesAndMaterialItWrote) {
 // library publishes it itself. A package whose store folder cannot be seen is
 // not removed: the journal would not hold it.
 TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
-  namespace journal = kyd::machine::journal;
   StagedHost host;
   enum class Store { kSaved, kNone, kUnseen };
   struct Case {
@@ -564,8 +563,8 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto restore = [&](const std::wstring& folder) {
-      return c.byDrv64 ? LibraryResult(host.Cli(L"restore \"" + folder + L"\"")) : machine::Restore(folder);
+    auto restore = [&](const std::wstring& journal) {
+      return c.byDrv64 ? LibraryResult(host.Cli(L"restore \"" + journal + L"\"")) : machine::Restore(journal);
     };
     const bool withStore = c.store != Store::kNone;
     const std::wstring name = UniqueName(L"kydpkg") + L".inf";
@@ -579,21 +578,21 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
                                          : std::wstring();
     SeededInf published(FreeOemInfName(), ToWide(text));
     if (c.store == Store::kSaved) {
-      journal::NativePaths native(true);
+      kyd::machine::journal::NativePaths native(true);
       for (const std::wstring& folder : {std::wstring(system) + L"\\DriverStore",
                                          std::wstring(system) + L"\\DriverStore\\FileRepository", store, store + L"\\sub"})
         CreateDirectoryW(folder.c_str(), nullptr);
       ASSERT_TRUE(WriteFileBytes(store + L"\\" + name, text) && WriteFileBytes(store + L"\\kydpkg.cat", "cat") &&
                   WriteFileBytes(store + L"\\sub\\kydpkg.sys", "sys"));
     }
-    ScratchDir folder(L"package journal");
+    ScratchDir journal(L"package journal");
     bool removed = false;
     {
-      machine::Session session(machine::Mode::kJournal, folder.path());
+      machine::Session session(machine::Mode::kJournal, journal.path());
       ASSERT_TRUE(session.ok());
       // What Windows does when asked to remove the package.
       const DWORD result = machine::RemoveDriverPackage(published.path(), store, [&] {
-        journal::NativePaths native(true);
+        kyd::machine::journal::NativePaths native(true);
         for (const std::wstring& file : {published.path(), published.pnf(), store + L"\\" + name,
                                          store + L"\\kydpkg.cat", store + L"\\sub\\kydpkg.sys"})
           DeleteFileW(file.c_str());
@@ -610,33 +609,34 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
       continue;
     }
     // The journal holds every file of the package.
-    journal::Manifest manifest;
-    std::vector<journal::SavedItem> items;
-    ASSERT_TRUE(journal::ReadManifest(folder.path(), manifest) && manifest.lines.size() == 1u);
-    ASSERT_TRUE(journal::ParseIndex(ReadFileBytes(folder / (manifest.lines[0].Get(L"material") + L"\\index.txt")), items));
+    kyd::machine::journal::Manifest manifest;
+    std::vector<kyd::machine::journal::SavedItem> items;
+    ASSERT_TRUE(kyd::machine::journal::ReadManifest(journal.path(), manifest) && manifest.lines.size() == 1u);
+    ASSERT_TRUE(kyd::machine::journal::ParseIndex(
+        ReadFileBytes(journal / (manifest.lines[0].Get(L"material") + L"\\index.txt")), items));
     EXPECT_EQ(items.size(), withStore ? 7u : 2u);  // INF, PNF; the store, its INF, catalog, subfolder and driver
     ASSERT_FALSE(FileExists(published.path()));
     const std::string other = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Other\r\n";
     ASSERT_TRUE(WriteFileBytes(published.path(), other));  // installed since
 
-    EXPECT_EQ(restore(folder.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(folder.path()));
-    const std::wstring report = Outcomes(folder.path()), said = L"added back to the driver store as ";
+    EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(journal.path()));
+    const std::wstring report = Outcomes(journal.path()), said = L"added back to the driver store as ";
     const size_t at = report.find(said);
     ASSERT_NE(at, std::wstring::npos) << ToNarrow(report);
     const std::wstring again = report.substr(at + said.size(), report.find_first_of(L"\t\r\n", at) - at - said.size());
-    EXPECT_NE(journal::UpperCase(again), journal::UpperCase(published.path()));
+    EXPECT_NE(kyd::machine::journal::UpperCase(again), kyd::machine::journal::UpperCase(published.path()));
     EXPECT_EQ(ReadFileBytes(again), text);
     EXPECT_EQ(ReadFileBytes(published.path()), other);
     {
       // Wine keeps no driver store: the folder could only have come back by hand.
-      journal::NativePaths native(true);
+      kyd::machine::journal::NativePaths native(true);
       EXPECT_FALSE(withStore && FileExists(store));
-      EXPECT_FALSE(FileExists(folder / journal::MaterialName(1, L"-stage")));
+      EXPECT_FALSE(FileExists(journal / kyd::machine::journal::MaterialName(1, L"-stage")));
     }
 
-    EXPECT_EQ(restore(folder.path()), machine::kRestoreComplete);
-    EXPECT_NE(Outcomes(folder.path()).find(L"\tpresent\tremove-driver-package\t"), std::wstring::npos)
-        << ToNarrow(Outcomes(folder.path()));
+    EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete);
+    EXPECT_NE(Outcomes(journal.path()).find(L"\tpresent\tremove-driver-package\t"), std::wstring::npos)
+        << ToNarrow(Outcomes(journal.path()));
     for (const std::wstring& file : {again, again.substr(0, again.size() - 3) + L"PNF"}) DeleteFileW(file.c_str());
   }
 }
