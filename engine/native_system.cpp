@@ -53,7 +53,7 @@ void CBaseDrvUninst::DeleteNativeSystemFiles(NameList names) {
       KLOG(base::LOG_ERROR, "native system files: %S not started (error %d)", program.c_str(),
            static_cast<int>(GetLastError()));
     } else {
-      machine::ChildFinished();  // what it planned or journaled is ours now
+      machine::ChildFinished(exitCode);  // what it planned or journaled is ours now
       KLOG(base::LOG_INFO, "native system files: %d names, drv64.exe returned %d", count,
            static_cast<int>(exitCode));
     }

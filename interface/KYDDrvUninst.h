@@ -91,7 +91,8 @@ KYD_API int KYD_CALL DrvUninst_IsDrvAppInstall(const wchar_t *hardwareId,
 
 /* Uninstalls the device's driver. First switches off Windows' automatic
  * driver search (a machine-wide policy value, left in place so that
- * Windows does not reinstall the driver at once), then takes one road:
+ * Windows does not reinstall the driver at once; DrvUninst_Restore of a
+ * journaled uninstall puts it back as it was), then takes one road:
  *  - NVIDIA, Intel and AMD display adapters (KYD_CLASS_DISPLAY) and Realtek
  *    sound devices (KYD_CLASS_MEDIA): the device is removed, then the
  *    vendor's deep clean ends its programs and the Windows shell
@@ -138,8 +139,9 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
 /* DrvUninst_UninstallDrv with flags. KYD_UNINSTALL_PLAN: changes nothing
  * and writes into journalFolder, one line per change, what the uninstall
  * would do. KYD_UNINSTALL_JOURNAL: uninstalls, saving into journalFolder
- * what each change destroys, for DrvUninst_Restore. journalFolder must
- * exist, be writable and be empty; otherwise nothing is changed and 0 is
+ * what each change destroys, for DrvUninst_Restore; the folder is made
+ * the administrators' alone. journalFolder must exist, be writable and be
+ * empty; otherwise nothing is changed and 0 is
  * returned. Without either flag journalFolder is not used (NULL will do).
  * KYD_UNINSTALL_NATIVE_SYSTEM, alone or with one of the two: on 64-bit
  * Windows the vendor deep clean also deletes the vendor's files (and,
@@ -149,8 +151,8 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrv(const wchar_t *hardwareId,
  * Without it they stay, as DrvUninst_UninstallDrv leaves them. No effect on
  * 32-bit Windows or on the other roads. KYD_UNINSTALL_NO_WAIT may be added
  * to any of them. Returns as DrvUninst_UninstallDrv (with the plan flag:
- * what the uninstall would return as far as can be known beforehand), or
- * KYD_RESULT_BUSY. */
+ * what the uninstall would return as far as can be known beforehand; 0
+ * when the plan could not be written in full), or KYD_RESULT_BUSY. */
 KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
                                               const wchar_t *classGuid,
                                               int keepDevice, int flags,
@@ -162,8 +164,12 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
 #define KYD_RESTORE_PARTIAL 2  /* some items could not be put back: see restore.txt */
 
 /* Puts back, in reverse order, what a journaled uninstall saved in
- * journalFolder: registry keys and values, files, folders and driver
- * packages (their files), and starts stopped services again. Ended
+ * journalFolder: the whole run is undone, the driver-search policy
+ * included. Registry keys and values, files, folders and driver packages
+ * (their files) come back, and the services the run stopped are started
+ * again (not one disabled since). Only a journal made on this machine
+ * (its secret is kept under HKLM\SOFTWARE\KYDDrvUninst\Journals) in a
+ * folder nobody but administrators can change is restored. Ended
  * programs, uninstalled applications and removed devices are not brought
  * back (a device returns when Windows detects it again). Writes
  * restore.txt into journalFolder: one line per change and what became of

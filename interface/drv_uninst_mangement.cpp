@@ -86,6 +86,11 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
     cleanInf = result >= kUninstalled;
   }
   if (cleanInf) DeleteLeftoverInf(hardwareId);
+  // A plan that lacks lines would tell the host less than the run does.
+  if (machine::PlanIncomplete()) {
+    KLOG(base::LOG_ERROR, "plan: some of its lines could not be written; the plan is incomplete, so the call fails");
+    result = kNothingUninstalled;
+  }
   KLOG(base::LOG_INFO, "KYDRemoveDriverEx result=%d\r\n", result);
   return result;
 }

@@ -15,6 +15,7 @@
 #include "platform/console_runner.h"
 #include "platform/env.h"
 #include "platform/machine_journal.h"
+#include "platform/machine_seal.h"
 
 namespace kyd::machine {
 
@@ -49,11 +50,11 @@ struct FileId {
   auto operator<=>(const FileId&) const = default;
 };
 
-bool IdOf(const std::wstring& path, FileId& id) {
+// A link is itself, unless `follow` asks for what it points to.
+bool IdOf(const std::wstring& path, FileId& id, bool follow = false) {
   UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr));
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!file || !GetFileInformationByHandle(file.get(), &info)) return false;
   id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
@@ -94,6 +95,27 @@ std::vector<WIN32_FIND_DATAW> RawEntries(const std::wstring& folder) {
 
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// A read that failed for another reason than that nothing is there: what it
+// would have saved is unknown, so a journal does not make the change.
+bool Unreadable(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:  // and names that cannot name anything
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The bitness a driver package is recorded under. It lies where 64-bit
+// Windows keeps it: a 32-bit program reads it with redirection off (Windows
+// Vista and Server 2008 x64 redirect System32\DriverStore for it).
+const wchar_t* PackageBits() { return std::wcscmp(kOwnBits, L"32") == 0 && IsWow64() ? L"64" : kOwnBits; }
 
 }  // namespace
 
@@ -155,7 +177,10 @@ struct Overlay {
 struct Session::State {
   Mode mode = Mode::kPlan;
   std::wstring folder, manifest;
+  FileId folderId;     // the folder itself, however a path names it
+  journal::Seal seal;  // a journal's lines and material are sealed with it
   int last = 0;        // number of the last change line in the manifest
+  int lost = 0;        // lines of changes made or planned that could not be written
   bool child = false;  // continues a session of the program that started this one
   Overlay overlay;
   std::set<std::wstring> once;  // changes recorded once however often asked: devices, services, processes
@@ -169,14 +194,28 @@ Session::State* g_state = nullptr;
 Session::State* Planner() { return g_state && g_state->mode == Mode::kPlan ? g_state : nullptr; }
 
 // A session never touches its own folder, wherever the caller put it (a
-// journal kept inside a folder the clean sweeps would delete itself).
-bool InSessionFolder(const Session::State& s, const std::wstring& path) {
-  std::wstring upper = UpperCase(path), folder = UpperCase(s.folder);
-  if (upper.compare(0, folder.size(), folder) != 0 || (upper.size() > folder.size() && upper[folder.size()] != L'\\'))
-    return false;
-  KLOG(base::LOG_WARNING, "%S left alone: it is the session's own folder", path.c_str());
-  SetLastError(ERROR_ACCESS_DENIED);
-  return true;
+// journal kept inside a folder the clean sweeps would delete itself), nor
+// what is in it, however a path names them: a short name, a "\\?\" path, a
+// substituted drive or a folder link all lead to the same file identity.
+bool InSessionFolder(const Session::State& s, const std::wstring& pathIn) {
+  wchar_t full[MAX_PATH * 2] = {};
+  DWORD length = GetFullPathNameW(pathIn.c_str(), MAX_PATH * 2, full, nullptr);
+  std::wstring path = length > 0 && length < MAX_PATH * 2 ? full : pathIn;
+  // The item itself as it is (a link there is not what it points to), the
+  // folders above it as they lead, up to the drive's root.
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/') && path[path.size() - 2] != L':')
+    path.pop_back();
+  for (bool follow = false;; follow = true) {
+    FileId id;
+    if (IdOf(path, id, follow) && id == s.folderId) {
+      KLOG(base::LOG_WARNING, "%S left alone: it is the session's own folder", pathIn.c_str());
+      SetLastError(ERROR_ACCESS_DENIED);
+      return true;
+    }
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash < 2 || slash + 1 == path.size() || path[slash - 1] == L'?') return false;
+    path.resize(path[slash - 1] == L':' ? slash + 1 : slash);
+  }
 }
 
 std::wstring KeyId(HKEY key) { return UpperCase(journal::KeyName(key)); }
@@ -272,13 +311,13 @@ bool Record(Session::State& s, Line line,
       refused.verb = L"not-saved";
       refused.target = line.target;
       refused.Set(L"verb", line.verb).Set(L"error", std::to_wstring(error));
-      journal::AppendText(s.manifest, journal::Format(refused));
+      journal::AppendText(s.manifest, journal::Format(refused, &s.seal));
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: it could not be saved (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(error));
       SetLastError(kNotSaved);
       return false;
     }
-    if (!journal::AppendText(s.manifest, journal::Format(line))) {
+    if (!journal::AppendText(s.manifest, journal::Format(line, &s.seal))) {
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: the manifest cannot be written (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(GetLastError()));
       SetLastError(kNotSaved);
@@ -286,11 +325,25 @@ bool Record(Session::State& s, Line line,
     }
     return true;
   }
-  if (!journal::AppendText(s.manifest, journal::Format(line)))
+  if (!journal::AppendText(s.manifest, journal::Format(line))) {
+    ++s.lost;
     KLOG(base::LOG_ERROR, "plan: line %d (%S %S) could not be written", line.number, line.verb.c_str(),
          line.target.c_str());
+  }
   Apply(s, line);
   return true;
+}
+
+// A journaled change whose item could not be read for another reason than
+// its absence: it cannot be saved, so it is not made.
+bool RefuseUnread(Session::State& s, const wchar_t* verb, const std::wstring& target, DWORD error) {
+  Line line;
+  line.verb = verb;
+  line.target = target;
+  return Record(s, line, [error](Line&, DWORD& reason) {
+    reason = error;
+    return false;
+  });
 }
 
 // A change recorded once per `identity` in a session (a device removed
@@ -324,7 +377,7 @@ bool SaveText(Session::State& s, Line& line, const std::wstring& name, const std
     error = GetLastError();
     return false;
   }
-  line.Set(L"material", name).Set(L"hash", journal::HexNumber(journal::Fnv64(text.data(), text.size()), 16));
+  line.Set(L"material", name).Set(L"mac", s.seal.Of(journal::Seal::kMaterial, text));
   return true;
 }
 
@@ -376,7 +429,8 @@ bool ReadOneValue(HKEY key, const std::wstring& name, SavedValue& value) {
 }
 
 // Copies a file into the set's folder, with what it needs to come back.
-bool SaveFile(const std::wstring& path, const std::wstring& setFolder, int index, SavedItem& item) {
+bool SaveFile(const journal::Seal& seal, const std::wstring& path, const std::wstring& setFolder, int index,
+              SavedItem& item) {
   UniqueFile source(CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -389,21 +443,23 @@ bool SaveFile(const std::wstring& path, const std::wstring& setFolder, int index
   UniqueFile copy(CreateFileW((setFolder + L"\\" + item.data).c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!copy) return false;
-  item.hash = 0xcbf29ce484222325ULL;
+  journal::Seal::Mac mac(seal, journal::Seal::kMaterial);
   std::vector<char> buffer(1 << 16);
   for (;;) {
     DWORD read = 0, written = 0;
     if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
     if (read == 0) break;
     if (!WriteFile(copy.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
-    item.hash = journal::Fnv64(buffer.data(), read, item.hash);
+    mac.Add(buffer.data(), read);
     item.size += read;
   }
-  return true;
+  item.mac = mac.Finish();
+  return !item.mac.empty();
 }
 
 // A folder link keeps where it points: its reparse data.
-bool SaveLinkData(const std::wstring& path, const std::wstring& setFolder, int index, SavedItem& item) {
+bool SaveLinkData(const journal::Seal& seal, const std::wstring& path, const std::wstring& setFolder, int index,
+                  SavedItem& item) {
   UniqueFile link(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_READ_EA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -414,7 +470,8 @@ bool SaveLinkData(const std::wstring& path, const std::wstring& setFolder, int i
                        static_cast<DWORD>(data.size()), &size, nullptr))
     return false;
   item.data = std::to_wstring(index);
-  return journal::WriteNewFile(setFolder + L"\\" + item.data, data.data(), size);
+  item.mac = seal.Of(journal::Seal::kMaterial, data.data(), size);
+  return !item.mac.empty() && journal::WriteNewFile(setFolder + L"\\" + item.data, data.data(), size);
 }
 
 // Saves files and folders (with `tree`, folders with everything below them)
@@ -434,13 +491,13 @@ bool SaveItems(Session::State& s, Line& line, const std::vector<std::wstring>& p
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     if (!IsFolder(attributes)) {
-      if (!SaveFile(path, setFolder, static_cast<int>(items.size()) + 1, item)) return false;
+      if (!SaveFile(s.seal, path, setFolder, static_cast<int>(items.size()) + 1, item)) return false;
       items.push_back(item);
       return true;
     }
     item.folder = true;
     item.attributes = attributes;
-    if (IsLink(attributes) && !SaveLinkData(path, setFolder, static_cast<int>(items.size()) + 1, item))
+    if (IsLink(attributes) && !SaveLinkData(s.seal, path, setFolder, static_cast<int>(items.size()) + 1, item))
       return false;
     items.push_back(item);
     if (!tree || IsLink(attributes)) return true;
@@ -459,7 +516,7 @@ bool SaveItems(Session::State& s, Line& line, const std::vector<std::wstring>& p
     error = GetLastError();
     return false;
   }
-  line.Set(L"material", name).Set(L"hash", journal::HexNumber(journal::Fnv64(index.data(), index.size()), 16));
+  line.Set(L"material", name).Set(L"mac", s.seal.Of(journal::Seal::kMaterial, index));
   return true;
 }
 
@@ -506,6 +563,19 @@ std::vector<std::wstring> PackageItems(const std::wstring& infPath, const std::w
   return items;
 }
 
+// Saves a driver package read where it lies (see PackageBits). A package
+// whose store folder cannot be seen is not saved: a journal never claims a
+// package it does not hold, and so the package is not removed.
+bool SavePackage(Session::State& s, Line& line, const std::vector<std::wstring>& items, bool storeSeen,
+                 DWORD& error) {
+  if (!storeSeen) {
+    error = ERROR_PATH_NOT_FOUND;
+    return false;
+  }
+  journal::NativePaths native(true);
+  return SaveItems(s, line, items, true, error);
+}
+
 }  // namespace
 
 // ------------------------------------------------------------- session
@@ -537,10 +607,22 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
   state->folder = folder;
   state->manifest = folder + L"\\" + kManifestName;
   state->child = continueIn;
+  auto refuse = [&](const std::string& why) {
+    KLOG(base::LOG_ERROR, "journal folder (%S) refused: %s", folder.c_str(), why.c_str());
+  };
+  if (!IdOf(folder, state->folderId, /*follow=*/true)) {
+    refuse("it cannot be opened (error " + std::to_string(GetLastError()) + ")");
+    return;
+  }
+  std::string why;
   if (continueIn) {
     journal::Manifest manifest;
     if (!journal::ReadManifest(folder, manifest) || manifest.mode != journal::FromUtf8(modeName)) {
-      KLOG(base::LOG_ERROR, "journal folder (%S) refused: it holds no %s to continue", folder.c_str(), modeName);
+      refuse(std::string("it holds no ") + modeName + " to continue");
+      return;
+    }
+    if (mode == Mode::kJournal && !state->seal.Load(manifest.id, why)) {
+      refuse(why);
       return;
     }
     for (const Line& line : manifest.lines) {
@@ -550,15 +632,29 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
     }
   } else {
     if (!RawEntries(folder).empty()) {
-      KLOG(base::LOG_ERROR, "journal folder (%S) refused: it is not empty", folder.c_str());
+      refuse("it is not empty");
       return;
     }
-    std::string header = "# KYDDrvUninst journal\r\n# mode\t" + std::string(modeName) + "\r\n# begun\t" +
-                         journal::ToUtf8(TimeText()) + "\tpid " + std::to_string(GetCurrentProcessId()) +
-                         "\r\n";
+    // What a journal saves is other users' files and values, and restore
+    // acts on it as an administrator: nobody else may read or change it.
+    std::wstring id;
+    if (mode == Mode::kJournal) {
+      if (!journal::ProtectFolder(folder, why) || journal::OthersCanChange(folder, why)) {
+        refuse(why);
+        return;
+      }
+      id = journal::NewJournalId();
+      if (id.empty() || !state->seal.Create(id, folder, why)) {
+        refuse(id.empty() ? "no journal id" : why);
+        return;
+      }
+    }
+    std::string header = "# KYDDrvUninst journal\r\n# mode\t" + std::string(modeName) + "\r\n" +
+                         (id.empty() ? std::string() : "# id\t" + journal::ToUtf8(id) + "\r\n") + "# begun\t" +
+                         journal::ToUtf8(TimeText()) + "\tpid " + std::to_string(GetCurrentProcessId()) + "\r\n";
     if (!journal::WriteNewFile(state->manifest, header.data(), header.size())) {
-      KLOG(base::LOG_ERROR, "journal folder (%S) refused: it cannot be written (error %d)", folder.c_str(),
-           static_cast<int>(GetLastError()));
+      refuse("it cannot be written (error " + std::to_string(GetLastError()) + ")");
+      if (!id.empty()) journal::Seal::Forget(id);
       return;
     }
   }
@@ -573,7 +669,11 @@ Session::~Session() {
   g_state = nullptr;
 }
 
+bool Session::complete() const { return state_ && state_->lost == 0; }
+
 Mode CurrentMode() { return g_state ? g_state->mode : Mode::kPerform; }
+
+bool PlanIncomplete() { return g_state && g_state->mode == Mode::kPlan && g_state->lost > 0; }
 
 std::wstring ChildArguments() {
   if (!g_state) return {};
@@ -581,9 +681,14 @@ std::wstring ChildArguments() {
          QuoteArgument(g_state->folder);
 }
 
-void ChildFinished() {
+void ChildFinished(DWORD exitCode) {
   Session::State* s = g_state;
   if (!s) return;
+  if (exitCode == kChildRecordLost) {
+    ++s->lost;
+    KLOG(base::LOG_ERROR, "%s: the child program could not write all its lines",
+         s->mode == Mode::kPlan ? "plan" : "journal");
+  }
   journal::Manifest manifest;
   if (!journal::ReadManifest(s->folder, manifest)) return;
   for (const Line& line : manifest.lines) {
@@ -609,8 +714,12 @@ LONG RemoveKey(HKEY parent, const std::wstring& path, REGSAM view) {
   UniqueKey key;
   LONG status = OpenKey(parent, path, KEY_READ | view, key);
   DWORD subKeys = 0;
-  if (status == ERROR_SUCCESS && (!KeyCounts(key.get(), &subKeys, nullptr) || subKeys > 0))
-    status = ERROR_ACCESS_DENIED;  // a key with subkeys left is not deleted
+  if (status == ERROR_SUCCESS && !KeyCounts(key.get(), &subKeys, nullptr)) status = ERROR_READ_FAULT;
+  if (status != ERROR_SUCCESS && s->mode == Mode::kJournal && Unreadable(static_cast<DWORD>(status))) {
+    RefuseUnread(*s, L"delete-key", journal::KeyName(parent) + L"\\" + path, static_cast<DWORD>(status));
+    return kNotSaved;
+  }
+  if (status == ERROR_SUCCESS && subKeys > 0) status = ERROR_ACCESS_DENIED;  // a key with subkeys left is not deleted
   if (status != ERROR_SUCCESS) return s->mode == Mode::kPlan ? status : journal::DeleteKeyIn(parent, path, view);
   std::wstring name = journal::KeyName(key.get());
   Line line = MakeLine(L"delete-key", name);
@@ -633,6 +742,10 @@ LONG RemoveValue(HKEY key, const std::wstring& name) {
   Session::State* s = g_state;
   if (!s) return RegDeleteValueW(key, name.c_str());
   LONG status = QueryValue(key, name, nullptr, nullptr, nullptr);
+  if (status != ERROR_SUCCESS && s->mode == Mode::kJournal && Unreadable(static_cast<DWORD>(status))) {
+    RefuseUnread(*s, L"delete-value", journal::KeyName(key), static_cast<DWORD>(status));
+    return kNotSaved;
+  }
   if (status != ERROR_SUCCESS) return s->mode == Mode::kPlan ? status : RegDeleteValueW(key, name.c_str());
   std::wstring keyName = journal::KeyName(key);
   Line line = MakeLine(L"delete-value", keyName);
@@ -660,7 +773,12 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
   // The key's name, or for a key still to be made its nearest existing
   // parent's name and the rest of the path.
   UniqueKey key;
-  bool exists = OpenKey(root, path, KEY_QUERY_VALUE | view, key) == ERROR_SUCCESS;
+  const LONG opened = OpenKey(root, path, KEY_QUERY_VALUE | view, key);
+  const bool exists = opened == ERROR_SUCCESS;
+  if (!exists && s->mode == Mode::kJournal && Unreadable(static_cast<DWORD>(opened))) {
+    RefuseUnread(*s, L"set-value", journal::KeyName(root) + L"\\" + path, static_cast<DWORD>(opened));
+    return kNotSaved;
+  }
   if (!exists && !create) {
     return s->mode == Mode::kPlan ? ERROR_FILE_NOT_FOUND
                                   : WriteValueNow(root, path, access, create, name, type, data, size);
@@ -686,12 +804,18 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
   bool hadValue = false;
   if (exists) {
     DWORD oldType = 0, oldSize = 0;
-    if (QueryValue(key.get(), name, &oldType, nullptr, &oldSize) == ERROR_SUCCESS) {
+    LONG status = QueryValue(key.get(), name, &oldType, nullptr, &oldSize);
+    if (status == ERROR_SUCCESS) {
       old.data.resize(oldSize);
-      hadValue = QueryValue(key.get(), name, &oldType, old.data.data(), &oldSize) == ERROR_SUCCESS;
+      status = QueryValue(key.get(), name, &oldType, old.data.data(), &oldSize);
+      hadValue = status == ERROR_SUCCESS;
       old.name = name;
       old.type = oldType;
       old.data.resize(oldSize);
+    }
+    if (!hadValue && s->mode == Mode::kJournal && Unreadable(static_cast<DWORD>(status))) {
+      RefuseUnread(*s, L"set-value", keyName, static_cast<DWORD>(status));
+      return kNotSaved;
     }
     // Writing what is there already changes nothing: no line.
     if (hadValue && old.type == type && old.data == wanted) {
@@ -727,8 +851,12 @@ BOOL RemoveFile(const std::wstring& path) {
   if (!s) return DeleteFileW(path.c_str());
   if (InSessionFolder(*s, path)) return FALSE;
   DWORD attributes = Attributes(path);
+  DWORD readError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
   if (!Deletable(attributes)) {
-    if (s->mode == Mode::kJournal) return DeleteFileW(path.c_str());  // fails as it would have
+    if (s->mode == Mode::kJournal) {
+      if (Unreadable(readError)) return RefuseUnread(*s, L"delete-file", path, readError);
+      return DeleteFileW(path.c_str());  // fails as it would have
+    }
     SetLastError(attributes == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -743,12 +871,16 @@ BOOL RemoveFolder(const std::wstring& path) {
   if (!s) return RemoveDirectoryW(path.c_str());
   if (InSessionFolder(*s, path)) return FALSE;
   DWORD attributes = Attributes(path);
+  DWORD readError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
   DWORD refusal = attributes == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND
                   : !IsFolder(attributes)               ? ERROR_DIRECTORY
                   : !IsLink(attributes) && !EmptyAsSeen(path) ? ERROR_DIR_NOT_EMPTY
                                                               : 0;
   if (refusal != 0) {
-    if (s->mode == Mode::kJournal) return RemoveDirectoryW(path.c_str());
+    if (s->mode == Mode::kJournal) {
+      if (Unreadable(readError)) return RefuseUnread(*s, L"remove-folder", path, readError);
+      return RemoveDirectoryW(path.c_str());
+    }
     SetLastError(refusal);
     return FALSE;
   }
@@ -764,7 +896,11 @@ BOOL ChangeAttributes(const std::wstring& path, DWORD attributes) {
   if (InSessionFolder(*s, path)) return FALSE;
   DWORD old = Attributes(path);
   if (old == INVALID_FILE_ATTRIBUTES) {
-    if (s->mode == Mode::kJournal) return SetFileAttributesW(path.c_str(), attributes);
+    DWORD readError = GetLastError();
+    if (s->mode == Mode::kJournal) {
+      if (Unreadable(readError)) return RefuseUnread(*s, L"set-attributes", path, readError);
+      return SetFileAttributesW(path.c_str(), attributes);
+    }
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
@@ -785,8 +921,13 @@ bool RemoveInfAndPnf(const std::wstring& infPath) {
   };
   Session::State* s = g_state;
   if (!s) return deleteBoth();
-  bool infGoes = Deletable(Attributes(infPath));
-  bool pnfGoes = !pnf.empty() && Deletable(Attributes(pnf));
+  DWORD infAttributes = Attributes(infPath);
+  DWORD readError = infAttributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+  DWORD pnfAttributes = pnf.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(pnf);
+  if (!Unreadable(readError) && !pnf.empty() && pnfAttributes == INVALID_FILE_ATTRIBUTES) readError = GetLastError();
+  if (s->mode == Mode::kJournal && Unreadable(readError)) return RefuseUnread(*s, L"delete-inf", infPath, readError);
+  bool infGoes = Deletable(infAttributes);
+  bool pnfGoes = Deletable(pnfAttributes);
   if (!infGoes && !pnfGoes) return s->mode == Mode::kJournal && deleteBoth();
   Line line = FileLine(L"delete-inf", infPath);
   line.Set(L"inf", infGoes ? L"yes" : L"no").Set(L"pnf", pnfGoes ? L"yes" : L"no");
@@ -835,14 +976,21 @@ BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status)
     }
     return TRUE;
   }
-  if (!s->once.count(identity)) {
-    SERVICE_STATUS now{};
-    // A service that is not running is not stopped by the request either.
-    if (QueryServiceStatus(service, &now) && now.dwCurrentState != SERVICE_STOPPED &&
-        !RecordOnce(*s, identity, MakeLine(L"stop-service", known)))
-      return FALSE;
+  // Recorded once the stop was accepted: a service that refuses it (a kernel
+  // driver without an unload routine, the display drivers' own) is not
+  // stopped by the run, and restore must not start it.
+  if (!ControlService(service, SERVICE_CONTROL_STOP, status)) return FALSE;
+  if (s->once.insert(identity).second) {
+    Line line = MakeLine(L"stop-service", known);
+    line.number = ++s->last;
+    if (!journal::AppendText(s->manifest, journal::Format(line, &s->seal))) {
+      ++s->lost;
+      KLOG(base::LOG_ERROR, "journal: service %S stopped, but its line could not be written (error %d); "
+           "restore will not start it", known.c_str(), static_cast<int>(GetLastError()));
+    }
   }
-  return ControlService(service, SERVICE_CONTROL_STOP, status);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
 }
 
 bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const std::function<bool()>& remove) {
@@ -858,13 +1006,27 @@ DWORD RemoveDriverPackage(const std::wstring& infPath, const std::wstring& store
                           const std::function<DWORD()>& remove) {
   Session::State* s = g_state;
   if (!s) return remove();
+  DWORD attributes = INVALID_FILE_ATTRIBUTES, readError = ERROR_FILE_NOT_FOUND;
+  std::vector<std::wstring> items;
+  bool storeSeen = storeFolder.empty();
+  if (!infPath.empty()) {
+    journal::NativePaths native(true);
+    attributes = Attributes(infPath);
+    readError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    items = PackageItems(infPath, storeFolder);
+    storeSeen = storeSeen || Exists(storeFolder);
+  }
   // Without its INF there is no package to remove (nor anything to save).
-  if (infPath.empty() || !Exists(infPath)) return s->mode == Mode::kPlan ? ERROR_FILE_NOT_FOUND : remove();
-  Line line = FileLine(L"remove-driver-package", infPath);
-  line.Set(L"store", storeFolder);
-  if (!Record(*s, line, [&](Line& l, DWORD& error) {
-        return SaveItems(*s, l, PackageItems(infPath, storeFolder), true, error);
-      }))
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (s->mode == Mode::kJournal && Unreadable(readError)) {
+      RefuseUnread(*s, L"remove-driver-package", infPath, readError);
+      return kNotSaved;
+    }
+    return s->mode == Mode::kPlan ? ERROR_FILE_NOT_FOUND : remove();
+  }
+  Line line = MakeLine(L"remove-driver-package", infPath);
+  line.Set(L"fs", PackageBits()).Set(L"store", storeFolder);
+  if (!Record(*s, line, [&](Line& l, DWORD& error) { return SavePackage(*s, l, items, storeSeen, error); }))
     return kNotSaved;
   return s->mode == Mode::kPlan ? ERROR_SUCCESS : remove();
 }
@@ -875,12 +1037,17 @@ bool RunTool(const std::wstring& program, const std::wstring& arguments, std::ws
   if (!s) return RunConsole(program, arguments, output);
   Line line = FileLine(L"run", program + L" " + arguments);
   std::vector<std::wstring> items;
+  bool storeSeen = true;
   if (!packageInf.empty()) {
     std::wstring store = StoreFolderOf(packageInf);
-    line.Set(L"package", packageInf).Set(L"store", store);
+    line.Set(L"fs", PackageBits()).Set(L"package", packageInf).Set(L"store", store);
+    journal::NativePaths native(true);
     items = PackageItems(packageInf, store);
+    storeSeen = store.empty() || Exists(store);
   }
-  auto save = [&](Line& l, DWORD& error) { return items.empty() || SaveItems(*s, l, items, true, error); };
+  auto save = [&](Line& l, DWORD& error) {
+    return (items.empty() && storeSeen) || SavePackage(*s, l, items, storeSeen, error);
+  };
   if (!Record(*s, line, save)) return false;
   return s->mode == Mode::kPlan || RunConsole(program, arguments, output);
 }

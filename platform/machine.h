@@ -28,6 +28,9 @@
 // then one line per change in order: number, verb, target, key=value fields,
 // a checksum) and the saved material, named after the line's number. The
 // plan is the manifest of a plan session. Restore (below) reads the manifest.
+// A journal is sealed (platform/machine_seal.h): its folder is kept from
+// everyone but Administrators and SYSTEM, and its lines and material carry
+// keyed MACs, so that restore acts only on what the library itself wrote.
 //
 // Routing a new change: call the function below that does it; for a change
 // that cannot be saved or undone (a program run, a window clicked, a job
@@ -71,15 +74,20 @@ class Session {
  public:
   // kPlan or kJournal into `folder`, which must exist, be writable and be
   // empty (refused with a log line otherwise: ok() is false and the session
-  // is not in force). With `continueIn`, the folder already holds the
-  // manifest of a session of the same mode that this process continues (a
-  // child program started by that session).
+  // is not in force). A journal's folder is given Administrators as owner and
+  // a protected DACL (Administrators and SYSTEM) first, and its secret is
+  // made. With `continueIn`, the folder already holds the manifest of a
+  // session of the same mode that this process continues (a child program
+  // started by that session); a journal's secret must be at hand.
   Session(Mode mode, const std::wstring& folder, bool continueIn = false);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   bool ok() const { return state_ != nullptr; }
+  // False when a line of a change made or planned could not be written (here
+  // or in a child program): a plan that lacks lines is no plan.
+  bool complete() const;
 
   struct State;
 
@@ -89,13 +97,17 @@ class Session {
 
 Mode CurrentMode();
 inline bool Planning() { return CurrentMode() == Mode::kPlan; }
+// A plan is in force and some of its lines could not be written.
+bool PlanIncomplete();
 
 // Arguments that hand the session on to a child program that routes its own
 // changes through this unit (drv64.exe): empty without a session, otherwise
 // ` "--plan" "<folder>"` or ` "--journal" "<folder>"`. After the child has
-// ended, ChildFinished takes in what it recorded.
+// ended, ChildFinished takes in what it recorded; a child whose session is
+// not complete() exits with kChildRecordLost.
 std::wstring ChildArguments();
-void ChildFinished();
+constexpr DWORD kChildRecordLost = 4;
+void ChildFinished(DWORD exitCode);
 // Parses those two arguments (args[i], args[i + 1]); false when they are not.
 bool ParseChildArguments(const std::wstring& option, const std::wstring& folder, Mode& mode);
 
@@ -128,7 +140,8 @@ bool RemoveInfAndPnf(const std::wstring& infPath);
 // TerminateProcess(process, 0); exeName and pid say which, for the record.
 BOOL EndProcess(HANDLE process, DWORD pid, const wchar_t* exeName);
 // ControlService(SERVICE_CONTROL_STOP). name may be null on a repeated
-// request through the same handle.
+// request through the same handle. Recorded once the stop is accepted (a plan
+// foresees that from the controls the service accepts).
 BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status);
 // Removes a device: `remove` makes the SetupAPI calls. Recorded once per
 // device instance.
@@ -174,14 +187,21 @@ BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 // ------------------------------------------------------------- restore
 
 enum RestoreResult {
-  kRestoreNothing = 0,   // no journal there, a plan, or unreadable
+  kRestoreNothing = 0,   // no journal there, a plan, unreadable, or not to be trusted
   kRestoreComplete = 1,  // everything saved is back (or was already)
   kRestorePartial = 2,   // some items could not be put back: see the report
 };
 // Puts back, last change first, what the journal in `folder` saved, and
 // writes restore.txt there: one line per change with what became of it
-// (restored, present, not restorable and why, damaged, failed). Restoring a
-// second time finds everything present. A driver package is added back
+// (restored, present, left, not restorable and why, damaged, refused,
+// failed). The whole run is undone, values it wrote included (the
+// driver-search policy among them). Restoring a second time finds
+// everything present. Only lines and material that carry the journal's seal
+// are acted on (the others are named "refused" or "damaged"); a journal
+// whose secret is missing, or whose folder or manifest others may change, is
+// refused whole, with a log line saying why. A service is started again
+// only if the run stopped it and it is stopped and not disabled now. A
+// driver package is added back
 // through SetupAPI (SetupCopyOEMInfW from the saved copy), never by copying
 // into the INF folder or the driver store, except that a package without a
 // store folder gets its INF and PNF back under their own free names.

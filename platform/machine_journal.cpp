@@ -1,10 +1,12 @@
 #include "platform/machine_journal.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "platform/env.h"
 #include "platform/handle.h"
 #include "platform/machine.h"
+#include "platform/machine_seal.h"
 
 namespace kyd::machine::journal {
 namespace {
@@ -207,10 +209,11 @@ bool Line::Has(const std::wstring& key) const {
   return false;
 }
 
-std::string Format(const Line& line) {
+std::string Format(const Line& line, const Seal* seal) {
   std::wstring text = std::to_wstring(line.number) + L"\t" + line.verb + L"\t" + Escape(line.target);
   for (const auto& field : line.fields) text += L"\t" + field.first + L"=" + Escape(field.second);
   std::string utf8 = ToUtf8(text);
+  if (seal) utf8 += "\t@" + ToUtf8(seal->Of(Seal::kLine, utf8));
   return utf8 + "\t~" + ToUtf8(Checksum(utf8));
 }
 
@@ -219,9 +222,18 @@ bool Parse(const std::string& text, Line& line) {
   if (mark == std::string::npos || text.size() != mark + 10) return false;
   std::string body = text.substr(0, mark);
   if (ToUtf8(Checksum(body)) != text.substr(mark + 2)) return false;
+  line = Line();
+  // The seal comes last, after the target: "@" and 40 hex digits.
+  size_t sealMark = body.rfind("\t@");
+  if (sealMark != std::string::npos && body.size() == sealMark + 42 &&
+      std::count(body.begin(), body.begin() + static_cast<ptrdiff_t>(sealMark), '\t') >= 2 &&
+      body.find_first_not_of("0123456789abcdef", sealMark + 2) == std::string::npos) {
+    line.seal = FromUtf8(body.substr(sealMark + 2));
+    body.resize(sealMark);
+    line.sealed = body;
+  }
   std::vector<std::wstring> parts = Split(FromUtf8(body), L'\t');
   if (parts.size() < 3 || parts[0].empty() || parts[0].size() > 9) return false;
-  line = Line();
   for (wchar_t c : parts[0]) {
     if (c < L'0' || c > L'9') return false;
     line.number = line.number * 10 + (c - L'0');
@@ -238,6 +250,10 @@ bool Parse(const std::string& text, Line& line) {
   return true;
 }
 
+bool Sealed(const Line& line, const Seal& seal) {
+  return !line.seal.empty() && line.seal == seal.Of(Seal::kLine, line.sealed);
+}
+
 bool ReadManifest(const std::wstring& folder, Manifest& manifest) {
   std::string bytes;
   if (!ReadWholeFile(folder + L"\\" + kManifestName, bytes)) return false;
@@ -245,6 +261,7 @@ bool ReadManifest(const std::wstring& folder, Manifest& manifest) {
   for (const std::string& text : TextLines(bytes)) {
     if (text[0] == '#') {
       if (text.rfind("# mode\t", 0) == 0) manifest.mode = FromUtf8(text.substr(7));
+      else if (text.rfind("# id\t", 0) == 0) manifest.id = FromUtf8(text.substr(5));
       else if (text.rfind("# ended", 0) == 0) manifest.ended = true;
       continue;
     }
@@ -295,12 +312,13 @@ std::string FormatIndex(const std::vector<SavedItem>& items) {
   for (const SavedItem& item : items) {
     std::wstring data = item.data.empty() ? L"-" : item.data;
     if (item.folder) {
-      text += L"folder\t" + Escape(item.path) + L"\t" + HexNumber(item.attributes, 8) + L"\t" + data;
+      text += L"folder\t" + Escape(item.path) + L"\t" + HexNumber(item.attributes, 8) + L"\t" + data + L"\t" +
+              (item.mac.empty() ? L"-" : item.mac);
     } else {
       text += L"file\t" + Escape(item.path) + L"\t" + HexNumber(item.attributes, 8) + L"\t" +
               HexNumber(FromFileTime(item.created), 16) + L"\t" +
-              HexNumber(FromFileTime(item.written), 16) + L"\t" + HexNumber(item.size, 16) + L"\t" +
-              HexNumber(item.hash, 16) + L"\t" + data;
+              HexNumber(FromFileTime(item.written), 16) + L"\t" + HexNumber(item.size, 16) + L"\t" + item.mac +
+              L"\t" + data;
     }
     text += L"\r\n";
   }
@@ -312,16 +330,17 @@ bool ParseIndex(const std::string& text, std::vector<SavedItem>& items) {
   for (const std::vector<std::wstring>& parts : Records(text)) {
     SavedItem item;
     uint64_t attributes = 0, created = 0, written = 0;
-    if (parts.size() == 4 && parts[0] == L"folder") {
+    if (parts.size() == 5 && parts[0] == L"folder") {
       item.folder = true;
       if (!Unescape(parts[1], item.path) || !ParseHexNumber(parts[2], attributes)) return false;
-      if (parts[3] != L"-") item.data = parts[3];
+      if ((parts[3] == L"-") != (parts[4] == L"-")) return false;  // link data comes with its seal
+      if (parts[3] != L"-") item.data = parts[3], item.mac = parts[4];
     } else if (parts.size() == 8 && parts[0] == L"file") {
       if (!Unescape(parts[1], item.path) || !ParseHexNumber(parts[2], attributes) ||
           !ParseHexNumber(parts[3], created) || !ParseHexNumber(parts[4], written) ||
-          !ParseHexNumber(parts[5], item.size) || !ParseHexNumber(parts[6], item.hash) ||
-          parts[7] == L"-")
+          !ParseHexNumber(parts[5], item.size) || parts[6].empty() || parts[7] == L"-")
         return false;
+      item.mac = parts[6];
       item.data = parts[7];
       item.created = ToFileTime(created);
       item.written = ToFileTime(written);

@@ -5,40 +5,48 @@
 // manifest.txt, UTF-8, lines ending in CR LF:
 //   # KYDDrvUninst journal
 //   # mode<TAB>plan|journal
+//   # id<TAB><journal id>                  (journals: names the seal's secret)
 //   # begun<TAB><UTC time><TAB>pid <n>
-//   <n><TAB><verb><TAB><target>[<TAB><key>=<value>]...<TAB>~<checksum>
+//   <n><TAB><verb><TAB><target>[<TAB><key>=<value>]...[<TAB>@<seal>]<TAB>~<checksum>
 //   # ended<TAB><UTC time>
 // Texts are escaped so that a line stays one line: '%', control characters
 // and lone surrogates become %XX or %uXXXX. The checksum (8 hex digits) covers
-// the line's text before "<TAB>~", so a damaged line is known as such.
+// the line's text before "<TAB>~", so a damaged line is known as such; it is
+// no proof of who wrote the line. In a journal every line carries its seal,
+// a keyed MAC of the text before "<TAB>@" (platform/machine_seal.h): only
+// the library, which holds the journal's secret, can write a line that
+// restore acts on.
 //
 // Verbs and their fields (target first):
-//   delete-key       registry path        view, material (.values), hash
-//   delete-value     registry path        name, view, material, hash
+//   delete-key       registry path        view, material (.values), mac
+//   delete-value     registry path        name, view, material, mac
 //   set-value        registry path        name, view, type, new (hex), created,
-//                                         old (absent | saved), material, hash
-//   delete-file      path                 fs, material (file set), hash
-//   remove-folder    path                 fs, material, hash
+//                                         old (absent | saved), material, mac
+//   delete-file      path                 fs, material (file set), mac
+//   remove-folder    path                 fs, material, mac
 //   set-attributes   path                 fs, old, new
-//   delete-inf       INF path             fs, material, hash
-//   remove-driver-package  INF path       store, fs, material, hash
-//   run              command line         [package, store, fs, material, hash]
+//   delete-inf       INF path             fs, material, mac
+//   remove-driver-package  INF path       store, fs, material, mac
+//   run              command line         [package, store, fs, material, mac]
 //   end-process      executable name      pid
-//   stop-service     service name
+//   stop-service     service name         (written once the stop was accepted)
 //   remove-device    device instance ID
 //   not-saved        target of the change that was refused: verb, error
 // Registry paths are the key's own name as Windows reports it, "HKLM\..." or
 // "HKU\<sid>\..." (a redirected or merged key shows where it really lives);
 // view says which registry view that is. fs is the bitness of the program
-// that saw the path (64: a 64-bit program, 32: a 32-bit one).
+// that saw the path (64: a 64-bit program, 32: a 32-bit one; a 32-bit
+// program on 64-bit Windows reads a driver package with redirection off and
+// so records it as 64).
 //
 // Material (plan sessions have none), named after the line's number:
 //   NNNNNN.values  one line per value: value<TAB>name<TAB>type<TAB>hex data
 //   NNNNNN\        a file set: index.txt, one line per item in creation
 //                  order, and the items' data files:
-//     folder<TAB>path<TAB>attributes<TAB>reparse data file or -
-//     file<TAB>path<TAB>attributes<TAB>created<TAB>written<TAB>size<TAB>hash<TAB>data file
-// hash fields are 16 hex digits of FNV-1a (64 bit) over the material's bytes.
+//     folder<TAB>path<TAB>attributes<TAB>reparse data file or -<TAB>mac or -
+//     file<TAB>path<TAB>attributes<TAB>created<TAB>written<TAB>size<TAB>mac<TAB>data file
+// A line's mac field seals its .values file or its set's index.txt, and the
+// index seals each data file: keyed MACs of their bytes, 40 hex digits.
 #pragma once
 
 #include <windows.h>
@@ -48,6 +56,8 @@
 #include <vector>
 
 namespace kyd::machine::journal {
+
+class Seal;
 
 // ------------------------------------------------------------- text
 
@@ -71,19 +81,27 @@ struct Line {
   std::wstring verb;
   std::wstring target;
   std::vector<std::pair<std::wstring, std::wstring>> fields;
+  // As read: the line's seal and the text it seals (empty in a plan).
+  std::wstring seal;
+  std::string sealed;
 
   Line& Set(const std::wstring& key, const std::wstring& value);
   std::wstring Get(const std::wstring& key) const;  // empty when absent
   bool Has(const std::wstring& key) const;
 };
 
-// The line as written (UTF-8, no line end), with its checksum.
-std::string Format(const Line& line);
-// A change line; false when it is damaged (bad checksum, bad fields).
+// The line as written (UTF-8, no line end), with its seal (when `seal` is
+// given) and its checksum.
+std::string Format(const Line& line, const Seal* seal = nullptr);
+// A change line; false when it is damaged (bad checksum, bad fields). The
+// seal is not checked here: see Sealed.
 bool Parse(const std::string& text, Line& line);
+// Whether a line as read carries the seal of this journal's secret.
+bool Sealed(const Line& line, const Seal& seal);
 
 struct Manifest {
   std::wstring mode;                 // "plan" or "journal"; empty when the header is missing
+  std::wstring id;                   // the journal's id; empty in a plan
   std::vector<Line> lines;           // intact change lines, in file order
   std::vector<std::string> damaged;  // lines that are neither header nor intact
   bool ended = false;
@@ -108,7 +126,8 @@ struct SavedItem {
   std::wstring path;
   DWORD attributes = 0;
   FILETIME created{}, written{};
-  uint64_t size = 0, hash = 0;
+  uint64_t size = 0;
+  std::wstring mac;   // the data file's seal
   std::wstring data;  // the data file's name in the set's folder; empty: none
 };
 std::string FormatIndex(const std::vector<SavedItem>& items);

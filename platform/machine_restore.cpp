@@ -15,16 +15,18 @@
 #include "platform/handle.h"
 #include "platform/machine.h"
 #include "platform/machine_journal.h"
+#include "platform/machine_seal.h"
 
 namespace kyd::machine {
 
 using journal::Line;
+using journal::Seal;
 
 namespace {
 
 constexpr char kLogUnit[] = "Machine";
 
-enum class Outcome { kRestored, kPresent, kNotRestorable, kNotChanged, kLeft, kDamaged, kFailed };
+enum class Outcome { kRestored, kPresent, kNotRestorable, kNotChanged, kLeft, kDamaged, kRefused, kFailed };
 
 const wchar_t* OutcomeName(Outcome outcome) {
   switch (outcome) {
@@ -34,10 +36,18 @@ const wchar_t* OutcomeName(Outcome outcome) {
     case Outcome::kNotChanged: return L"not changed";
     case Outcome::kLeft: return L"left";
     case Outcome::kDamaged: return L"damaged";
+    case Outcome::kRefused: return L"refused";
     case Outcome::kFailed: return L"failed";
   }
   return L"?";
 }
+
+// The journal being restored: where it is and the seal its lines and
+// material must carry.
+struct Journal {
+  std::wstring folder;
+  Seal seal;
+};
 
 // Several items of one change: the worst outcome stands for all.
 Outcome Worse(Outcome a, Outcome b) { return static_cast<int>(a) >= static_cast<int>(b) ? a : b; }
@@ -47,13 +57,13 @@ struct Result {
   std::wstring detail;
 };
 
-// The line's material, read whole and checked against the line's hash.
-bool LoadMaterial(const std::wstring& folder, const Line& line, const wchar_t* file, std::string& bytes) {
+// The line's material, read whole and checked against the line's seal.
+bool LoadMaterial(const Journal& j, const Line& line, const wchar_t* file, std::string& bytes) {
   std::wstring name = line.Get(L"material");
   if (name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos) return false;
-  std::wstring path = folder + L"\\" + name + file;
-  return journal::ReadWholeFile(path, bytes) &&
-         journal::HexNumber(journal::Fnv64(bytes.data(), bytes.size()), 16) == line.Get(L"hash");
+  std::wstring path = j.folder + L"\\" + name + file;
+  return journal::ReadWholeFile(path, bytes) && !line.Get(L"mac").empty() &&
+         j.seal.Of(Seal::kMaterial, bytes) == line.Get(L"mac");
 }
 
 // ------------------------------------------------------------- registry
@@ -90,10 +100,10 @@ LONG SetSaved(HKEY key, const journal::SavedValue& value) {
 }
 
 // A deleted key (all its values) or a deleted value: created and set where missing.
-Result RestoreValues(const std::wstring& folder, const Line& line) {
+Result RestoreValues(const Journal& j, const Line& line) {
   std::string bytes;
   std::vector<journal::SavedValue> values;
-  if (!LoadMaterial(folder, line, L"", bytes) || !journal::ParseValues(bytes, values))
+  if (!LoadMaterial(j, line, L"", bytes) || !journal::ParseValues(bytes, values))
     return {Outcome::kDamaged, L"saved values missing or damaged"};
   UniqueKey key;
   bool created = false;
@@ -113,13 +123,13 @@ Result RestoreValues(const std::wstring& folder, const Line& line) {
 
 // A written value goes back to what it was, as long as it still holds what
 // the run wrote; a key the write made goes again when nothing else is in it.
-Result RestoreWrittenValue(const std::wstring& folder, const Line& line) {
+Result RestoreWrittenValue(const Journal& j, const Line& line) {
   journal::SavedValue written{line.Get(L"name"),
                               static_cast<DWORD>(std::wcstoul(line.Get(L"type").c_str(), nullptr, 10)),
                               {}};
   std::string bytes;
   std::vector<journal::SavedValue> old;
-  if (!journal::FromHex(line.Get(L"new"), written.data) || !LoadMaterial(folder, line, L"", bytes) ||
+  if (!journal::FromHex(line.Get(L"new"), written.data) || !LoadMaterial(j, line, L"", bytes) ||
       !journal::ParseValues(bytes, old) || old.size() != (line.Get(L"old") == L"saved" ? 1u : 0u))
     return {Outcome::kDamaged, L"saved value missing or damaged"};
   HKEY root;
@@ -161,26 +171,28 @@ std::wstring ParentOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// Whether the file holds exactly the item's saved bytes: a saved copy is
-// checked whole before anything is written from it.
-bool CopyIntact(const std::wstring& data, const journal::SavedItem& item) {
+// Whether the file holds exactly the item's saved bytes (its seal matches):
+// a saved copy is checked whole before anything is written from it.
+bool CopyIntact(const Journal& j, const std::wstring& data, const journal::SavedItem& item) {
   UniqueFile file(CreateFileW(data.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return false;
-  uint64_t hash = 0xcbf29ce484222325ULL, size = 0;
+  Seal::Mac mac(j.seal, Seal::kMaterial);
+  uint64_t size = 0;
   std::vector<char> buffer(1 << 16);
   DWORD read = 0;
   while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
-    hash = journal::Fnv64(buffer.data(), read, hash);
+    mac.Add(buffer.data(), read);
     size += read;
   }
-  return hash == item.hash && size == item.size;
+  return size == item.size && !item.mac.empty() && mac.Finish() == item.mac;
 }
 
-Outcome RestoreFile(const std::wstring& setFolder, const journal::SavedItem& item, std::wstring& detail) {
+Outcome RestoreFile(const Journal& j, const std::wstring& setFolder, const journal::SavedItem& item,
+                    std::wstring& detail) {
   if (GetFileAttributesW(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return Outcome::kPresent;
   const std::wstring data = setFolder + L"\\" + item.data;
-  if (!CopyIntact(data, item)) {
+  if (!CopyIntact(j, data, item)) {
     detail = L"saved copy of " + item.path + L" missing or damaged";
     return Outcome::kDamaged;
   }
@@ -193,18 +205,50 @@ Outcome RestoreFile(const std::wstring& setFolder, const journal::SavedItem& ite
                                 0, nullptr));
     if (file) SetFileTime(file.get(), &item.created, nullptr, &item.written);
   }
-  SetFileAttributesW(item.path.c_str(), item.attributes);
+  if (!SetFileAttributesW(item.path.c_str(), item.attributes)) {
+    detail = item.path + L": back, but not its attributes, error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
   return Outcome::kRestored;
 }
 
-Outcome RestoreFolder(const std::wstring& setFolder, const journal::SavedItem& item, std::wstring& detail) {
-  if (GetFileAttributesW(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return Outcome::kPresent;
+// Whether a folder link holds exactly the saved reparse data.
+bool LinkIs(const std::wstring& path, const std::string& reparse) {
+  UniqueFile link(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_READ_EA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  std::vector<char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  DWORD size = 0;
+  return link && DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                                 static_cast<DWORD>(data.size()), &size, nullptr) &&
+         std::string(data.data(), size) == reparse;
+}
+
+bool EmptyFolder(const std::wstring& folder) {
+  bool empty = true;
+  return ForEachEntry(folder, [&](const WIN32_FIND_DATAW&) { return empty = false; }) && empty;
+}
+
+// A folder, or a folder link: present only as the link it was (a plain
+// folder left by a link restore that failed is no link, and an empty one is
+// made the link now).
+Outcome RestoreFolder(const Journal& j, const std::wstring& setFolder, const journal::SavedItem& item,
+                      std::wstring& detail) {
   std::string reparse;
-  if (!item.data.empty() && !journal::ReadWholeFile(setFolder + L"\\" + item.data, reparse)) {
-    detail = L"saved link data of " + item.path + L" missing";
+  if (!item.data.empty() && !(journal::ReadWholeFile(setFolder + L"\\" + item.data, reparse) &&
+                              !item.mac.empty() && j.seal.Of(Seal::kMaterial, reparse) == item.mac)) {
+    detail = L"saved link data of " + item.path + L" missing or damaged";
     return Outcome::kDamaged;
   }
-  if (!MakeFolders(ParentOf(item.path)) || !CreateDirectoryW(item.path.c_str(), nullptr)) {
+  const DWORD now = GetFileAttributesW(item.path.c_str());
+  if (now != INVALID_FILE_ATTRIBUTES) {
+    if (reparse.empty()) return Outcome::kPresent;
+    if ((now & FILE_ATTRIBUTE_REPARSE_POINT) && LinkIs(item.path, reparse)) return Outcome::kPresent;
+    if (!(now & FILE_ATTRIBUTE_DIRECTORY) || (now & FILE_ATTRIBUTE_REPARSE_POINT) || !EmptyFolder(item.path)) {
+      detail = item.path + L": something other than the saved link is there; left as it is";
+      return Outcome::kFailed;
+    }
+  } else if (!MakeFolders(ParentOf(item.path)) || !CreateDirectoryW(item.path.c_str(), nullptr)) {
     detail = item.path + L": error " + std::to_wstring(GetLastError());
     return Outcome::kFailed;
   }
@@ -213,7 +257,8 @@ Outcome RestoreFolder(const std::wstring& setFolder, const journal::SavedItem& i
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     DWORD returned = 0;
     if (!link || !DeviceIoControl(link.get(), FSCTL_SET_REPARSE_POINT, reparse.data(),
-                                  static_cast<DWORD>(reparse.size()), nullptr, 0, &returned, nullptr)) {
+                                  static_cast<DWORD>(reparse.size()), nullptr, 0, &returned, nullptr) ||
+        !(GetFileAttributesW(item.path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
       detail = item.path + L": folder made, link not set, error " + std::to_wstring(GetLastError());
       return Outcome::kFailed;
     }
@@ -223,23 +268,23 @@ Outcome RestoreFolder(const std::wstring& setFolder, const journal::SavedItem& i
 }
 
 // A line's saved file set, its index checked against the line.
-bool LoadItems(const std::wstring& folder, const Line& line, std::vector<journal::SavedItem>& items) {
+bool LoadItems(const Journal& j, const Line& line, std::vector<journal::SavedItem>& items) {
   std::string bytes;
-  return LoadMaterial(folder, line, L"\\index.txt", bytes) && journal::ParseIndex(bytes, items);
+  return LoadMaterial(j, line, L"\\index.txt", bytes) && journal::ParseIndex(bytes, items);
 }
 
 // A saved file set, in the order it was saved (folders before what is in them).
-Result RestoreItems(const std::wstring& folder, const Line& line) {
+Result RestoreItems(const Journal& j, const Line& line) {
   std::vector<journal::SavedItem> items;
-  if (!LoadItems(folder, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
+  if (!LoadItems(j, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
   journal::NativePaths native(line.Get(L"fs") == L"64");
-  const std::wstring setFolder = folder + L"\\" + line.Get(L"material");
+  const std::wstring setFolder = j.folder + L"\\" + line.Get(L"material");
   Outcome outcome = Outcome::kPresent;
   std::wstring detail;
   bool restored = false;
   for (const journal::SavedItem& item : items) {
     std::wstring note;
-    Outcome one = item.folder ? RestoreFolder(setFolder, item, note) : RestoreFile(setFolder, item, note);
+    Outcome one = item.folder ? RestoreFolder(j, setFolder, item, note) : RestoreFile(j, setFolder, item, note);
     if (one == Outcome::kRestored) restored = true;
     else if (one != Outcome::kPresent) outcome = Worse(outcome, one);
     if (!note.empty()) detail += (detail.empty() ? L"" : L"; ") + note;
@@ -255,7 +300,7 @@ bool SamePath(const std::wstring& a, const std::wstring& b) { return journal::Up
 // The saved items below `store`, copied into `stage` under the same relative
 // paths; the INF among them that is the published INF's twin is `stagedInf`
 // (without one, the published INF itself is staged under the package's name).
-Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::SavedItem>& items,
+Outcome StagePackage(const Journal& j, const std::wstring& setFolder, const std::vector<journal::SavedItem>& items,
                      const journal::SavedItem& inf, const std::wstring& store, const std::wstring& stage,
                      std::wstring& stagedInf, std::wstring& detail) {
   if (!CreateDirectoryW(stage.c_str(), nullptr)) {
@@ -274,7 +319,7 @@ Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::S
       continue;
     }
     const std::wstring data = setFolder + L"\\" + item.data;
-    if (!CopyIntact(data, item)) {
+    if (!CopyIntact(j, data, item)) {
       detail = L"saved copy of " + item.path + L" missing or damaged";
       return Outcome::kDamaged;
     }
@@ -282,7 +327,7 @@ Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::S
       detail = to + L": error " + std::to_wstring(GetLastError());
       return Outcome::kFailed;
     }
-    if (stagedInf.empty() && relative.find(L'\\') == std::wstring::npos && item.hash == inf.hash &&
+    if (stagedInf.empty() && relative.find(L'\\') == std::wstring::npos && item.mac == inf.mac &&
         item.size == inf.size)
       stagedInf = to;
   }
@@ -293,7 +338,7 @@ Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::S
   name = dot != std::wstring::npos ? name.substr(0, dot + 4) : inf.path.substr(inf.path.rfind(L'\\') + 1);
   stagedInf = stage + L"\\" + name;
   const std::wstring data = setFolder + L"\\" + inf.data;
-  if (!CopyIntact(data, inf)) {
+  if (!CopyIntact(j, data, inf)) {
     detail = L"saved copy of " + inf.path + L" missing or damaged";
     return Outcome::kDamaged;
   }
@@ -311,24 +356,28 @@ Outcome StagePackage(const std::wstring& setFolder, const std::vector<journal::S
 // store by hand there. Only a package that had no store folder (Windows XP)
 // gets its INF and PNF back under their own names, byte for byte, as long as
 // that name is free.
-Result RestorePackage(const std::wstring& folder, const Line& line, const std::wstring& infPath) {
+Result RestorePackage(const Journal& j, const Line& line, const std::wstring& infPath) {
   std::vector<journal::SavedItem> items;
-  if (!LoadItems(folder, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
-  journal::NativePaths native(line.Get(L"fs") == L"64");
-  const std::wstring setFolder = folder + L"\\" + line.Get(L"material");
-  const std::wstring store = line.Get(L"store");
+  if (!LoadItems(j, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
+  const bool native64 = line.Get(L"fs") == L"64";
+  const std::wstring setFolder = j.folder + L"\\" + line.Get(L"material");
+  const std::wstring store = line.Get(L"store"), stage = setFolder + L"-stage";
   auto inf = std::find_if(items.begin(), items.end(),
                           [&](const journal::SavedItem& item) { return !item.folder && SamePath(item.path, infPath); });
-  if (inf == items.end()) return RestoreItems(folder, line);
-  const bool published = GetFileAttributesW(infPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-  if (published && CopyIntact(infPath, *inf))
-    return store.empty() ? RestoreItems(folder, line) : Result{Outcome::kPresent, L"published as " + infPath};
-  if (store.empty() && !published) return RestoreItems(folder, line);
-
-  const std::wstring stage = setFolder + L"-stage";
-  RemoveDirectoryTree(stage);  // what an interrupted restore left
+  if (inf == items.end()) return RestoreItems(j, line);
   std::wstring stagedInf, detail;
-  Outcome staged = StagePackage(setFolder, items, *inf, store, stage, stagedInf, detail);
+  Outcome staged;
+  {
+    // Only the file work sees the paths as the line recorded them: SetupAPI
+    // is never called with file-system redirection off.
+    journal::NativePaths native(native64);
+    const bool published = GetFileAttributesW(infPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (published && CopyIntact(j, infPath, *inf))
+      return store.empty() ? RestoreItems(j, line) : Result{Outcome::kPresent, L"published as " + infPath};
+    if (store.empty() && !published) return RestoreItems(j, line);
+    RemoveDirectoryTree(stage);  // what an interrupted restore left
+    staged = StagePackage(j, setFolder, items, *inf, store, stage, stagedInf, detail);
+  }
   Result result{staged, detail};
   if (staged == Outcome::kRestored) {
     std::wstring name;
@@ -341,6 +390,7 @@ Result RestorePackage(const std::wstring& folder, const Line& line, const std::w
                                       L"; the package stays saved in the journal"};
     }
   }
+  journal::NativePaths native(native64);
   RemoveDirectoryTree(stage);
   return result;
 }
@@ -360,26 +410,35 @@ Result RestoreAttributes(const Line& line) {
 
 // ------------------------------------------------------------- services
 
+// Only a service the run stopped is started, and only while it is stopped
+// and not disabled: a service the user disabled since stays as it is.
 Result RestartService(const Line& line) {
   UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   UniqueService service(manager ? OpenServiceW(manager.get(), line.target.c_str(),
-                                               SERVICE_START | SERVICE_QUERY_STATUS)
+                                               SERVICE_START | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG)
                                 : nullptr);
   SERVICE_STATUS status{};
   if (!service || !QueryServiceStatus(service.get(), &status))
     return {Outcome::kFailed, L"service not found, error " + std::to_wstring(GetLastError())};
   if (status.dwCurrentState != SERVICE_STOPPED) return {Outcome::kPresent, L"running"};
+  DWORD size = 0;
+  QueryServiceConfigW(service.get(), nullptr, 0, &size);
+  std::vector<BYTE> config(size ? size : 1);
+  if (!QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.data()), size, &size))
+    return {Outcome::kFailed, L"its configuration cannot be read, error " + std::to_wstring(GetLastError())};
+  if (reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType == SERVICE_DISABLED)
+    return {Outcome::kLeft, L"disabled since the run; left stopped"};
   if (!StartServiceW(service.get(), 0, nullptr))
     return {Outcome::kFailed, L"not started, error " + std::to_wstring(GetLastError())};
   return {Outcome::kRestored, L"started again"};
 }
 
-Result RestoreLine(const std::wstring& folder, const Line& line) {
+Result RestoreLine(const Journal& j, const Line& line) {
   const std::wstring& verb = line.verb;
-  if (verb == L"delete-key" || verb == L"delete-value") return RestoreValues(folder, line);
-  if (verb == L"set-value") return RestoreWrittenValue(folder, line);
-  if (verb == L"delete-file" || verb == L"remove-folder" || verb == L"delete-inf") return RestoreItems(folder, line);
-  if (verb == L"remove-driver-package") return RestorePackage(folder, line, line.target);
+  if (verb == L"delete-key" || verb == L"delete-value") return RestoreValues(j, line);
+  if (verb == L"set-value") return RestoreWrittenValue(j, line);
+  if (verb == L"delete-file" || verb == L"remove-folder" || verb == L"delete-inf") return RestoreItems(j, line);
+  if (verb == L"remove-driver-package") return RestorePackage(j, line, line.target);
   if (verb == L"set-attributes") return RestoreAttributes(line);
   if (verb == L"stop-service") return RestartService(line);
   if (verb == L"not-saved") return {Outcome::kNotChanged, L"it could not be saved, so it was left as it was"};
@@ -390,7 +449,7 @@ Result RestoreLine(const std::wstring& folder, const Line& line) {
   if (verb == L"run") {
     Result result{Outcome::kNotRestorable, L"what the program did itself was not saved"};
     if (line.Has(L"material")) {  // the driver package it removed was
-      Result package = RestorePackage(folder, line, line.Get(L"package"));
+      Result package = RestorePackage(j, line, line.Get(L"package"));
       result.detail = L"driver package files " + std::wstring(OutcomeName(package.outcome)) +
                       (package.detail.empty() ? L"" : L" (" + package.detail + L")") + L"; " + result.detail;
       if (package.outcome == Outcome::kDamaged || package.outcome == Outcome::kFailed) result.outcome = package.outcome;
@@ -437,7 +496,9 @@ int PublishDriverPackageCommand(const std::wstring& inf, const std::wstring& fol
 int Restore(const std::wstring& folderIn) {
   wchar_t full[MAX_PATH * 2] = {};
   DWORD length = GetFullPathNameW(folderIn.c_str(), MAX_PATH * 2, full, nullptr);
-  std::wstring folder = length > 0 && length < MAX_PATH * 2 ? full : folderIn;
+  Journal j;
+  j.folder = length > 0 && length < MAX_PATH * 2 ? full : folderIn;
+  std::wstring& folder = j.folder;
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
   journal::Manifest manifest;
   if (folderIn.empty() || !journal::ReadManifest(folder, manifest)) {
@@ -449,17 +510,39 @@ int Restore(const std::wstring& folderIn) {
          manifest.mode == L"plan" ? "a plan" : "not a journal");
     return kRestoreNothing;
   }
-  std::wstring report = L"# restore of " + folder + L"\r\n";
+  // A journal is replayed as the administrator who restores it: only one
+  // that nobody else could have changed, sealed with its own secret.
+  std::string why;
+  const char* refusal = nullptr;
+  if (journal::OthersCanChange(folder, why)) refusal = "others can change the journal folder";
+  else if (journal::OthersCanChange(folder + L"\\" + kManifestName, why)) refusal = "others can change its manifest";
+  else if (!j.seal.Load(manifest.id, why)) refusal = "its seal cannot be checked";
+  if (refusal) {
+    KLOG(base::LOG_ERROR, "restore (%S): refused, %s: %s", folder.c_str(), refusal, why.c_str());
+    return kRestoreNothing;
+  }
+  std::wstring report = L"# restore of " + folder +
+                        L"\r\n# a restore undoes the whole run: values it wrote go back to what they were, "
+                        L"the driver-search policy included\r\n";
   bool partial = false;
   for (const std::string& damaged : manifest.damaged) {
     report += L"?\tdamaged\tline not restored: " + journal::Escape(journal::FromUtf8(damaged)) + L"\r\n";
     partial = true;
   }
-  std::vector<Line> lines = manifest.lines;
+  std::vector<Line> lines;
+  for (const Line& line : manifest.lines) {
+    if (journal::Sealed(line, j.seal)) {
+      lines.push_back(line);
+      continue;
+    }
+    report += std::to_wstring(line.number) + L"\t" + OutcomeName(Outcome::kRefused) + L"\t" + line.verb + L"\t" +
+              journal::Escape(line.target) + L"\tits seal does not match: not written by the library; not acted on\r\n";
+    partial = true;
+  }
   std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.number > b.number; });
   int restored = 0;
   for (const Line& line : lines) {
-    Result result = RestoreLine(folder, line);
+    Result result = RestoreLine(j, line);
     if (result.outcome == Outcome::kRestored) ++restored;
     if (result.outcome == Outcome::kDamaged || result.outcome == Outcome::kFailed || result.outcome == Outcome::kLeft)
       partial = true;
@@ -472,7 +555,7 @@ int Restore(const std::wstring& folderIn) {
   DeleteFileW(reportPath.c_str());
   journal::WriteNewFile(reportPath, text.data(), text.size());
   KLOG(base::LOG_INFO, "restore (%S): %d of %d changes put back%s", folder.c_str(), restored,
-       static_cast<int>(lines.size()), partial ? ", some could not be" : "");
+       static_cast<int>(manifest.lines.size()), partial ? ", some could not be" : "");
   return partial ? kRestorePartial : kRestoreComplete;
 }
 

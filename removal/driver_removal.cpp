@@ -135,7 +135,7 @@ bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
     KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
     return false;
   }
-  machine::ChildFinished();
+  machine::ChildFinished(exitCode);
   KLOG_RAW("[UNINSTALL]:64位驱动卸载返回代码 %d\n", static_cast<int>(exitCode));
   if (exitCode != kRemovalDone && exitCode != (kRemovalDone | kRemovalRebootFlag)) return false;
   rebootNeeded = (exitCode & kRemovalRebootFlag) != 0;

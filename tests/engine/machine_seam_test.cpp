@@ -31,7 +31,7 @@ namespace machine = kyd::machine;
 // folder. Values are "type:data": sz, expand, multi ('|' between strings),
 // dword, qword, binary (hex), none (hex), rawsz (hex bytes of a string value
 // without its terminator). Files: data is the content, name "ro" makes it
-// read-only.
+// read-only, "hs" hidden and system.
 struct Seed {
   const wchar_t* kind;
   const wchar_t* where;
@@ -78,6 +78,7 @@ const Seed kFootprint[] = {
     // Folders and files.
     {L"file", L"%D%\\Vendor\\tray.exe", L"", L"tray"},
     {L"file", L"%D%\\Vendor\\A\\B\\deep.dll", L"ro", L"deep, read-only"},
+    {L"file", L"%D%\\Vendor\\A\\desktop.ini", L"hs", L"hidden and system"},
     {L"dir", L"%D%\\Vendor\\Empty", L"", L""},
     {L"file", L"%D%\\Parent\\kydvOne\\x.txt", L"", L"x"},
     {L"dir", L"%D%\\Parent\\KYDVtwo", L"", L""},
@@ -163,6 +164,8 @@ class Footprint {
         if (kind == L"file") {
           EXPECT_TRUE(WriteFileBytes(where, ToNarrow(seed.data)));
           if (std::wstring(seed.name) == L"ro") SetFileAttributesW(where.c_str(), FILE_ATTRIBUTE_READONLY);
+          if (std::wstring(seed.name) == L"hs")
+            SetFileAttributesW(where.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         }
       }
     }
@@ -322,7 +325,8 @@ TEST(SeamPlan, ChangesNothingAndEqualsWhatARealRunChanges) {
 }
 
 // Restore gives back what a journaled run took, byte for byte (every value
-// type, the read-only file with its attributes and times), except the ended
+// type, the read-only and the hidden system file with their attributes and
+// times), except the ended
 // process, which the report names; a second restore finds it all present.
 TEST(SeamJournal, RestoreGivesBackWhatTheRunTook) {
   Footprint footprint;
@@ -415,62 +419,154 @@ TEST(SeamJournal, ChangesThatCannotBeSavedAreNotMade) {
   }
 }
 
-// A damaged journal restores what is intact and names the rest.
-TEST(SeamJournal, DamagedJournalRestoresWhatIsIntactAndNamesTheRest) {
-  Footprint footprint;
-  ScratchDir journal(L"damaged journal");
-  const MachineState before = TakeAndRunJournaled(footprint, journal, Footprint::kProgramSteps);
-  // One line's text altered, one value's material gone, one file's copy cut short.
-  std::string manifest = ReadFileBytes(journal / L"manifest.txt");
-  std::vector<std::wstring> lines = ManifestLines(journal.path());
-  auto find = [&](const wchar_t* verb, const wchar_t* part) {
-    for (const std::wstring& line : lines)
-      if (line.find(verb) != std::wstring::npos && line.find(part) != std::wstring::npos) return line;
-    return std::wstring();
-  };
-  std::wstring alteredLine = find(L"\tdelete-key\t", L"\\ByName\\A");
-  std::wstring lostValue = find(L"\tdelete-value\t", L"VendorTray");
-  std::wstring cutFile = find(L"\tdelete-file\t", L"a.dll");
-  ASSERT_FALSE(alteredLine.empty() || lostValue.empty() || cutFile.empty());
-  std::string altered = kyd::machine::journal::ToUtf8(alteredLine);
-  size_t at = manifest.find(altered);
-  ASSERT_NE(at, std::string::npos);
-  manifest[at + altered.find("ByName") + 2] = 'X';
-  ASSERT_TRUE(WriteFileBytes(journal / L"manifest.txt", manifest));
-  auto material = [&](const std::wstring& line) {
-    size_t start = line.find(L"\tmaterial=") + 10;
-    return journal / line.substr(start, line.find(L'\t', start) - start);
-  };
-  ASSERT_TRUE(DeleteFileW(material(lostValue).c_str()));
-  ASSERT_TRUE(WriteFileBytes(material(cutFile) + L"\\1", ""));  // cut short
+// The plain checksum of a manifest line's text, as a damaged line is told by.
+std::string WithChecksum(const std::string& text) {
+  return text + "\t~" +
+         kyd::machine::journal::ToUtf8(kyd::machine::journal::HexNumber(
+             kyd::machine::journal::Fnv64(text.data(), text.size()) & 0xFFFFFFFFu, 8));
+}
 
-  EXPECT_EQ(machine::Restore(journal.path()), machine::kRestorePartial);
-  std::wstring report = Outcomes(journal.path());
-  EXPECT_NE(report.find(L"\tdamaged\tline not restored:"), std::wstring::npos) << ToNarrow(report);
-  EXPECT_NE(report.find(L"\tdamaged\tdelete-value\t"), std::wstring::npos) << ToNarrow(report);
-  EXPECT_NE(report.find(L"\tdamaged\tdelete-file\t"), std::wstring::npos) << ToNarrow(report);
-  // What is missing is exactly what the damaged parts held.
-  std::vector<std::string> missing = Differences(before, footprint.Take());
-  for (const std::string& line : missing) {
-    bool fromDamage = line.find("\\BYNAME\\A") != std::string::npos || line.find("|VENDORTRAY") != std::string::npos ||
-                      line.find("\\NAMED\\A.DLL") != std::string::npos;
-    EXPECT_TRUE(fromDamage) << line;
+// A journal tampered with restores what is intact and names the rest: a
+// damaged line, material lost, cut or changed (still well formed), and lines
+// the library did not write, even with their plain checksum made right, are
+// not acted on.
+TEST(SeamJournal, RestoreActsOnlyOnIntactLinesAndMaterialItWrote) {
+  namespace journal = kyd::machine::journal;
+  Footprint footprint;
+  ScratchDir folder(L"tampered journal");
+  const MachineState before = TakeAndRunJournaled(footprint, folder, Footprint::kProgramSteps);
+  const std::wstring forged = L"HKLM\\" + footprint.Expand(L"%R%") + L"\\Forged";
+  std::string manifest = ReadFileBytes(folder / L"manifest.txt");
+  auto material = [&](const journal::Line& line) { return folder / line.Get(L"material"); };
+  auto replaceLine = [&](const std::string& old, const std::string& now) {
+    size_t at = manifest.find(old + "\r\n");
+    ASSERT_NE(at, std::string::npos);
+    manifest.replace(at, old.size(), now);
+  };
+  struct Tamper {
+    const char* what;
+    const wchar_t* verb;  // the line tampered with: its verb and a part of it
+    const wchar_t* part;
+    std::function<void(const std::string& text, journal::Line& line)> apply;
+    const wchar_t* outcome;  // what the report says of the line (number first)
+    const char* missing;     // what stays missing, in the watch's names; null: nothing
+    int missingItems;
+  };
+  const Tamper tampers[] = {
+      {"line text altered", L"\tdelete-key\t", L"\\ByName\\A",
+       [&](const std::string& text, journal::Line&) {
+         std::string altered = text;
+         altered[altered.find("ByName") + 2] = 'X';
+         replaceLine(text, altered);
+       },
+       nullptr, "\\BYNAME\\A", 2},
+      {"value material lost", L"\tdelete-value\t", L"\tname=VendorTray\t",
+       [&](const std::string&, journal::Line& line) { ASSERT_TRUE(DeleteFileW(material(line).c_str())); },
+       L"\tdamaged\tdelete-value\t", "|VENDORTRAY", 1},
+      {"values changed, still well formed", L"\tdelete-value\t", L"\tname=one\t",
+       [&](const std::string&, journal::Line& line) {
+         std::vector<journal::SavedValue> values;
+         ASSERT_TRUE(journal::ParseValues(ReadFileBytes(material(line)), values) && values.size() == 1u);
+         values[0].data[0] ^= 1;
+         ASSERT_TRUE(WriteFileBytes(material(line), journal::FormatValues(values)));
+       },
+       L"\tdamaged\tdelete-value\t", "|ONE", 1},
+      {"file copy changed, same size", L"\tdelete-file\t", L"\\Named\\a.dll",
+       [&](const std::string&, journal::Line& line) { ASSERT_TRUE(WriteFileBytes(material(line) + L"\\1", "b")); },
+       L"\tdamaged\tdelete-file\t", "\\NAMED\\A.DLL", 1},
+      {"index changed, still well formed", L"\tdelete-file\t", L"tray.exe",
+       [&](const std::string&, journal::Line& line) {
+         std::vector<journal::SavedItem> items;
+         ASSERT_TRUE(journal::ParseIndex(ReadFileBytes(material(line) + L"\\index.txt"), items));
+         items[0].attributes |= FILE_ATTRIBUTE_HIDDEN;
+         ASSERT_TRUE(WriteFileBytes(material(line) + L"\\index.txt", journal::FormatIndex(items)));
+       },
+       L"\tdamaged\tdelete-file\t", "\\VENDOR\\TRAY.EXE", 1},
+      {"a line added, its checksum made right", nullptr, nullptr,
+       [&](const std::string&, journal::Line&) {
+         journal::Line line;
+         line.number = 9000;
+         line.verb = L"delete-key";
+         line.target = forged;
+         const std::string values = journal::FormatValues({{L"ImagePath", REG_SZ, {'x', 0, 0, 0}}});
+         ASSERT_TRUE(WriteFileBytes(folder / L"009000.values", values));
+         line.Set(L"view", L"64").Set(L"material", L"009000.values").Set(L"mac", std::wstring(40, L'0'));
+         manifest += journal::Format(line) + "\r\n";
+       },
+       L"9000\trefused\tdelete-key\t", nullptr, 0},
+      {"a line retargeted, its seal kept, its checksum made right", L"\tdelete-key\t", L"\\ByData\\A",
+       [&](const std::string& text, journal::Line& line) {
+         std::string now = line.sealed, old = journal::ToUtf8(line.target);
+         now.replace(now.find(old), old.size(), journal::ToUtf8(forged));
+         replaceLine(text, WithChecksum(now + "\t@" + journal::ToUtf8(line.seal)));
+       },
+       L"\trefused\tdelete-key\t", "\\BYDATA\\A", 2},
+  };
+  std::wstring expected;
+  int missingItems = 0;
+  for (const Tamper& tamper : tampers) {
+    SCOPED_TRACE(tamper.what);
+    journal::Line line;
+    std::string text;
+    for (const std::wstring& candidate : ManifestLines(folder.path()))
+      if (tamper.verb && candidate.find(tamper.verb) != std::wstring::npos &&
+          candidate.find(tamper.part) != std::wstring::npos)
+        text = journal::ToUtf8(candidate);
+    ASSERT_TRUE(!tamper.verb || journal::Parse(text, line)) << "no line " << ToNarrow(tamper.part);
+    tamper.apply(text, line);
+    if (tamper.outcome) expected += (tamper.verb ? std::to_wstring(line.number) : L"") + tamper.outcome + L"\n";
+    missingItems += tamper.missingItems;
   }
-  EXPECT_EQ(missing.size(), 4u) << Join(missing);  // the key, its value, the value, the file
+  ASSERT_TRUE(WriteFileBytes(folder / L"manifest.txt", manifest));
+
+  EXPECT_EQ(machine::Restore(folder.path()), machine::kRestorePartial);
+  const std::wstring report = Outcomes(folder.path());
+  EXPECT_NE(report.find(L"\tdamaged\tline not restored:"), std::wstring::npos) << ToNarrow(report);
+  for (size_t at = 0, end; (end = expected.find(L'\n', at)) != std::wstring::npos; at = end + 1)
+    EXPECT_NE(report.find(expected.substr(at, end - at)), std::wstring::npos)
+        << ToNarrow(expected.substr(at, end - at)) << "\n" << ToNarrow(report);
+  // What is missing is exactly what the tampered parts held; nothing forged came.
+  std::vector<std::string> missing = Differences(before, footprint.Take());
+  for (const std::string& item : missing) {
+    bool fromTamper = false;
+    for (const Tamper& tamper : tampers)
+      fromTamper = fromTamper || (tamper.missing && item.find(tamper.missing) != std::string::npos);
+    EXPECT_TRUE(fromTamper) << item;
+  }
+  EXPECT_EQ(missing.size(), static_cast<size_t>(missingItems)) << Join(missing);
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, forged.substr(5), true));
 }
 
 // A removed driver package whose oem INF name another package took since
 // comes back through SetupAPI, published under a name of its own, while the
 // other package's INF stays; with a store folder (Windows Vista on) nothing is
-// copied into the store by hand. A second restore finds it published. On
-// 64-bit Windows the shipped library hands the package to drv64.exe.
+// copied into the store by hand. A second restore finds it published. The
+// store folder is saved where Windows keeps it (a 32-bit program on 64-bit
+// Windows reads it with redirection off: Windows Vista and Server 2008 x64,
+// like Wine, redirect System32\DriverStore for it). On 64-bit Windows the
+// shipped library hands the package to drv64.exe; without drv64.exe the
+// library publishes it itself. A package whose store folder cannot be seen is
+// not removed: the journal would not hold it.
 TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
   StagedHost host;
-  auto restore = [&](const std::wstring& journal) {
-    return Is64BitPrefix() ? LibraryResult(host.Cli(L"restore \"" + journal + L"\"")) : machine::Restore(journal);
+  enum class Store { kSaved, kNone, kUnseen };
+  struct Case {
+    const char* what;
+    Store store;
+    bool byDrv64;
   };
-  for (bool withStore : {true, false}) {
-    SCOPED_TRACE(withStore ? "store folder" : "no store folder (Windows XP)");
+  const Case cases[] = {
+      {"store folder", Store::kSaved, Is64BitPrefix()},
+      {"store folder, published by the library itself", Store::kSaved, false},
+      {"no store folder (Windows XP)", Store::kNone, Is64BitPrefix()},
+      {"store folder that cannot be seen", Store::kUnseen, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto restore = [&](const std::wstring& journal) {
+      return c.byDrv64 ? LibraryResult(host.Cli(L"restore \"" + journal + L"\"")) : machine::Restore(journal);
+    };
+    const bool withStore = c.store != Store::kNone;
     const std::wstring name = UniqueName(L"kydpkg") + L".inf";
     // Without a store folder nothing but the INF was saved: its catalog is not at hand.
     const std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=KydTest\r\n" +
@@ -481,7 +577,8 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
                                                L"_x86_" + NewGuid().substr(1, 16)
                                          : std::wstring();
     SeededInf published(FreeOemInfName(), ToWide(text));
-    if (withStore) {
+    if (c.store == Store::kSaved) {
+      kyd::machine::journal::NativePaths native(true);
       for (const std::wstring& folder : {std::wstring(system) + L"\\DriverStore",
                                          std::wstring(system) + L"\\DriverStore\\FileRepository", store, store + L"\\sub"})
         CreateDirectoryW(folder.c_str(), nullptr);
@@ -489,20 +586,35 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
                   WriteFileBytes(store + L"\\sub\\kydpkg.sys", "sys"));
     }
     ScratchDir journal(L"package journal");
+    bool removed = false;
     {
       machine::Session session(machine::Mode::kJournal, journal.path());
       ASSERT_TRUE(session.ok());
       // What Windows does when asked to remove the package.
-      EXPECT_EQ(machine::RemoveDriverPackage(published.path(), store, [&] {
-                  for (const std::wstring& file : {published.path(), published.pnf(), store + L"\\" + name,
-                                                   store + L"\\kydpkg.cat", store + L"\\sub\\kydpkg.sys"})
-                    DeleteFileW(file.c_str());
-                  RemoveDirectoryW((store + L"\\sub").c_str());
-                  RemoveDirectoryW(store.c_str());
-                  return DWORD{ERROR_SUCCESS};
-                }),
-                DWORD{ERROR_SUCCESS});
+      const DWORD result = machine::RemoveDriverPackage(published.path(), store, [&] {
+        kyd::machine::journal::NativePaths native(true);
+        for (const std::wstring& file : {published.path(), published.pnf(), store + L"\\" + name,
+                                         store + L"\\kydpkg.cat", store + L"\\sub\\kydpkg.sys"})
+          DeleteFileW(file.c_str());
+        RemoveDirectoryW((store + L"\\sub").c_str());
+        RemoveDirectoryW(store.c_str());
+        removed = true;
+        return DWORD{ERROR_SUCCESS};
+      });
+      EXPECT_EQ(result, c.store == Store::kUnseen ? machine::kNotSaved : DWORD{ERROR_SUCCESS});
     }
+    if (c.store == Store::kUnseen) {
+      EXPECT_FALSE(removed);
+      EXPECT_TRUE(FileExists(published.path()));
+      continue;
+    }
+    // The journal holds every file of the package.
+    kyd::machine::journal::Manifest manifest;
+    std::vector<kyd::machine::journal::SavedItem> items;
+    ASSERT_TRUE(kyd::machine::journal::ReadManifest(journal.path(), manifest) && manifest.lines.size() == 1u);
+    ASSERT_TRUE(kyd::machine::journal::ParseIndex(
+        ReadFileBytes(journal / (manifest.lines[0].Get(L"material") + L"\\index.txt")), items));
+    EXPECT_EQ(items.size(), withStore ? 7u : 2u);  // INF, PNF; the store, its INF, catalog, subfolder and driver
     ASSERT_FALSE(FileExists(published.path()));
     const std::string other = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Other\r\n";
     ASSERT_TRUE(WriteFileBytes(published.path(), other));  // installed since
@@ -515,15 +627,17 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
     EXPECT_NE(kyd::machine::journal::UpperCase(again), kyd::machine::journal::UpperCase(published.path()));
     EXPECT_EQ(ReadFileBytes(again), text);
     EXPECT_EQ(ReadFileBytes(published.path()), other);
-    // Wine keeps no driver store: the folder could only have come back by hand.
-    EXPECT_FALSE(withStore && FileExists(store));
-    EXPECT_FALSE(FileExists(journal / kyd::machine::journal::MaterialName(1, L"-stage")));
+    {
+      // Wine keeps no driver store: the folder could only have come back by hand.
+      kyd::machine::journal::NativePaths native(true);
+      EXPECT_FALSE(withStore && FileExists(store));
+      EXPECT_FALSE(FileExists(journal / kyd::machine::journal::MaterialName(1, L"-stage")));
+    }
 
     EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete);
     EXPECT_NE(Outcomes(journal.path()).find(L"\tpresent\tremove-driver-package\t"), std::wstring::npos)
         << ToNarrow(Outcomes(journal.path()));
     for (const std::wstring& file : {again, again.substr(0, again.size() - 3) + L"PNF"}) DeleteFileW(file.c_str());
-    if (withStore) kyd::RemoveDirectoryTree(store);
   }
 }
 
@@ -532,21 +646,48 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
 namespace {
 
 // A journal kept inside a folder the clean deletes is left alone, and so is
-// the folder around it.
+// the folder around it, however the journal's path names it.
 TEST(SeamJournal, ItsOwnFolderIsNeverCleaned) {
-  ScratchDir dir(L"own folder");
-  const std::wstring vendor = dir / L"Vendor", journal = vendor + L"\\journal";
-  ASSERT_TRUE(CreateDirectoryW(vendor.c_str(), nullptr) && CreateDirectoryW(journal.c_str(), nullptr));
-  ASSERT_TRUE(WriteFileBytes(vendor + L"\\tray.exe", "t"));
-  {
-    machine::Session session(machine::Mode::kJournal, journal);
-    ASSERT_TRUE(session.ok());
-    TestEngine().DeleteFolderTree(vendor);
+  struct Case {
+    const char* what;
+    std::function<std::wstring(const std::wstring& vendor, const std::wstring& scratch)> name;
+  };
+  const Case cases[] = {
+      {"as it is", [](const std::wstring& vendor, const std::wstring&) { return vendor + L"\\journal"; }},
+      {"as a \\\\?\\ path", [](const std::wstring& vendor, const std::wstring&) { return L"\\\\?\\" + vendor + L"\\journal"; }},
+      {"by its short name",
+       [](const std::wstring& vendor, const std::wstring&) {
+         wchar_t name[MAX_PATH] = {};
+         GetShortPathNameW((vendor + L"\\journal").c_str(), name, MAX_PATH);
+         return std::wstring(name);
+       }},
+      {"through a folder link",
+       [](const std::wstring& vendor, const std::wstring& scratch) {
+         EXPECT_TRUE(MakeFolderLink(scratch + L"\\alias", vendor));
+         return scratch + L"\\alias\\journal";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir(L"own folder");
+    const std::wstring vendor = dir / L"Vendor Files", journal = vendor + L"\\journal";
+    ASSERT_TRUE(CreateDirectoryW(vendor.c_str(), nullptr) && CreateDirectoryW(journal.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(vendor + L"\\tray.exe", "t"));
+    const std::wstring named = c.name(vendor, dir.path());
+    if (&c != &cases[0]) {  // a name of its own, not the path's text
+      EXPECT_NE(kyd::machine::journal::UpperCase(named), kyd::machine::journal::UpperCase(journal));
+    }
+    {
+      machine::Session session(machine::Mode::kJournal, named);
+      ASSERT_TRUE(session.ok());
+      TestEngine().DeleteFolderTree(vendor);
+    }
+    EXPECT_TRUE(FileExists(journal + L"\\manifest.txt"));
+    EXPECT_TRUE(FileExists(vendor));
+    EXPECT_EQ(machine::Restore(named), machine::kRestoreComplete) << ToNarrow(Outcomes(named));
+    EXPECT_TRUE(FileExists(vendor + L"\\tray.exe"));
+    RemoveFolderLink(dir / L"alias");
   }
-  EXPECT_TRUE(FileExists(journal + L"\\manifest.txt"));
-  EXPECT_TRUE(FileExists(vendor));
-  EXPECT_EQ(machine::Restore(journal), machine::kRestoreComplete);
-  EXPECT_TRUE(FileExists(vendor + L"\\tray.exe"));
 }
 
 }  // namespace

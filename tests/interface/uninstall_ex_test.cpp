@@ -163,6 +163,32 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
   EXPECT_EQ(Join(Differences(before, watch_.Take())), "");
 }
 
+// A plan whose lines drv64.exe could not all write (its exit code says so)
+// fails the call with a log line, and drvuninst exits 1; the same plan
+// written in full answers as the run would.
+TEST(SeamPlanW64, APlanThatLostLinesFailsTheCall) {
+  StagedHost::Options options;
+  options.exitCodeDrv64 = true;
+  StagedHost host(options);
+  struct Case {
+    const wchar_t* exitCode;
+    int result;
+    DWORD exit;
+    bool said;
+  } cases[] = {{L"2", 1, 0, false}, {L"4", 0, 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToNarrow(c.exitCode));
+    ScratchDir plan(L"lost plan");
+    ProcessResult run = host.Cli(L"uninstall \"PCI\\VEN_1B21&DEV_1405\" " + std::wstring(kSystemClass) +
+                                     L" --plan --journal " + Quote(plan.path()) + L" --log",
+                                 {std::wstring(L"KYD_EXIT_CODE=") + c.exitCode});
+    EXPECT_EQ(LibraryResult(run), c.result) << run.output;
+    EXPECT_EQ(run.exitCode, c.exit) << run.output;
+    EXPECT_EQ(run.output.find("plan: some of its lines could not be written") != std::string::npos, c.said)
+        << run.output;
+  }
+}
+
 std::wstring HeaderTime(const std::wstring& journal, const wchar_t* label) {
   std::wstring text = ReadUtf8(journal + L"\\manifest.txt");
   size_t at = text.find(std::wstring(L"# ") + label + L"\t");

@@ -250,6 +250,11 @@ Snapshot TakeSnapshot(const std::vector<std::wstring>& volatileKeys) {
               : hive == L"hkcr" ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
     WalkVolatile(root, path, CanonicalKey(key, snapshot), snapshot);
   }
+  // The secrets of the journals the library keeps are its own, no footprint.
+  const std::wstring secrets = L"hklm\\" + LowerCase(L"SOFTWARE\\KYDDrvUninst");
+  for (auto it = snapshot.keys.lower_bound(secrets);
+       it != snapshot.keys.end() && it->first.compare(0, secrets.size(), secrets) == 0;)
+    it = snapshot.keys.erase(it);
   kyd::machine::journal::NativePaths native(true);  // the folders as they are on disk
   WalkFiles(WindowsDir().substr(0, 2), snapshot);
   return snapshot;

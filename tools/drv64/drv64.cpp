@@ -9,7 +9,9 @@
 // Exit codes: 0 done, 1 nothing done, 3 bad command line.
 // Two more arguments to either, "--plan" "<folder>" or "--journal"
 // "<folder>", continue the library's plan or journal in that folder; when it
-// cannot be continued nothing is changed.
+// cannot be continued nothing is changed (a journal with the secret its seal
+// names). Exit code 4: some lines of the plan could not be written (the plan
+// is incomplete).
 // drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
 // back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
@@ -61,7 +63,10 @@ int Run() {
     session = std::make_unique<kyd::machine::Session>(mode, folder, /*continueIn=*/true);
     if (!session->ok()) return 1;
   }
-  return remove ? Remove(args[2]) : DeleteSystemFiles(args);
+  const int code = remove ? Remove(args[2]) : DeleteSystemFiles(args);
+  if (mode == kyd::machine::Mode::kPlan && !session->complete())
+    return static_cast<int>(kyd::machine::kChildRecordLost);
+  return code;
 }
 
 }  // namespace

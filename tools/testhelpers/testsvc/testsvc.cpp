@@ -3,6 +3,8 @@
 //   stop    stops (the ordinary case)
 //   pause   reports SERVICE_PAUSED and keeps running
 //   ignore  accepts the request but keeps running
+//   refuse  does not accept stop requests (as a kernel driver without an
+//           unload routine): the service control manager refuses them
 // Control 200 ends it in every mode, so a test can clean up after itself.
 #include <windows.h>
 
@@ -10,7 +12,7 @@
 
 namespace {
 
-enum class Mode { kStop, kPause, kIgnore };
+enum class Mode { kStop, kPause, kIgnore, kRefuse };
 
 constexpr DWORD kControlQuit = 200;
 
@@ -22,8 +24,9 @@ HANDLE g_quit = nullptr;
 void Report(DWORD state) {
   g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   g_status.dwCurrentState = state;
-  g_status.dwControlsAccepted =
-      state == SERVICE_STOPPED ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+  g_status.dwControlsAccepted = state == SERVICE_STOPPED   ? 0
+                                : g_mode == Mode::kRefuse ? SERVICE_ACCEPT_PAUSE_CONTINUE
+                                                          : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
   g_status.dwWin32ExitCode = NO_ERROR;
   SetServiceStatus(g_statusHandle, &g_status);
 }
@@ -64,6 +67,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "pause") == 0) g_mode = Mode::kPause;
   if (argc > 1 && std::strcmp(argv[1], "ignore") == 0) g_mode = Mode::kIgnore;
+  if (argc > 1 && std::strcmp(argv[1], "refuse") == 0) g_mode = Mode::kRefuse;
   g_quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   wchar_t name[] = L"";
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};

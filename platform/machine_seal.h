@@ -1,0 +1,118 @@
+// What lets restore trust a journal: its seal and its folder's protection.
+//
+// Restore replays a journal as the administrator who runs it, so it must act
+// only on what the library itself wrote. Each journal gets a random secret
+// of its own, kept under
+//   HKLM\SOFTWARE\KYDDrvUninst\Journals\<journal id>   (Secret, Folder)
+// in a key only Administrators and SYSTEM may open; every manifest line and
+// every saved file carries a keyed MAC (HMAC-SHA1) made with that secret. A
+// journal whose secret is missing (another machine, a deleted key) cannot be
+// restored. The key stays after a restore: a restore may be run again (it is
+// harmless, and a partial one may be retried once its cause is mended), which
+// needs the secret; an administrator deletes the key with a journal folder
+// no longer wanted. HMAC-SHA1: what every Windows from XP SP3 on computes
+// through CryptoAPI, and a sound MAC (HMAC does not rest on the hash's
+// collision resistance).
+//
+// The journal folder itself gets, at session start, Administrators as owner
+// and a protected DACL (Administrators and SYSTEM, full control, inherited
+// by what is made inside); restore refuses a folder or manifest that anyone
+// else may change. The user who runs the check counts as one of them: an
+// administrator can change what they own anyway (and Wine, which keeps no
+// security descriptors of its own for files, shows the Unix owner so).
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/handle.h"
+
+namespace kyd {
+
+struct CryptProviderTraits {
+  using type = HCRYPTPROV;
+  static HCRYPTPROV Invalid() { return 0; }
+  static bool IsValid(HCRYPTPROV h) { return h != 0; }
+  static void Close(HCRYPTPROV h) { ::CryptReleaseContext(h, 0); }
+};
+struct CryptKeyTraits {
+  using type = HCRYPTKEY;
+  static HCRYPTKEY Invalid() { return 0; }
+  static bool IsValid(HCRYPTKEY h) { return h != 0; }
+  static void Close(HCRYPTKEY h) { ::CryptDestroyKey(h); }
+};
+struct CryptHashTraits {
+  using type = HCRYPTHASH;
+  static HCRYPTHASH Invalid() { return 0; }
+  static bool IsValid(HCRYPTHASH h) { return h != 0; }
+  static void Close(HCRYPTHASH h) { ::CryptDestroyHash(h); }
+};
+using UniqueCryptProvider = UniqueAny<CryptProviderTraits>;
+using UniqueCryptKey = UniqueAny<CryptKeyTraits>;
+using UniqueCryptHash = UniqueAny<CryptHashTraits>;
+
+}  // namespace kyd
+
+namespace kyd::machine::journal {
+
+// Registry home of the secrets (HKLM, 64-bit view).
+constexpr wchar_t kSecretsKey[] = L"SOFTWARE\\KYDDrvUninst\\Journals";
+
+class Seal {
+ public:
+  Seal() = default;
+  Seal(const Seal&) = delete;
+  Seal& operator=(const Seal&) = delete;
+
+  // A new secret for journal `id` (a GUID in braces), kept under HKLM with
+  // the journal's folder named beside it. False, with the reason, when it
+  // cannot be made or kept.
+  bool Create(const std::wstring& id, const std::wstring& folder, std::string& why);
+  // The secret of journal `id`. False, with the reason, when it is missing,
+  // malformed, or its key may be read or changed by others.
+  bool Load(const std::wstring& id, std::string& why);
+  bool ok() const { return key_.valid(); }
+
+  // A keyed MAC over a manifest line's text or a saved file's bytes, as 40
+  // hex digits; empty when it cannot be computed.
+  enum Kind : char { kLine = 'L', kMaterial = 'M' };
+  class Mac {
+   public:
+    Mac(const Seal& seal, Kind kind);
+    Mac(const Mac&) = delete;
+    Mac& operator=(const Mac&) = delete;
+    void Add(const void* data, size_t size);
+    std::wstring Finish();
+
+   private:
+    UniqueCryptHash hash_;
+  };
+  std::wstring Of(Kind kind, const void* data, size_t size) const;
+  std::wstring Of(Kind kind, const std::string& bytes) const { return Of(kind, bytes.data(), bytes.size()); }
+
+  // Deletes the secret of journal `id` (a session that could not begin).
+  static void Forget(const std::wstring& id);
+
+ private:
+  bool Import(const std::vector<BYTE>& secret, std::string& why);
+
+  UniqueCryptProvider provider_;
+  UniqueCryptKey key_;
+};
+
+// A new journal ID: a GUID in braces.
+std::wstring NewJournalId();
+// Whether the text is one (and so safe to name a registry key by).
+bool IsJournalId(const std::wstring& id);
+
+// Gives the folder Administrators as owner (where the caller may) and the
+// protected DACL above. False, with the reason, when it cannot be set.
+bool ProtectFolder(const std::wstring& folder, std::string& why);
+// Whether anyone but Administrators, SYSTEM and the calling user may change
+// the file or folder (or its permissions); `why` names who, or the failure.
+bool OthersCanChange(const std::wstring& path, std::string& why);
+
+}  // namespace kyd::machine::journal

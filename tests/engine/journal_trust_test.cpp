@@ -1,0 +1,289 @@
+// Whom a journal trusts and what it records: restore refuses a journal that
+// others could have changed or whose secret is gone; stops are recorded as
+// they happen; a change is not made when what it destroys cannot be read; a
+// folder link comes back as the link it was or is reported as not back; a
+// plan that lost lines says so.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <functional>
+
+#include "engine/base_drv_uninst.h"
+#include "platform/machine.h"
+#include "platform/machine_journal.h"
+#include "platform/machine_seal.h"
+#include "support/engine_bench.h"
+#include "support/log_capture.h"
+#include "support/machine_snapshot.h"
+#include "support/wine_bench.h"
+
+namespace {
+
+using namespace kydtest;
+namespace machine = kyd::machine;
+namespace journal = kyd::machine::journal;
+
+bool Contains(const std::vector<std::string>& lines, const std::string& part) {
+  for (const std::string& line : lines)
+    if (line.find(part) != std::string::npos) return true;
+  return false;
+}
+
+bool HasLine(const std::wstring& folder, const std::wstring& part) {
+  for (const std::wstring& line : ManifestLines(folder))
+    if (line.find(part) != std::wstring::npos) return true;
+  return false;
+}
+
+std::wstring Report(const std::wstring& folder) { return ReadUtf8(folder + L"\\restore.txt"); }
+
+bool SetDacl(const std::wstring& path, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) return false;
+  kyd::UniqueLocal owned(descriptor);
+  return SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+}
+
+// Whether the file's access list names Everyone at all.
+bool OpenToEveryone(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  wchar_t* text = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return true;
+  kyd::UniqueLocal owned(descriptor);
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  kyd::UniqueLocal ownedText(text);
+  return !text || std::wstring(text).find(L";WD)") != std::wstring::npos;
+}
+
+// The smallest journal, in a folder open to everyone before: one file
+// deleted under it.
+class OneFileJournal {
+ public:
+  OneFileJournal() {
+    EXPECT_TRUE(WriteFileBytes(file(), "kept") && SetDacl(folder(), L"D:(A;OICI;FA;;;WD)"));
+    EXPECT_TRUE(OpenToEveryone(folder()));
+    machine::Session session(machine::Mode::kJournal, folder());
+    EXPECT_TRUE(session.ok());
+    EXPECT_TRUE(machine::RemoveFile(file()));
+  }
+  std::wstring folder() const { return journal_.path(); }
+  std::wstring file() const { return dir_ / L"victim.txt"; }
+  std::wstring SecretKey() const {
+    journal::Manifest manifest;
+    journal::ReadManifest(folder(), manifest);
+    return std::wstring(journal::kSecretsKey) + L"\\" + manifest.id;
+  }
+
+ private:
+  ScratchDir dir_{L"trusted"}, journal_{L"trusted journal"};
+};
+
+// The session takes the journal folder from everyone else at once; restore
+// refuses a journal that someone else could have changed since, or whose
+// secret is gone, and says why; once the cause is mended it restores.
+TEST(SeamTrust, RestoreRefusesAJournalOthersCouldHaveChanged) {
+  struct Case {
+    const wchar_t* opened;  // what is opened to everyone (in the folder); null: the secret is deleted
+    const char* said;
+  } cases[] = {{L"", "others can change the journal folder: "},
+               {L"\\manifest.txt", "others can change its manifest: "},
+               {nullptr, "its seal cannot be checked: its secret is missing"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    OneFileJournal j;
+    EXPECT_FALSE(OpenToEveryone(j.folder())) << "the session left its folder open";
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, j.SecretKey(), true));
+    if (c.opened) {
+      EXPECT_TRUE(SetDacl(j.folder() + c.opened, L"D:(A;OICI;FA;;;WD)"));
+    } else {
+      RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, j.SecretKey(), true);
+    }
+    {
+      LogCapture log;
+      EXPECT_EQ(machine::Restore(j.folder()), machine::kRestoreNothing);
+      EXPECT_TRUE(Contains(log.Messages(), "restore (" + ToNarrow(j.folder()) + "): refused, " + c.said))
+          << log.Text();
+    }
+    EXPECT_FALSE(FileExists(j.file()));
+    if (!c.opened) continue;
+    SetDacl(j.folder() + c.opened, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
+    EXPECT_EQ(machine::Restore(j.folder()), machine::kRestoreComplete) << ToNarrow(Report(j.folder()));
+    EXPECT_EQ(ReadFileBytes(j.file()), "kept");
+  }
+}
+
+// A stop is recorded once it was accepted, alike in plan and journal; restore
+// starts only what the run stopped, and leaves a service disabled since.
+TEST(SeamServices, AStopIsRecordedOnceAcceptedAndUndoneOnlyWhileWanted) {
+  struct Case {
+    const char* mode;
+    bool disabledSince, recorded;
+    DWORD afterRestore;
+    const wchar_t* reported;  // restore's outcome for the stop, or null: no line
+  } cases[] = {{"stop", false, true, SERVICE_RUNNING, L"\trestored\tstop-service\t"},
+               {"refuse", false, false, SERVICE_RUNNING, nullptr},
+               {"stop", true, true, SERVICE_STOPPED, L"\tleft\tstop-service\t"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + (c.disabledSince ? ", disabled since" : ""));
+    TestService service(UniqueName(L"KydSeamStop") + ToWide(c.mode) + (c.disabledSince ? L"Off" : L""), c.mode);
+    ASSERT_TRUE(service.running());
+    const wchar_t* const names[] = {service.name().c_str()};
+    ScratchDir plan(L"stop plan"), journal(L"stop journal");
+    for (const ScratchDir* folder : {&plan, &journal}) {
+      machine::Session session(folder == &plan ? machine::Mode::kPlan : machine::Mode::kJournal, folder->path());
+      ASSERT_TRUE(session.ok());
+      TestEngine().StopServices(names);
+      EXPECT_EQ(HasLine(folder->path(), L"\tstop-service\t" + service.name() + L"\t"), c.recorded);
+    }
+    if (c.recorded) {
+      ASSERT_EQ(service.State(SERVICE_STOPPED, 30000), DWORD{SERVICE_STOPPED});
+    }
+    if (c.disabledSince) {
+      kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+      kyd::UniqueService handle(OpenServiceW(manager.get(), service.name().c_str(), SERVICE_CHANGE_CONFIG));
+      ASSERT_TRUE(ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    }
+    EXPECT_EQ(machine::Restore(journal.path()), c.disabledSince ? machine::kRestorePartial : machine::kRestoreComplete);
+    EXPECT_EQ(service.State(c.afterRestore, 30000), c.afterRestore);
+    const std::wstring report = Report(journal.path());
+    EXPECT_EQ(report.find(c.reported ? c.reported : L"stop-service") != std::wstring::npos, c.reported != nullptr)
+        << ToNarrow(report);
+  }
+}
+
+// A value that may be deleted through a handle but not read through it is
+// not deleted unsaved: the journal says it was not saved.
+TEST(SeamJournal, AChangeWhoseItemCannotBeReadIsNotMade) {
+  SeededKey key(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"KydSeamUnread"));
+  ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, key.path(), L"v", L"kept"));
+  kyd::UniqueKey writeOnly;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                          writeOnly.put()),
+            ERROR_SUCCESS);
+  ScratchDir journal(L"unread journal");
+  {
+    machine::Session session(machine::Mode::kJournal, journal.path());
+    ASSERT_TRUE(session.ok());
+    EXPECT_EQ(machine::RemoveValue(writeOnly.get(), L"v"), LONG{machine::kNotSaved});
+  }
+  EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, key.path(), L"v"));
+  EXPECT_TRUE(HasLine(journal.path(), L"\tnot-saved\t")) << ToNarrow(ReadUtf8(journal / L"manifest.txt"));
+}
+
+// What the library saves for a folder link (Wine cannot read a link's
+// reparse data, so the test writes the material the library would: sealed
+// with the journal's own secret, as only an administrator could).
+void MakeLinkMaterial(const std::wstring& folder, const std::wstring& link, const std::string& reparse) {
+  journal::Manifest manifest;
+  ASSERT_TRUE(journal::ReadManifest(folder, manifest));
+  ASSERT_EQ(manifest.lines.size(), 1u);
+  journal::Seal seal;
+  std::string why;
+  ASSERT_TRUE(seal.Load(manifest.id, why)) << why;
+  journal::Line line = manifest.lines[0];
+  const std::wstring set = folder + L"\\" + line.Get(L"material");
+  journal::SavedItem item;
+  item.folder = true;
+  item.path = link;
+  item.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  item.data = L"1";
+  item.mac = seal.Of(journal::Seal::kMaterial, reparse);
+  const std::string index = journal::FormatIndex({item});
+  ASSERT_TRUE(WriteFileBytes(set + L"\\1", reparse) && WriteFileBytes(set + L"\\index.txt", index));
+  line.Set(L"mac", seal.Of(journal::Seal::kMaterial, index));
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\manifest.txt", "# KYDDrvUninst journal\r\n# mode\tjournal\r\n# id\t" +
+                                                             journal::ToUtf8(manifest.id) + "\r\n" +
+                                                             journal::Format(line, &seal) + "\r\n"));
+}
+
+// A mount point's reparse data, pointing at `target`.
+std::string MountPoint(const std::wstring& target) {
+  const std::wstring name = L"\\??\\" + target;
+  const WORD bytes = static_cast<WORD>(name.size() * sizeof(wchar_t));
+  std::string data(16 + bytes + 2 * sizeof(wchar_t), '\0');
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  const WORD length = static_cast<WORD>(data.size() - 8), fields[4] = {0, bytes, static_cast<WORD>(bytes + 2), 0};
+  memcpy(&data[0], &tag, 4);
+  memcpy(&data[4], &length, 2);
+  memcpy(&data[8], fields, 8);
+  memcpy(&data[16], name.data(), bytes);
+  return data;
+}
+
+// A folder link is back only as that link: what stands in its place (a
+// plain folder a failed restore left) is not taken for it, and link data
+// that was changed is not used.
+TEST(SeamJournal, AFolderLinkIsBackOnlyAsTheLinkItWas) {
+  struct Case {
+    const char* what;
+    bool plainFolderThere, dataChanged;
+    const wchar_t* reported;
+  };
+  const Case cases[] = {
+      {"link missing", false, false, nullptr},
+      {"a plain folder with a file in its place", true, false, L"\tfailed\tremove-folder\t"},
+      {"link data changed", false, true, L"\tdamaged\tremove-folder\t"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir(L"link"), journal(L"link journal");
+    const std::wstring link = dir / L"Link", target = dir / L"Target";
+    ASSERT_TRUE(CreateDirectoryW(link.c_str(), nullptr) && CreateDirectoryW(target.c_str(), nullptr));
+    {
+      machine::Session session(machine::Mode::kJournal, journal.path());
+      ASSERT_TRUE(session.ok());
+      ASSERT_TRUE(machine::RemoveFolder(link));
+    }
+    MakeLinkMaterial(journal.path(), link, MountPoint(target));
+    if (c.dataChanged) {
+      ASSERT_TRUE(WriteFileBytes(journal / L"000001\\1", MountPoint(dir / L"Elsewhere")));
+    }
+    if (c.plainFolderThere) {
+      ASSERT_TRUE(CreateDirectoryW(link.c_str(), nullptr) && WriteFileBytes(link + L"\\mine.txt", "x"));
+    }
+    const int first = machine::Restore(journal.path());
+    const std::wstring report = Report(journal.path());
+    if (c.reported) {
+      EXPECT_EQ(first, machine::kRestorePartial);
+      EXPECT_NE(report.find(c.reported), std::wstring::npos) << ToNarrow(report);
+    }
+    const bool isLink = (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                        GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    // Complete only with the link back (Windows); Wine cannot set one, and a
+    // second restore must not take the folder it left for the link.
+    EXPECT_EQ(first == machine::kRestoreComplete, isLink) << ToNarrow(report);
+    EXPECT_EQ(machine::Restore(journal.path()) == machine::kRestoreComplete, isLink) << ToNarrow(Report(journal.path()));
+    if (c.plainFolderThere) {
+      EXPECT_TRUE(FileExists(link + L"\\mine.txt"));
+    }
+  }
+}
+
+// A plan whose lines stop being written is no complete plan, and says so.
+TEST(SeamPlan, APlanThatLostLinesIsIncomplete) {
+  ScratchDir dir(L"lost plan files"), plan(L"lost plan");
+  ASSERT_TRUE(WriteFileBytes(dir / L"one.txt", "1") && WriteFileBytes(dir / L"two.txt", "2"));
+  LogCapture log;
+  machine::Session session(machine::Mode::kPlan, plan.path());
+  ASSERT_TRUE(session.ok());
+  EXPECT_TRUE(machine::RemoveFile(dir / L"one.txt"));
+  EXPECT_TRUE(session.complete());
+  EXPECT_FALSE(machine::PlanIncomplete());
+  const std::wstring away = plan.path() + L" away";
+  ASSERT_TRUE(MoveFileW(plan.path().c_str(), away.c_str()));
+  EXPECT_TRUE(machine::RemoveFile(dir / L"two.txt"));
+  MoveFileW(away.c_str(), plan.path().c_str());
+  EXPECT_FALSE(session.complete());
+  EXPECT_TRUE(machine::PlanIncomplete());
+  EXPECT_TRUE(Contains(log.Messages(), "plan: line 2 (delete-file " + ToNarrow(dir / L"two.txt") +
+                                           ") could not be written"))
+      << log.Text();
+}
+
+}  // namespace
