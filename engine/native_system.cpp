@@ -13,7 +13,7 @@
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 namespace {

@@ -7,7 +7,7 @@
 #include "engine/base_drv_uninst.h"
 #include "engine/registry_access.h"
 #include "platform/base_log.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 namespace {

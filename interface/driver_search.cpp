@@ -2,7 +2,7 @@
 
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 

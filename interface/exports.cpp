@@ -13,7 +13,7 @@
 #include "interface/drv_uninst_mangement.h"
 #include "interface/uninstall_lock.h"
 #include "platform/base_log.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 #include "platform/module.h"
 
 namespace {

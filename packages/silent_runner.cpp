@@ -8,7 +8,7 @@
 #include "packages/window_automation.h"
 #include "platform/base_log.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 namespace {

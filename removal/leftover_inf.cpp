@@ -7,7 +7,7 @@
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 namespace {

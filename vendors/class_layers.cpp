@@ -6,7 +6,7 @@
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
 #include "platform/find_str.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 namespace {

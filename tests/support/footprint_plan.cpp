@@ -5,7 +5,7 @@
 #include <set>
 
 #include "platform/handle.h"
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 #include "support/engine_bench.h"
 #include "support/footprint.h"
 #include "support/wine_bench.h"

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "platform/handle.h"
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 #include "support/wine_bench.h"
 
 namespace kydtest {

@@ -21,7 +21,7 @@
 
 #include "engine/base_drv_uninst.h"
 #include "platform/command_line.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 #include "removal/driver_removal.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The seam through which every change to the machine goes: perform, plan or
 // journal (see machine.h). The plan overlay lives here too: what a plan has
 // deleted, written or stopped so far, consulted by the reads.
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 #include <winioctl.h>
 
@@ -14,8 +14,8 @@
 #include "platform/command_line.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
-#include "platform/machine_journal.h"
-#include "platform/machine_seal.h"
+#include "machine/journal.h"
+#include "machine/seal.h"
 
 namespace kyd::machine {
 

@@ -28,7 +28,7 @@
 // then one line per change in order: number, verb, target, key=value fields,
 // a checksum) and the saved material, named after the line's number. The
 // plan is the manifest of a plan session. Restore (below) reads the manifest.
-// A journal is sealed (platform/machine_seal.h): its folder is kept from
+// A journal is sealed (machine/seal.h): its folder is kept from
 // everyone but Administrators and SYSTEM, and its lines and material carry
 // keyed MACs, so that restore acts only on what the library itself wrote.
 //

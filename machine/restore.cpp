@@ -10,12 +10,12 @@
 
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
-#include "platform/dir_tree.h"
+#include "machine/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
-#include "platform/machine_journal.h"
-#include "platform/machine_seal.h"
+#include "machine/machine.h"
+#include "machine/journal.h"
+#include "machine/seal.h"
 
 namespace kyd::machine {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "platform/handle.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 
