@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/base_drv_uninst.h"
-#include "platform/base_log.h"
 #include "machine/machine.h"
+#include "platform/base_log.h"
 
 namespace kyd {
 namespace {

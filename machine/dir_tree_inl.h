@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "platform/handle.h"
 #include "machine/machine.h"
+#include "platform/handle.h"
 
 namespace kyd {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "platform/env.h"
-#include "platform/handle.h"
 #include "machine/machine.h"
 #include "machine/seal.h"
+#include "platform/env.h"
+#include "platform/handle.h"
 
 namespace kyd::machine::journal {
 namespace {

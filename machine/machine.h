@@ -43,6 +43,11 @@
 // plan the tool is still written to the temp folder and run to list devices,
 // and is deleted again.
 //
+// The functions are written in this folder, one file per kind of change
+// (registry.cpp, files.cpp, programs.cpp, devices.cpp) with its three faces
+// side by side; the session, its overlay and the recording of a line are in
+// session.cpp, with the state they share in the private session.h.
+//
 // One session per process at a time, on one thread: the exports hold the
 // machine-wide uninstall lock while one is open.
 #pragma once

@@ -11,8 +11,8 @@
 #include <functional>
 
 #include "engine/base_drv_uninst.h"
-#include "machine/machine.h"
 #include "machine/journal.h"
+#include "machine/machine.h"
 #include "machine/seal.h"
 #include "support/engine_bench.h"
 #include "support/log_capture.h"

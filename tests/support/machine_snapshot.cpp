@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "platform/handle.h"
 #include "machine/journal.h"
+#include "platform/handle.h"
 #include "support/wine_bench.h"
 
 namespace kydtest {
