@@ -1,6 +1,6 @@
 // What a journal folder holds, written and read: the manifest's lines, the
 // saved registry values, the saved files and folders. Shared by the seam
-// (machine/machine.cpp), restore, and the tests that read plans.
+// (the change functions in machine/), restore, and the tests that read plans.
 //
 // manifest.txt, UTF-8, lines ending in CR LF:
 //   # KYDDrvUninst journal
