@@ -1,8 +1,9 @@
 # x86_64 programs: the 64-bit removal program and the 64-bit test doubles.
 # drv64.exe runs the removal road, the engine's system-folder sweep of the
 # native folders, and continues the seam's sessions; engine/ and removal/ use
-# nothing above them: only those three folders are built here.
-list(FILTER KYD_CORE_SOURCES INCLUDE REGEX "/(platform|removal|engine)/[^/]+\\.cpp$")
+# nothing above them: only they and the folders below them (machine/,
+# platform/) are built here.
+list(FILTER KYD_CORE_SOURCES INCLUDE REGEX "/(platform|machine|removal|engine)/[^/]+\\.cpp$")
 kyd_core_library(kydcore)
 
 kyd_xp_program(drv64 tools/drv64/drv64.cpp)

@@ -4,6 +4,7 @@
 file(GLOB KYD_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/interface/*.cpp
   ${CMAKE_SOURCE_DIR}/platform/*.cpp
+  ${CMAKE_SOURCE_DIR}/machine/*.cpp
   ${CMAKE_SOURCE_DIR}/engine/*.cpp
   ${CMAKE_SOURCE_DIR}/removal/*.cpp
   ${CMAKE_SOURCE_DIR}/vendors/*.cpp

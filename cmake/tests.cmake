@@ -87,13 +87,14 @@ set_tests_properties(prefix.w32.drop PROPERTIES FIXTURES_CLEANUP w32)
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_gtest EXCLUDE_FROM_ALL)
 
-# platform/ is a library of its own here: the bench, the helper programs and
-# the demo's story need no more of the product, so the demo builds no more.
+# platform/ and the seam above it (machine/) are a library of their own here:
+# the bench, the helper programs and the demo's story need no more of the
+# product, so the demo builds no more.
 set(kyd_all_sources ${KYD_CORE_SOURCES})
-list(FILTER KYD_CORE_SOURCES INCLUDE REGEX "/platform/[^/]+\\.cpp$")
+list(FILTER KYD_CORE_SOURCES INCLUDE REGEX "/(platform|machine)/[^/]+\\.cpp$")
 kyd_core_library(kydplatform)
 set(KYD_CORE_SOURCES ${kyd_all_sources})
-list(FILTER KYD_CORE_SOURCES EXCLUDE REGEX "/platform/[^/]+\\.cpp$")
+list(FILTER KYD_CORE_SOURCES EXCLUDE REGEX "/(platform|machine)/[^/]+\\.cpp$")
 kyd_core_library(kydcore)
 target_link_libraries(kydcore PUBLIC kydplatform)
 

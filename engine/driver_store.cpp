@@ -11,10 +11,10 @@
 #include "platform/base_log.h"
 #include "platform/module.h"
 #include "platform/console_runner.h"
-#include "platform/dir_tree.h"
+#include "machine/dir_tree.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 #include "removal/leftover_inf.h"
 
 namespace kyd {

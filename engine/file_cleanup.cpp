@@ -10,12 +10,12 @@
 
 #include "engine/base_drv_uninst.h"
 #include "engine/registry_access.h"
+#include "machine/dir_tree.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
-#include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

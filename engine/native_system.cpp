@@ -10,10 +10,10 @@
 #include <cwchar>
 
 #include "engine/base_drv_uninst.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

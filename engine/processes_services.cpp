@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/base_drv_uninst.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

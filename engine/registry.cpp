@@ -6,8 +6,8 @@
 
 #include "engine/base_drv_uninst.h"
 #include "engine/registry_access.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

@@ -1,8 +1,8 @@
 #include "interface/driver_search.h"
 
+#include "machine/machine.h"
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
 
 namespace kyd {
 

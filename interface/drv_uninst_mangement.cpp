@@ -9,7 +9,7 @@
 #include "packages/app_package.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 #include "removal/driver_removal.h"
 #include "removal/leftover_inf.h"
 #include "vendors/cleaner_factory.h"

@@ -12,8 +12,8 @@
 
 #include "interface/drv_uninst_mangement.h"
 #include "interface/uninstall_lock.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
-#include "platform/machine.h"
 #include "platform/module.h"
 
 namespace {

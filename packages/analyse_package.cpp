@@ -9,7 +9,7 @@
 
 #include "packages/app_package.h"
 #include "platform/base_log.h"
-#include "platform/machine.h"
+#include "machine/machine.h"
 #include "platform/env.h"
 #include "platform/handle.h"
 

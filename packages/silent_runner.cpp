@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "engine/child_job.h"
+#include "machine/machine.h"
 #include "packages/window_automation.h"
 #include "platform/base_log.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

@@ -5,13 +5,13 @@
 
 #include <cwchar>
 
+#include "machine/dir_tree.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
 #include "platform/command_line.h"
 #include "platform/console_runner.h"
-#include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
 #include "removal/device_match.h"
 #include "removal/difx.h"
 

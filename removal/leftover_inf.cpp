@@ -3,11 +3,11 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "machine/machine.h"
 #include "platform/base_log.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

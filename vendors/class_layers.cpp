@@ -3,10 +3,10 @@
 #include <string>
 
 #include "engine/driver_store.h"
+#include "machine/machine.h"
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
 #include "platform/find_str.h"
-#include "platform/machine.h"
 
 namespace kyd {
 namespace {

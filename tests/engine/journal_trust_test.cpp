@@ -11,9 +11,9 @@
 #include <functional>
 
 #include "engine/base_drv_uninst.h"
-#include "platform/machine.h"
-#include "platform/machine_journal.h"
-#include "platform/machine_seal.h"
+#include "machine/journal.h"
+#include "machine/machine.h"
+#include "machine/seal.h"
 #include "support/engine_bench.h"
 #include "support/log_capture.h"
 #include "support/machine_snapshot.h"

@@ -11,9 +11,9 @@
 
 #include "engine/base_drv_uninst.h"
 #include "interface/driver_search.h"
-#include "platform/dir_tree.h"
-#include "platform/machine.h"
-#include "platform/machine_journal.h"
+#include "machine/dir_tree.h"
+#include "machine/journal.h"
+#include "machine/machine.h"
 #include "removal/leftover_inf.h"
 #include "support/device_tool_bench.h"
 #include "support/engine_bench.h"

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "interface/KYDDrvUninst.h"
+#include "machine/journal.h"
 #include "platform/handle.h"
-#include "platform/machine_journal.h"
 #include "support/engine_bench.h"
 #include "support/machine_snapshot.h"
 #include "support/staged_host.h"

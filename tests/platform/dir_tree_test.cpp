@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/dir_tree.h"
+#include "machine/dir_tree.h"
 #include "platform/handle.h"
 #include "support/wine_bench.h"
 

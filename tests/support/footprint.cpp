@@ -1,6 +1,6 @@
 #include "support/footprint.h"
 
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 
 #include <shlobj.h>
 

@@ -2,7 +2,7 @@
 // changes no item explains.
 #include "support/footprint.h"
 
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 #include "support/footprint_state.h"
 
 namespace kydtest::fp {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <set>
 
+#include "machine/journal.h"
 #include "platform/handle.h"
-#include "platform/machine_journal.h"
 #include "support/engine_bench.h"
 #include "support/footprint.h"
 #include "support/wine_bench.h"

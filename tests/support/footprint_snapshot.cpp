@@ -13,7 +13,7 @@
 #include "platform/handle.h"
 #include "support/footprint.h"
 
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 #include "support/engine_bench.h"
 #include "support/wine_bench.h"
 

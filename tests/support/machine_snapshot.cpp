@@ -6,8 +6,8 @@
 
 #include <set>
 
+#include "machine/journal.h"
 #include "platform/handle.h"
-#include "platform/machine_journal.h"
 #include "support/wine_bench.h"
 
 namespace kydtest {

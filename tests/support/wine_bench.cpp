@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cwchar>
 
-#include "platform/dir_tree.h"
+#include "machine/dir_tree.h"
 #include "platform/handle.h"
 #include "removal/device_match.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/module.h"
-#include "platform/dir_tree.h"
+#include "machine/dir_tree.h"
 #include "support/device_tool_bench.h"
 #include "support/wine_bench.h"
 

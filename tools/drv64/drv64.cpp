@@ -20,8 +20,8 @@
 #include <memory>
 
 #include "engine/base_drv_uninst.h"
+#include "machine/machine.h"
 #include "platform/command_line.h"
-#include "platform/machine.h"
 #include "removal/driver_removal.h"
 
 namespace {

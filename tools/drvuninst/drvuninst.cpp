@@ -19,7 +19,7 @@
 #include "platform/command_line.h"
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 #include "tools/drvuninst/arguments.h"
 #include "tools/drvuninst/console_text.h"
 #include "tools/drvuninst/devices.h"

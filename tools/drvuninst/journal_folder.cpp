@@ -1,6 +1,6 @@
 #include "tools/drvuninst/journal_folder.h"
 
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 
 namespace drvuninst {
 

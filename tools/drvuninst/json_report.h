@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 #include "tools/drvuninst/devices.h"
 #include "tools/drvuninst/summary.h"
 

@@ -1,4 +1,4 @@
-#include "platform/machine_seal.h"
+#include "machine/seal.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 
 namespace kyd::machine::journal {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include "machine/machine.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
 
 namespace kyd {
 

@@ -1,6 +1,6 @@
 // What a journal folder holds, written and read: the manifest's lines, the
 // saved registry values, the saved files and folders. Shared by the seam
-// (platform/machine.cpp), restore, and the tests that read plans.
+// (the change functions in machine/), restore, and the tests that read plans.
 //
 // manifest.txt, UTF-8, lines ending in CR LF:
 //   # KYDDrvUninst journal
@@ -13,7 +13,7 @@
 // and lone surrogates become %XX or %uXXXX. The checksum (8 hex digits) covers
 // the line's text before "<TAB>~", so a damaged line is known as such; it is
 // no proof of who wrote the line. In a journal every line carries its seal,
-// a keyed MAC of the text before "<TAB>@" (platform/machine_seal.h): only
+// a keyed MAC of the text before "<TAB>@" (machine/seal.h): only
 // the library, which holds the journal's secret, can write a line that
 // restore acts on.
 //

@@ -1,12 +1,12 @@
-#include "platform/machine_journal.h"
+#include "machine/journal.h"
 
 #include <algorithm>
 #include <cwchar>
 
+#include "machine/machine.h"
+#include "machine/seal.h"
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
-#include "platform/machine_seal.h"
 
 namespace kyd::machine::journal {
 namespace {

@@ -1,9 +1,9 @@
-#include "platform/dir_tree.h"
+#include "machine/dir_tree.h"
 
 #include <objbase.h>
 #include <sddl.h>
 
-#include "platform/machine.h"
+#include "machine/machine.h"
 
 namespace kyd {
 

@@ -28,7 +28,7 @@
 // then one line per change in order: number, verb, target, key=value fields,
 // a checksum) and the saved material, named after the line's number. The
 // plan is the manifest of a plan session. Restore (below) reads the manifest.
-// A journal is sealed (platform/machine_seal.h): its folder is kept from
+// A journal is sealed (machine/seal.h): its folder is kept from
 // everyone but Administrators and SYSTEM, and its lines and material carry
 // keyed MACs, so that restore acts only on what the library itself wrote.
 //
@@ -42,6 +42,11 @@
 // tool's listing run (it only reads), and the process's own privileges. In a
 // plan the tool is still written to the temp folder and run to list devices,
 // and is deleted again.
+//
+// The functions are written in this folder, one file per kind of change
+// (registry.cpp, files.cpp, programs.cpp, devices.cpp) with its three faces
+// side by side; the session, its overlay and the recording of a line are in
+// session.cpp, with the state they share in the private session.h.
 //
 // One session per process at a time, on one thread: the exports hold the
 // machine-wide uninstall lock while one is open.

@@ -47,4 +47,4 @@ std::wstring CreatePrivateFolder(const std::wstring& parent);
 
 }  // namespace kyd
 
-#include "platform/dir_tree_inl.h"
+#include "machine/dir_tree_inl.h"

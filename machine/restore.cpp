@@ -8,14 +8,14 @@
 
 #include <algorithm>
 
+#include "machine/dir_tree.h"
+#include "machine/journal.h"
+#include "machine/machine.h"
+#include "machine/seal.h"
 #include "platform/base_log.h"
 #include "platform/console_runner.h"
-#include "platform/dir_tree.h"
 #include "platform/env.h"
 #include "platform/handle.h"
-#include "platform/machine.h"
-#include "platform/machine_journal.h"
-#include "platform/machine_seal.h"
 
 namespace kyd::machine {
 

@@ -1,0 +1,277 @@
+// File and folder changes through the seam, each with its three faces side by
+// side (perform, plan, journal), the saving of file sets, and the file reads
+// a plan's overlay shapes.
+#include "machine/session.h"
+
+#include <winioctl.h>
+
+#include "platform/base_log.h"
+
+namespace kyd::machine {
+
+namespace {
+
+constexpr char kLogUnit[] = "Machine";
+
+// The attributes SetFileAttributesW can change.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A session never touches its own folder, wherever the caller put it (a
+// journal kept inside a folder the clean sweeps would delete itself), nor
+// what is in it, however a path names them: a short name, a "\\?\" path, a
+// substituted drive or a folder link all lead to the same file identity.
+bool InSessionFolder(const Session::State& s, const std::wstring& pathIn) {
+  wchar_t full[MAX_PATH * 2] = {};
+  DWORD length = GetFullPathNameW(pathIn.c_str(), MAX_PATH * 2, full, nullptr);
+  std::wstring path = length > 0 && length < MAX_PATH * 2 ? full : pathIn;
+  // The item itself as it is (a link there is not what it points to), the
+  // folders above it as they lead, up to the drive's root.
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/') && path[path.size() - 2] != L':')
+    path.pop_back();
+  for (bool follow = false;; follow = true) {
+    FileId id;
+    if (IdOf(path, id, follow) && id == s.folderId) {
+      KLOG(base::LOG_WARNING, "%S left alone: it is the session's own folder", pathIn.c_str());
+      SetLastError(ERROR_ACCESS_DENIED);
+      return true;
+    }
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash < 2 || slash + 1 == path.size() || path[slash - 1] == L'?') return false;
+    path.resize(path[slash - 1] == L':' ? slash + 1 : slash);
+  }
+}
+
+// Copies a file into the set's folder, with what it needs to come back.
+bool SaveFile(const journal::Seal& seal, const std::wstring& path, const std::wstring& setFolder, int index,
+              SavedItem& item) {
+  UniqueFile source(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!source) return false;
+  item.attributes = GetFileAttributesW(path.c_str());
+  if (item.attributes == INVALID_FILE_ATTRIBUTES ||
+      !GetFileTime(source.get(), &item.created, nullptr, &item.written))
+    return false;
+  item.data = std::to_wstring(index);
+  UniqueFile copy(CreateFileW((setFolder + L"\\" + item.data).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!copy) return false;
+  journal::Seal::Mac mac(seal, journal::Seal::kMaterial);
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD read = 0, written = 0;
+    if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
+    if (read == 0) break;
+    if (!WriteFile(copy.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
+    mac.Add(buffer.data(), read);
+    item.size += read;
+  }
+  item.mac = mac.Finish();
+  return !item.mac.empty();
+}
+
+// A folder link keeps where it points: its reparse data.
+bool SaveLinkData(const journal::Seal& seal, const std::wstring& path, const std::wstring& setFolder, int index,
+                  SavedItem& item) {
+  UniqueFile link(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_READ_EA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!link) return false;
+  std::vector<BYTE> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  DWORD size = 0;
+  if (!DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                       static_cast<DWORD>(data.size()), &size, nullptr))
+    return false;
+  item.data = std::to_wstring(index);
+  item.mac = seal.Of(journal::Seal::kMaterial, data.data(), size);
+  return !item.mac.empty() && journal::WriteNewFile(setFolder + L"\\" + item.data, data.data(), size);
+}
+
+}  // namespace
+
+// Saves files and folders (with `tree`, folders with everything below them)
+// as one file set, the material of the line.
+bool SaveItems(Session::State& s, Line& line, const std::vector<std::wstring>& paths, bool tree,
+               DWORD& error) {
+  const std::wstring name = journal::MaterialName(line.number, L"");
+  const std::wstring setFolder = s.folder + L"\\" + name;
+  if (!CreateDirectoryW(setFolder.c_str(), nullptr)) {
+    error = GetLastError();
+    return false;
+  }
+  std::vector<SavedItem> items;
+  std::function<bool(const std::wstring&)> save = [&](const std::wstring& path) {
+    SavedItem item;
+    item.path = path;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!IsFolder(attributes)) {
+      if (!SaveFile(s.seal, path, setFolder, static_cast<int>(items.size()) + 1, item)) return false;
+      items.push_back(item);
+      return true;
+    }
+    item.folder = true;
+    item.attributes = attributes;
+    if (IsLink(attributes) && !SaveLinkData(s.seal, path, setFolder, static_cast<int>(items.size()) + 1, item))
+      return false;
+    items.push_back(item);
+    if (!tree || IsLink(attributes)) return true;
+    for (const WIN32_FIND_DATAW& entry : RawEntries(path))
+      if (!save(path + L"\\" + entry.cFileName)) return false;
+    return true;
+  };
+  for (const std::wstring& path : paths) {
+    if (!save(path)) {
+      error = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
+      return false;
+    }
+  }
+  std::string index = journal::FormatIndex(items);
+  if (!journal::WriteNewFile(setFolder + L"\\index.txt", index.data(), index.size())) {
+    error = GetLastError();
+    return false;
+  }
+  line.Set(L"material", name).Set(L"mac", s.seal.Of(journal::Seal::kMaterial, index));
+  return true;
+}
+
+namespace {
+
+bool Deletable(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && !IsFolder(attributes) &&
+         !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// A folder's entries as the plan sees them.
+bool EmptyAsSeen(const std::wstring& folder) {
+  for (WIN32_FIND_DATAW& entry : RawEntries(folder))
+    if (Listed(folder, entry)) return false;
+  return true;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- changes
+
+BOOL RemoveFile(const std::wstring& path) {
+  Session::State* s = g_state;
+  if (!s) return DeleteFileW(path.c_str());
+  if (InSessionFolder(*s, path)) return FALSE;
+  DWORD attributes = Attributes(path);
+  DWORD readError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+  if (!Deletable(attributes)) {
+    if (s->mode == Mode::kJournal) {
+      if (Unreadable(readError)) return RefuseUnread(*s, L"delete-file", path, readError);
+      return DeleteFileW(path.c_str());  // fails as it would have
+    }
+    SetLastError(attributes == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (!Record(*s, FileLine(L"delete-file", path),
+              [&](Line& l, DWORD& error) { return SaveItems(*s, l, {path}, false, error); }))
+    return FALSE;
+  return s->mode == Mode::kPlan ? TRUE : DeleteFileW(path.c_str());
+}
+
+BOOL RemoveFolder(const std::wstring& path) {
+  Session::State* s = g_state;
+  if (!s) return RemoveDirectoryW(path.c_str());
+  if (InSessionFolder(*s, path)) return FALSE;
+  DWORD attributes = Attributes(path);
+  DWORD readError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+  DWORD refusal = attributes == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND
+                  : !IsFolder(attributes)               ? ERROR_DIRECTORY
+                  : !IsLink(attributes) && !EmptyAsSeen(path) ? ERROR_DIR_NOT_EMPTY
+                                                              : 0;
+  if (refusal != 0) {
+    if (s->mode == Mode::kJournal) {
+      if (Unreadable(readError)) return RefuseUnread(*s, L"remove-folder", path, readError);
+      return RemoveDirectoryW(path.c_str());
+    }
+    SetLastError(refusal);
+    return FALSE;
+  }
+  if (!Record(*s, FileLine(L"remove-folder", path),
+              [&](Line& l, DWORD& error) { return SaveItems(*s, l, {path}, false, error); }))
+    return FALSE;
+  return s->mode == Mode::kPlan ? TRUE : RemoveDirectoryW(path.c_str());
+}
+
+BOOL ChangeAttributes(const std::wstring& path, DWORD attributes) {
+  Session::State* s = g_state;
+  if (!s) return SetFileAttributesW(path.c_str(), attributes);
+  if (InSessionFolder(*s, path)) return FALSE;
+  DWORD old = Attributes(path);
+  if (old == INVALID_FILE_ATTRIBUTES) {
+    DWORD readError = GetLastError();
+    if (s->mode == Mode::kJournal) {
+      if (Unreadable(readError)) return RefuseUnread(*s, L"set-attributes", path, readError);
+      return SetFileAttributesW(path.c_str(), attributes);
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  DWORD result = (old & ~kSettableAttributes) | (attributes & kSettableAttributes);
+  if (result == old) return s->mode == Mode::kPlan ? TRUE : SetFileAttributesW(path.c_str(), attributes);
+  Line line = FileLine(L"set-attributes", path);
+  line.Set(L"old", journal::HexNumber(old, 8)).Set(L"new", journal::HexNumber(result, 8));
+  if (!Record(*s, line)) return FALSE;
+  return s->mode == Mode::kPlan ? TRUE : SetFileAttributesW(path.c_str(), attributes);
+}
+
+bool RemoveInfAndPnf(const std::wstring& infPath) {
+  const std::wstring pnf = PnfOf(infPath);
+  auto deleteBoth = [&] {
+    bool inf = DeleteFileW(infPath.c_str()) != FALSE;
+    bool twin = !pnf.empty() && DeleteFileW(pnf.c_str()) != FALSE;
+    return inf || twin;
+  };
+  Session::State* s = g_state;
+  if (!s) return deleteBoth();
+  DWORD infAttributes = Attributes(infPath);
+  DWORD readError = infAttributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+  DWORD pnfAttributes = pnf.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(pnf);
+  if (!Unreadable(readError) && !pnf.empty() && pnfAttributes == INVALID_FILE_ATTRIBUTES) readError = GetLastError();
+  if (s->mode == Mode::kJournal && Unreadable(readError)) return RefuseUnread(*s, L"delete-inf", infPath, readError);
+  bool infGoes = Deletable(infAttributes);
+  bool pnfGoes = Deletable(pnfAttributes);
+  if (!infGoes && !pnfGoes) return s->mode == Mode::kJournal && deleteBoth();
+  Line line = FileLine(L"delete-inf", infPath);
+  line.Set(L"inf", infGoes ? L"yes" : L"no").Set(L"pnf", pnfGoes ? L"yes" : L"no");
+  bool go = Record(*s, line, [&](Line& l, DWORD& error) {
+    std::vector<std::wstring> items;
+    if (infGoes) items.push_back(infPath);
+    if (pnfGoes) items.push_back(pnf);
+    return SaveItems(*s, l, items, false, error);
+  });
+  if (!go) return false;
+  return s->mode == Mode::kPlan || deleteBoth();
+}
+
+// ------------------------------------------------------------- reads
+
+DWORD Attributes(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  Session::State* s = Planner();
+  if (attributes == INVALID_FILE_ATTRIBUTES || !s || s->overlay.NoFiles()) return attributes;
+  if (s->overlay.Gone(path)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  s->overlay.PlannedAttributes(path, attributes);
+  return attributes;
+}
+
+bool Listed(const std::wstring& folder, WIN32_FIND_DATAW& entry) {
+  Session::State* s = Planner();
+  if (!s || s->overlay.NoFiles() || !s->overlay.names.count(UpperCase(entry.cFileName))) return true;
+  std::wstring path = folder + L"\\" + entry.cFileName;
+  if (s->overlay.Gone(path)) return false;
+  s->overlay.PlannedAttributes(path, entry.dwFileAttributes);
+  return true;
+}
+
+}  // namespace kyd::machine
