@@ -15,7 +15,6 @@ namespace {
 constexpr char kLogUnit[] = "BaseDrvUninst";
 
 constexpr size_t kMaxTreePath = 1023;       // longest key path a tree delete builds
-constexpr DWORD kFirstDataLimit = 2048;     // bytes, doubled while the value is larger
 constexpr DWORD kLastDataLimit = 0x1000000;  // 16 MB: past this a value is not read
 
 bool QueryCounts(HKEY key, DWORD* subKeys, DWORD* values) {
@@ -40,9 +39,7 @@ LONG DeleteSubKey(HKEY parent, const std::wstring& path) {
 }
 
 bool ListSubKeys(HKEY root, const std::wstring& path, std::vector<std::wstring>& names) {
-  UniqueKey key;
-  if (Open(root, path, kRead, key) != ERROR_SUCCESS) return false;
-  return CBaseDrvUninst::EnumSubKeys(std::move(key), names);
+  return machine::ReadSubKeys(root, path, kView, names) == ERROR_SUCCESS;
 }
 
 }  // namespace reg
@@ -65,30 +62,23 @@ bool CBaseDrvUninst::EnumSubKeys(UniqueKey key, std::vector<std::wstring>& names
 
 bool CBaseDrvUninst::EnumValueNames(HKEY root, const std::wstring& path,
                                     std::vector<std::wstring>& names) {
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return false;
-  return machine::ListValueNames(key.get(), names);
+  return machine::ReadValueNames(root, path, reg::kView, names) == ERROR_SUCCESS;
 }
 
 bool CBaseDrvUninst::ReadStringValue(HKEY root, const std::wstring& path,
                                      const std::wstring& valueName, std::wstring& text) {
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return false;
-  for (DWORD limit = kFirstDataLimit; limit <= kLastDataLimit; limit *= 2) {
-    // Twice the room we admit to, zero-filled: the text stays terminated even
-    // when the stored data lacks its terminating zero.
-    std::vector<wchar_t> buffer(limit, L'\0');
-    DWORD type = REG_NONE;
-    DWORD size = limit;
-    LONG status = machine::QueryValue(key.get(), valueName, &type,
-                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (status == ERROR_MORE_DATA) continue;
-    if (status != ERROR_SUCCESS) return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return false;
-    text.assign(buffer.data());
-    return true;
-  }
-  return false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  if (machine::ReadValue(root, path, reg::kView, valueName, type, data) != ERROR_SUCCESS) return false;
+  if (data.size() > kLastDataLimit) return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return false;
+  // The text ends at its first zero, or with the data when the stored text
+  // lacks its terminating zero.
+  const auto* chars = reinterpret_cast<const wchar_t*>(data.data());
+  size_t length = 0;
+  while (length < data.size() / sizeof(wchar_t) && chars[length] != L'\0') ++length;
+  text.assign(chars, length);
+  return true;
 }
 
 // ---------------------------------------------------------------- deleting
@@ -154,9 +144,8 @@ bool CBaseDrvUninst::DeleteValueAt(HKEY root, const std::wstring& path,
 
 bool CBaseDrvUninst::DeleteKeyIfNoSubKeys(HKEY root, const std::wstring& path) {
   if (path.empty()) return false;  // would name the hive itself
-  UniqueKey key;
-  if (reg::Open(root, path, reg::kRead, key) != ERROR_SUCCESS) return false;
-  if (!HasNoSubKeys(std::move(key))) return false;
+  std::vector<std::wstring> subKeys;
+  if (!reg::ListSubKeys(root, path, subKeys) || !subKeys.empty()) return false;
   return DeleteKey(root, path);
 }
 
@@ -196,11 +185,10 @@ void CBaseDrvUninst::DeleteKeyIfEmptyUpTo(HKEY root, const std::wstring& path, c
       (path.size() > top.size() && path[top.size()] != L'\\'))
     return;
   for (std::wstring key = path;; key.resize(key.rfind(L'\\'))) {
-    UniqueKey handle;
-    if (reg::Open(root, key, reg::kRead, handle) != ERROR_SUCCESS) return;
-    DWORD subKeys = 0, values = 0;
-    if (!QueryCounts(handle.get(), &subKeys, &values) || subKeys != 0 || values != 0) return;
-    handle.reset();
+    std::vector<std::wstring> subKeys, values;
+    if (!reg::ListSubKeys(root, key, subKeys) || !subKeys.empty() || !EnumValueNames(root, key, values) ||
+        !values.empty())
+      return;
     DeleteKey(root, key);
     if (key.size() == top.size()) return;
   }

@@ -28,9 +28,13 @@ LONG DeleteSubKey(HKEY parent, const std::wstring& path);
 
 // Matchers: does a candidate's text contain the listed fragment (any case,
 // anywhere), or equal the listed text (any case)?
+// Contains compares ordinally, ignoring case: StrStrIW compares
+// linguistically at every position of the text, and on the big keys (tens of
+// thousands of interface and class names against each list) that cost more
+// than reading them. An empty or null fragment matches nothing.
 struct Contains {
   bool operator()(const std::wstring& text, const wchar_t* fragment) const {
-    return SafeStrStrIW(text.c_str(), fragment) != nullptr;
+    return fragment != nullptr && *fragment != L'\0' && BoundedStrStrIW(text.c_str(), text.size(), fragment);
   }
 };
 struct BeginsWith {

@@ -49,6 +49,7 @@ int CDrvUninstMangement::IsDrvAppInstall(const wchar_t* hardwareId, const wchar_
 int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* classGuid,
                                       int keepDevice, bool nativeSystem) {
   base::FunctionTracer trace("CDrvUninstMangement::UninstallDrv");
+  machine::RunReads reads;  // each key is read once in this run
   int result = kNothingUninstalled;
   bool cleanInf = false;
   if (hardwareId) {

@@ -1,6 +1,7 @@
 // Devices and driver packages through the seam: a device removed, a driver
 // package removed, the device-console tool run (which may remove a package),
 // each with its three faces side by side (perform, plan, journal).
+#include "machine/read_cache.h"
 #include "machine/session.h"
 
 #include <cstring>
@@ -50,21 +51,29 @@ bool SavePackage(Session::State& s, Line& line, const std::vector<std::wstring>&
   return SaveItems(s, line, items, true, error);
 }
 
+// Device installation and the tool write the registry themselves: the run's
+// reads are read afresh after them.
+template <typename Result>
+Result Afresh(Result result) {
+  reads::Forget();
+  return result;
+}
+
 }  // namespace
 
 bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const std::function<bool()>& remove) {
   Session::State* s = g_state;
-  if (!s) return remove();
+  if (!s) return Afresh(remove());
   wchar_t id[512] = {};
   SetupDiGetDeviceInstanceIdW(set, device, id, 511, nullptr);
   if (!RecordOnce(*s, L"device:" + UpperCase(id), MakeLine(L"remove-device", id))) return false;
-  return s->mode == Mode::kPlan || remove();
+  return s->mode == Mode::kPlan || Afresh(remove());
 }
 
 DWORD RemoveDriverPackage(const std::wstring& infPath, const std::wstring& storeFolder,
                           const std::function<DWORD()>& remove) {
   Session::State* s = g_state;
-  if (!s) return remove();
+  if (!s) return Afresh(remove());
   DWORD attributes = INVALID_FILE_ATTRIBUTES, readError = ERROR_FILE_NOT_FOUND;
   std::vector<std::wstring> items;
   bool storeSeen = storeFolder.empty();
@@ -81,19 +90,19 @@ DWORD RemoveDriverPackage(const std::wstring& infPath, const std::wstring& store
       RefuseUnread(*s, L"remove-driver-package", infPath, readError);
       return kNotSaved;
     }
-    return s->mode == Mode::kPlan ? ERROR_FILE_NOT_FOUND : remove();
+    return s->mode == Mode::kPlan ? ERROR_FILE_NOT_FOUND : Afresh(remove());
   }
   Line line = MakeLine(L"remove-driver-package", infPath);
   line.Set(L"fs", PackageBits()).Set(L"store", storeFolder);
   if (!Record(*s, line, [&](Line& l, DWORD& error) { return SavePackage(*s, l, items, storeSeen, error); }))
     return kNotSaved;
-  return s->mode == Mode::kPlan ? ERROR_SUCCESS : remove();
+  return s->mode == Mode::kPlan ? ERROR_SUCCESS : Afresh(remove());
 }
 
 bool RunTool(const std::wstring& program, const std::wstring& arguments, std::wstring& output,
              const std::wstring& packageInf) {
   Session::State* s = g_state;
-  if (!s) return RunConsole(program, arguments, output);
+  if (!s) return Afresh(RunConsole(program, arguments, output));
   Line line = FileLine(L"run", program + L" " + arguments);
   std::vector<std::wstring> items;
   bool storeSeen = true;
@@ -108,7 +117,7 @@ bool RunTool(const std::wstring& program, const std::wstring& arguments, std::ws
     return (items.empty() && storeSeen) || SavePackage(*s, l, items, storeSeen, error);
   };
   if (!Record(*s, line, save)) return false;
-  return s->mode == Mode::kPlan || RunConsole(program, arguments, output);
+  return s->mode == Mode::kPlan || Afresh(RunConsole(program, arguments, output));
 }
 
 }  // namespace kyd::machine

@@ -189,6 +189,46 @@ bool Listed(const std::wstring& folder, WIN32_FIND_DATAW& entry);
 // QueryServiceStatus.
 BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 
+// ------------------------------------------------------------- one read per key
+// While a RunReads is alive (one uninstall run), the path reads below read a
+// key's subkey list, its value list and each of its values from the registry
+// once, and answer later reads of the same key from memory, however the path
+// names it (HKEY_CLASSES_ROOT and HKLM\Software\Classes, a linked control
+// set and the set it links to). The seam keeps what it holds true after its
+// own changes: a key or value it deletes is gone from the listings, a value
+// it writes is read afresh. A program or tool run, a device or driver
+// package removal and a service stop may change the registry behind its
+// back: after one, everything is read afresh. Held are keys of the 64-bit
+// view (KEY_WOW64_64KEY) under HKLM, HKU, HKCU and HKCR, except HKCR keys
+// that a user's own class registrations overlay; every other read goes to
+// the registry each time, as do all reads without a RunReads.
+class RunReads {
+ public:
+  RunReads();  // an inner RunReads shares the outer one's reads
+  ~RunReads();
+  RunReads(const RunReads&) = delete;
+  RunReads& operator=(const RunReads&) = delete;
+
+  // Keys listed, values read and keys found missing in the registry, and
+  // reads answered from memory, so far in this run.
+  struct Counts {
+    long listed = 0, values = 0, missing = 0, served = 0;
+  };
+  Counts counts() const;
+
+ private:
+  bool outer_ = false;
+};
+
+// The subkey names / value names of root\path in `view` (appended, in index
+// order), and one value's type and data. They see a plan's earlier changes
+// as done. Each returns the registry's answer (ERROR_FILE_NOT_FOUND for a
+// missing key or value; ERROR_MORE_DATA for a value over 16 MB, not read).
+LONG ReadSubKeys(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names);
+LONG ReadValueNames(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names);
+LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& name, DWORD& type,
+               std::vector<BYTE>& data);
+
 // ------------------------------------------------------------- restore
 
 enum RestoreResult {

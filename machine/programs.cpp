@@ -1,6 +1,7 @@
 // Programs and services through the seam: a process ended, a service
 // stopped, any other program run, each with its three faces side by side
 // (perform, plan, journal), and the service read a plan's overlay shapes.
+#include "machine/read_cache.h"
 #include "machine/session.h"
 
 #include "platform/base_log.h"
@@ -10,6 +11,13 @@ namespace kyd::machine {
 namespace {
 
 constexpr char kLogUnit[] = "Machine";
+
+// A stopped service's program may write the registry as it ends.
+BOOL StopNow(SC_HANDLE service, SERVICE_STATUS* status) {
+  BOOL stopped = ControlService(service, SERVICE_CONTROL_STOP, status);
+  if (stopped) reads::Forget();
+  return stopped;
+}
 
 }  // namespace
 
@@ -24,7 +32,7 @@ BOOL EndProcess(HANDLE process, DWORD pid, const wchar_t* exeName) {
 
 BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status) {
   Session::State* s = g_state;
-  if (!s) return ControlService(service, SERVICE_CONTROL_STOP, status);
+  if (!s) return StopNow(service, status);
   if (name) s->serviceNames[service] = name;
   const std::wstring known = s->serviceNames.count(service) ? s->serviceNames[service] : std::wstring();
   const std::wstring identity = L"service:" + UpperCase(known);
@@ -49,7 +57,7 @@ BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status)
   // Recorded once the stop was accepted: a service that refuses it (a kernel
   // driver without an unload routine, the display drivers' own) is not
   // stopped by the run, and restore must not start it.
-  if (!ControlService(service, SERVICE_CONTROL_STOP, status)) return FALSE;
+  if (!StopNow(service, status)) return FALSE;
   if (s->once.insert(identity).second) {
     Line line = MakeLine(L"stop-service", known);
     line.number = ++s->last;
@@ -65,9 +73,11 @@ BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status)
 
 bool RunProgram(const std::wstring& what, const std::function<bool()>& perform) {
   Session::State* s = g_state;
-  if (!s) return perform();
-  if (!Record(*s, MakeLine(L"run", what))) return false;
-  return s->mode == Mode::kPlan || perform();
+  if (s && !Record(*s, MakeLine(L"run", what))) return false;
+  if (s && s->mode == Mode::kPlan) return true;
+  bool done = perform();
+  reads::Forget();  // whatever the program changed is read afresh
+  return done;
 }
 
 // ------------------------------------------------------------- reads

@@ -1,5 +1,6 @@
 // Registry changes through the seam, each with its three faces side by side
 // (perform, plan, journal), and the registry reads a plan's overlay shapes.
+#include "machine/read_cache.h"
 #include "machine/session.h"
 
 #include <cstring>
@@ -69,13 +70,43 @@ LONG WriteValueNow(HKEY root, const std::wstring& path, REGSAM access, bool crea
   return RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
 }
 
+// A deletion made: the run's reads forget the key (everything, when its
+// name could not be read).
+LONG KeyGone(LONG status, const std::wstring& name) {
+  if (status != ERROR_SUCCESS) return status;
+  if (name.empty()) reads::Forget();
+  else reads::KeyRemoved(name);
+  return status;
+}
+
+LONG ValueGone(LONG status, HKEY key, const std::wstring& keyName, const std::wstring& name) {
+  if (status != ERROR_SUCCESS || !reads::Active()) return status;
+  const std::wstring known = keyName.empty() ? journal::KeyName(key) : keyName;
+  if (known.empty()) reads::Forget();
+  else reads::ValueRemoved(known, name);
+  return status;
+}
+
+LONG Written(LONG status, HKEY root, const std::wstring& path, REGSAM access, const std::wstring& name) {
+  if (status == ERROR_SUCCESS) reads::ValueWritten(root, path, access, name);
+  return status;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------- changes
 
 LONG RemoveKey(HKEY parent, const std::wstring& path, REGSAM view) {
   Session::State* s = g_state;
-  if (!s) return journal::DeleteKeyIn(parent, path, view);
+  if (!s) {
+    if (!reads::Active()) return journal::DeleteKeyIn(parent, path, view);
+    std::wstring name;
+    UniqueKey key;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) == ERROR_SUCCESS)
+      name = journal::KeyName(key.get());
+    key.reset();
+    return KeyGone(journal::DeleteKeyIn(parent, path, view), name);
+  }
   UniqueKey key;
   LONG status = OpenKey(parent, path, KEY_READ | view, key);
   DWORD subKeys = 0;
@@ -85,7 +116,8 @@ LONG RemoveKey(HKEY parent, const std::wstring& path, REGSAM view) {
     return kNotSaved;
   }
   if (status == ERROR_SUCCESS && subKeys > 0) status = ERROR_ACCESS_DENIED;  // a key with subkeys left is not deleted
-  if (status != ERROR_SUCCESS) return s->mode == Mode::kPlan ? status : journal::DeleteKeyIn(parent, path, view);
+  if (status != ERROR_SUCCESS)
+    return s->mode == Mode::kPlan ? status : KeyGone(journal::DeleteKeyIn(parent, path, view), std::wstring());
   std::wstring name = journal::KeyName(key.get());
   Line line = MakeLine(L"delete-key", name);
   line.Set(L"view", journal::ViewOf(name));
@@ -100,18 +132,19 @@ LONG RemoveKey(HKEY parent, const std::wstring& path, REGSAM view) {
   if (!go) return kNotSaved;
   if (s->mode == Mode::kPlan) return ERROR_SUCCESS;
   key.reset();
-  return journal::DeleteKeyIn(parent, path, view);
+  return KeyGone(journal::DeleteKeyIn(parent, path, view), name);
 }
 
 LONG RemoveValue(HKEY key, const std::wstring& name) {
   Session::State* s = g_state;
-  if (!s) return RegDeleteValueW(key, name.c_str());
+  if (!s) return ValueGone(RegDeleteValueW(key, name.c_str()), key, std::wstring(), name);
   LONG status = QueryValue(key, name, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS && s->mode == Mode::kJournal && Unreadable(static_cast<DWORD>(status))) {
     RefuseUnread(*s, L"delete-value", journal::KeyName(key), static_cast<DWORD>(status));
     return kNotSaved;
   }
-  if (status != ERROR_SUCCESS) return s->mode == Mode::kPlan ? status : RegDeleteValueW(key, name.c_str());
+  if (status != ERROR_SUCCESS)
+    return s->mode == Mode::kPlan ? status : ValueGone(RegDeleteValueW(key, name.c_str()), key, std::wstring(), name);
   std::wstring keyName = journal::KeyName(key);
   Line line = MakeLine(L"delete-value", keyName);
   line.Set(L"name", name).Set(L"view", journal::ViewOf(keyName));
@@ -124,13 +157,13 @@ LONG RemoveValue(HKEY key, const std::wstring& name) {
     return SaveText(*s, l, journal::MaterialName(l.number, L".values"), journal::FormatValues({value}), error);
   });
   if (!go) return kNotSaved;
-  return s->mode == Mode::kPlan ? ERROR_SUCCESS : RegDeleteValueW(key, name.c_str());
+  return s->mode == Mode::kPlan ? ERROR_SUCCESS : ValueGone(RegDeleteValueW(key, name.c_str()), key, keyName, name);
 }
 
 LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
                 const std::wstring& name, DWORD type, const void* data, DWORD size) {
   Session::State* s = g_state;
-  if (!s) return WriteValueNow(root, path, access, create, name, type, data, size);
+  if (!s) return Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access, name);
   const REGSAM view = access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
   const auto* bytes = static_cast<const BYTE*>(data);
   std::vector<BYTE> wanted(bytes, bytes + size);
@@ -145,8 +178,9 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
     return kNotSaved;
   }
   if (!exists && !create) {
-    return s->mode == Mode::kPlan ? ERROR_FILE_NOT_FOUND
-                                  : WriteValueNow(root, path, access, create, name, type, data, size);
+    return s->mode == Mode::kPlan
+               ? ERROR_FILE_NOT_FOUND
+               : Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access, name);
   }
   std::wstring keyName;
   if (exists) {
@@ -185,7 +219,8 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
     // Writing what is there already changes nothing: no line.
     if (hadValue && old.type == type && old.data == wanted) {
       return s->mode == Mode::kPlan ? ERROR_SUCCESS
-                                    : WriteValueNow(root, path, access, create, name, type, data, size);
+                                    : Written(WriteValueNow(root, path, access, create, name, type, data, size),
+                                              root, path, access, name);
     }
   }
   Line line = MakeLine(L"set-value", keyName);
@@ -206,7 +241,7 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
   });
   if (!go) return kNotSaved;
   if (s->mode == Mode::kPlan) return ERROR_SUCCESS;
-  return WriteValueNow(root, path, access, create, name, type, data, size);
+  return Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access, name);
 }
 
 // ------------------------------------------------------------- reads

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "machine/journal.h"
+#include "machine/read_cache.h"
 #include "machine/seal.h"
 #include "platform/base_log.h"
 #include "platform/command_line.h"
@@ -337,6 +338,7 @@ std::wstring ChildArguments() {
 }
 
 void ChildFinished(DWORD exitCode) {
+  reads::Forget();  // the child changed the machine on its own
   Session::State* s = g_state;
   if (!s) return;
   if (exitCode == kChildRecordLost) {

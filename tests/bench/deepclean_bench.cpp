@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/registry_access.h"
+#include "machine/machine.h"
 #include "platform/env.h"
 #include "support/device_tool_bench.h"
 #include "support/footprint.h"
@@ -197,11 +198,14 @@ int main(int argc, char** argv) {
   const double bare = Now() - start;
 
   TimedCleaner cleaner;
+  kyd::machine::RunReads reads;  // one run, as the export makes it
   TimedCleaner::Times t = cleaner.Run(bench.hardwareId().c_str());
+  const kyd::machine::RunReads::Counts counts = reads.counts();
 
   std::printf("bare pass:            %7.2f s  (%ld keys listed, %ld values read, %ld folder entries)\n", bare,
               reader.keys, reader.values, reader.entries);
-  std::printf("deep clean, registry: %7.2f s\n", t.registry);
+  std::printf("deep clean, registry: %7.2f s  (%ld keys listed, %ld values read, %ld keys missing, %ld served)\n",
+              t.registry, counts.listed, counts.values, counts.missing, counts.served);
   std::printf("deep clean, files:    %7.2f s\n", t.files);
   std::printf("registry + files:     %7.2f s  = %.2f x the bare pass\n", t.registry + t.files,
               (t.registry + t.files) / bare);

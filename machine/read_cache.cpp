@@ -1,0 +1,462 @@
+// One read per key: the path reads of machine.h and what they keep of a run.
+//
+// A key is held under its identity, the name journal::KeyName gives it in
+// upper case ("HKLM\SOFTWARE\CLASSES\CLSID\{...}"), so that every path that
+// reaches it shares one entry and the plan's overlay (kept under the same
+// names) applies unchanged. An identity is made from the path: HKCR is
+// HKLM\Software\Classes where no user registration overlays the path, HKCU is
+// the user's own hive, and the registry links known to be on the way
+// (CurrentControlSet, ...) are followed. Each key actually listed is asked
+// for its real name too; a link found that way is followed from then on.
+#include "machine/read_cache.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "machine/session.h"
+
+namespace kyd::machine {
+
+namespace {
+
+constexpr DWORD kSubKeyNameRoom = 256;          // 255 characters and the terminator
+constexpr DWORD kValueNameRoom = 16384;         // 16383 characters and the terminator
+constexpr DWORD kFirstValueRoom = 2048;         // bytes, grown to what the value needs
+constexpr DWORD kLargestValue = 0x1000000;      // 16 MB: a larger value is not read
+
+struct Value {
+  LONG status = ERROR_FILE_NOT_FOUND;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+// What the run knows of one key.
+struct Entry {
+  bool absent = false;  // the key is not there
+  bool listed = false;  // subKeys holds its subkeys
+  bool named = false;   // valueNames holds its value names
+  std::vector<std::wstring> subKeys, valueNames;      // as stored, in index order
+  std::unordered_set<std::wstring> subKeySet, valueSet;  // the same, upper case
+  std::unordered_map<std::wstring, Value> values;     // by upper-case name
+};
+
+struct Cache {
+  std::map<std::wstring, Entry> keys;                        // by identity
+  std::map<std::wstring, std::wstring, std::less<>> links;  // a key's identity -> its real name
+  std::wstring currentUser;                                  // HKCU's identity
+  std::wstring userClasses;                                  // HKCU\Software\Classes's identity
+  RunReads::Counts counts;
+};
+
+std::unique_ptr<Cache> g_cache;
+
+bool Below(const std::wstring& id, const std::wstring& prefix) {
+  return id.size() >= prefix.size() && id.compare(0, prefix.size(), prefix) == 0 &&
+         (id.size() == prefix.size() || id[prefix.size()] == L'\\');
+}
+
+std::wstring ParentOf(const std::wstring& id) {
+  size_t slash = id.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : id.substr(0, slash);
+}
+
+std::wstring LastOf(const std::wstring& id) {
+  size_t slash = id.rfind(L'\\');
+  return slash == std::wstring::npos ? id : id.substr(slash + 1);
+}
+
+std::wstring RealName(HKEY key) { return UpperCase(journal::KeyName(key)); }
+
+// The nearest key at or above `id` known to be a link leads elsewhere; so
+// does everything below it (a link may lead to another).
+void FollowLinks(const Cache& c, std::wstring& id) {
+  for (int hops = 0; hops < 8 && !c.links.empty(); ++hops) {
+    bool followed = false;
+    for (size_t end = id.size(); end != std::wstring::npos && end > 0; end = id.rfind(L'\\', end - 1)) {
+      auto link = c.links.find(std::wstring_view(id).substr(0, end));
+      if (link == c.links.end()) continue;
+      id = link->second + id.substr(end);
+      followed = true;
+      break;
+    }
+    if (!followed) return;
+  }
+}
+
+// A key and everything below it are forgotten.
+void DropTree(Cache& c, const std::wstring& id) {
+  auto it = c.keys.lower_bound(id);
+  while (it != c.keys.end() && Below(it->first, id)) it = c.keys.erase(it);
+}
+
+// The key `id` names is really `real` (the path crossed a link, here or
+// above): from now on `id` and everything below it name where it leads, and
+// what was kept under the old names is dropped. Which step of the path is
+// the link is not known, so only this key is taken as one.
+void LearnLink(Cache& c, const std::wstring& id, const std::wstring& real) {
+  DropTree(c, id);
+  c.links[id] = real;
+}
+
+// Asks the key at root\path for its real name, and takes it as a link when
+// that differs from the identity its path gives.
+void Probe(Cache& c, HKEY root, const std::wstring& base, const std::wstring& path) {
+  UniqueKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
+  std::wstring id = UpperCase(base + L"\\" + path), real = RealName(key.get());
+  FollowLinks(c, id);
+  if (!real.empty() && real != id) c.links[id] = real;
+}
+
+// A key whose parent is listed without it, or is missing itself, is missing.
+bool KnownMissing(const Cache& c, const std::wstring& id) {
+  auto parent = c.keys.find(ParentOf(id));
+  if (parent == c.keys.end()) return false;
+  return parent->second.absent || (parent->second.listed && !parent->second.subKeySet.count(LastOf(id)));
+}
+
+bool PlainPath(const std::wstring& path) {
+  return path.empty() ||
+         (path.front() != L'\\' && path.back() != L'\\' && path.find(L"\\\\") == std::wstring::npos);
+}
+
+Entry* Listing(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, LONG& status);
+
+// Can HKCR\path show a key or value of the user's own class registrations?
+// Not when HKCU\Software\Classes lacks the key; an unreadable step counts as
+// an overlay.
+bool UserOverlays(Cache& c, const std::wstring& path) {
+  if (c.userClasses.empty()) return false;
+  std::wstring userPath = L"Software\\Classes", id = c.userClasses;
+  for (size_t start = 0;;) {
+    LONG status = ERROR_SUCCESS;
+    Entry* entry = Listing(c, HKEY_CURRENT_USER, userPath, KEY_WOW64_64KEY, id, status);
+    if (!entry) return true;
+    if (entry->absent) return false;
+    if (path.empty()) return !entry->subKeys.empty();  // HKCR's own listing
+    size_t end = path.find(L'\\', start);
+    std::wstring part = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    if (!entry->subKeySet.count(UpperCase(part))) return false;
+    userPath += L"\\" + part;
+    id += L"\\" + UpperCase(part);
+    if (end == std::wstring::npos) return true;  // the user has this very key
+    start = end + 1;
+  }
+}
+
+bool IdentityOf(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id) {
+  if ((view & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) != KEY_WOW64_64KEY || !PlainPath(path)) return false;
+  std::wstring base;
+  if (root == HKEY_LOCAL_MACHINE) base = L"HKLM";
+  else if (root == HKEY_USERS) base = L"HKU";
+  else if (root == HKEY_CURRENT_USER) base = c.currentUser;
+  else if (root == HKEY_CLASSES_ROOT && !UserOverlays(c, path)) base = L"HKLM\\SOFTWARE\\CLASSES";
+  if (base.empty()) return false;
+  id = path.empty() ? base : base + L"\\" + UpperCase(path);
+  FollowLinks(c, id);
+  return true;
+}
+
+template <typename Enumerate>
+bool EnumerateNames(HKEY key, bool subKeys, Enumerate add) {
+  DWORD subKeyCount = 0, valueCount = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeyCount, nullptr, nullptr, &valueCount, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<wchar_t> name(subKeys ? kSubKeyNameRoom : kValueNameRoom);
+  for (DWORD index = 0, count = subKeys ? subKeyCount : valueCount; index < count; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    LONG status = subKeys ? RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr)
+                          : RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) add(std::wstring(name.data(), length));
+  }
+  return true;
+}
+
+// The entry of `id`, with its subkeys (or with subKeys false, its value
+// names) listed; null when the key cannot be read (status says why). `id`
+// becomes the key's real name when the path crossed a link.
+Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, bool subKeys,
+            LONG& status) {
+  Entry* entry = &c.keys[id];
+  if (entry->absent || (subKeys ? entry->listed : entry->named)) {
+    ++c.counts.served;
+    return entry;
+  }
+  if (KnownMissing(c, id)) {
+    ++c.counts.served;
+    entry->absent = true;
+    return entry;
+  }
+  UniqueKey key;
+  status = RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ | view, key.put());
+  if (status == ERROR_FILE_NOT_FOUND) {
+    ++c.counts.missing;
+    entry->absent = true;
+    return entry;
+  }
+  if (status != ERROR_SUCCESS) return nullptr;
+  const std::wstring real = RealName(key.get());
+  if (!real.empty() && real != id) {
+    LearnLink(c, id, real);
+    id = real;
+    entry = &c.keys[id];
+    if (subKeys ? entry->listed : entry->named) return entry;
+  }
+  std::vector<std::wstring> names;
+  std::unordered_set<std::wstring> set;
+  if (!EnumerateNames(key.get(), subKeys, [&](std::wstring name) {
+        set.insert(UpperCase(name));
+        names.push_back(std::move(name));
+      })) {
+    status = ERROR_READ_FAULT;
+    return nullptr;
+  }
+  ++c.counts.listed;
+  entry->absent = false;
+  (subKeys ? entry->listed : entry->named) = true;
+  (subKeys ? entry->subKeys : entry->valueNames) = std::move(names);
+  (subKeys ? entry->subKeySet : entry->valueSet) = std::move(set);
+  return entry;
+}
+
+Entry* Listing(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, LONG& status) {
+  return Load(c, root, path, view, id, true, status);
+}
+
+// Reads a value with `query` (RegQueryValueExW's shape), growing the buffer
+// to what the value needs.
+template <typename Query>
+LONG QueryWhole(Query query, DWORD& type, std::vector<BYTE>& data) {
+  data.assign(kFirstValueRoom, 0);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    DWORD size = static_cast<DWORD>(data.size());
+    LONG status = query(&type, data.data(), &size);
+    if (status == ERROR_MORE_DATA) {
+      if (size > kLargestValue) break;
+      data.assign(size + sizeof(wchar_t), 0);
+      continue;
+    }
+    data.resize(status == ERROR_SUCCESS ? size : 0);
+    return status;
+  }
+  data.clear();
+  return ERROR_MORE_DATA;
+}
+
+// The plan's own view of a value: false when the plan does not touch it.
+bool PlannedValue(const std::wstring& id, const std::wstring& name, LONG& status, DWORD& type,
+                  std::vector<BYTE>& data) {
+  Session::State* s = Planner();
+  if (!s) return false;
+  if (!s->overlay.keys.empty() && s->overlay.keys.count(id)) {
+    status = ERROR_FILE_NOT_FOUND;
+    return true;
+  }
+  if (s->overlay.values.empty() && s->overlay.written.empty()) return false;
+  const std::wstring valueId = id + L"\n" + UpperCase(name);
+  if (s->overlay.values.count(valueId)) {
+    status = ERROR_FILE_NOT_FOUND;
+    return true;
+  }
+  auto written = s->overlay.written.find(valueId);
+  if (written == s->overlay.written.end()) return false;
+  type = written->second.type;
+  data = written->second.data;
+  status = ERROR_SUCCESS;
+  return true;
+}
+
+void RemoveName(std::vector<std::wstring>& names, std::unordered_set<std::wstring>& set,
+                const std::wstring& upper) {
+  if (!set.erase(upper)) return;
+  for (auto it = names.begin(); it != names.end(); ++it) {
+    if (UpperCase(*it) == upper) {
+      names.erase(it);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- the run
+
+RunReads::RunReads() {
+  if (g_cache) return;
+  outer_ = true;
+  g_cache = std::make_unique<Cache>();
+  Cache& c = *g_cache;
+  UniqueKey user, classes;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, user.put()) == ERROR_SUCCESS)
+    c.currentUser = RealName(user.get());
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                    classes.put()) == ERROR_SUCCESS)
+    c.userClasses = RealName(classes.get());
+  // Where Windows keeps links on the paths the cleaners walk: the current
+  // control set and hardware profile, the 32-bit classes, and the class keys
+  // the two views share (on 64-bit Windows HKCR\Wow6432Node\AppID is
+  // HKCR\AppID). Links elsewhere are found as the keys are listed.
+  for (const wchar_t* path : {L"SYSTEM\\CurrentControlSet", L"SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current",
+                              L"SOFTWARE\\Wow6432Node\\Classes"})
+    Probe(c, HKEY_LOCAL_MACHINE, L"HKLM", path);
+  const std::wstring classes32 = L"SOFTWARE\\Classes\\Wow6432Node";
+  UniqueKey shared;
+  std::vector<std::wstring> names;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, classes32.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, shared.put()) ==
+      ERROR_SUCCESS)
+    EnumerateNames(shared.get(), true, [&](std::wstring name) { names.push_back(std::move(name)); });
+  for (const std::wstring& name : names) Probe(c, HKEY_LOCAL_MACHINE, L"HKLM", classes32 + L"\\" + name);
+}
+
+RunReads::~RunReads() {
+  if (outer_) g_cache.reset();
+}
+
+RunReads::Counts RunReads::counts() const { return g_cache ? g_cache->counts : Counts(); }
+
+// ------------------------------------------------------------- reads
+
+LONG ReadSubKeys(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names) {
+  std::wstring id;
+  LONG status = ERROR_SUCCESS;
+  Entry* entry = g_cache && IdentityOf(*g_cache, root, path, view, id)
+                     ? Listing(*g_cache, root, path, view, id, status)
+                     : nullptr;
+  if (!entry) {
+    UniqueKey key;
+    status = OpenKey(root, path, KEY_READ | view, key);
+    if (status != ERROR_SUCCESS) return status;
+    return ListSubKeys(key.get(), names) ? ERROR_SUCCESS : ERROR_READ_FAULT;
+  }
+  if (entry->absent) return ERROR_FILE_NOT_FOUND;
+  Session::State* s = Planner();
+  const bool planned = s && !s->overlay.keys.empty();
+  if (planned && s->overlay.keys.count(id)) return ERROR_FILE_NOT_FOUND;
+  for (const std::wstring& name : entry->subKeys)
+    if (!planned || !s->overlay.keys.count(id + L"\\" + UpperCase(name))) names.push_back(name);
+  return ERROR_SUCCESS;
+}
+
+LONG ReadValueNames(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names) {
+  std::wstring id;
+  LONG status = ERROR_SUCCESS;
+  Entry* entry = g_cache && IdentityOf(*g_cache, root, path, view, id)
+                     ? Load(*g_cache, root, path, view, id, false, status)
+                     : nullptr;
+  if (!entry) {
+    UniqueKey key;
+    status = OpenKey(root, path, KEY_READ | view, key);
+    if (status != ERROR_SUCCESS) return status;
+    return ListValueNames(key.get(), names) ? ERROR_SUCCESS : ERROR_READ_FAULT;
+  }
+  if (entry->absent) return ERROR_FILE_NOT_FOUND;
+  Session::State* s = Planner();
+  if (s && !s->overlay.keys.empty() && s->overlay.keys.count(id)) return ERROR_FILE_NOT_FOUND;
+  if (!s || (s->overlay.values.empty() && s->overlay.written.empty())) {
+    names.insert(names.end(), entry->valueNames.begin(), entry->valueNames.end());
+    return ERROR_SUCCESS;
+  }
+  // As ListValueNames shows a plan's values: deleted ones gone, written ones
+  // that are not there yet last.
+  const std::wstring prefix = id + L"\n";
+  for (const std::wstring& name : entry->valueNames)
+    if (!s->overlay.values.count(prefix + UpperCase(name))) names.push_back(name);
+  for (auto it = s->overlay.written.lower_bound(prefix);
+       it != s->overlay.written.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+    if (!entry->valueSet.count(it->first.substr(prefix.size()))) names.push_back(it->second.name);
+  return ERROR_SUCCESS;
+}
+
+LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& name, DWORD& type,
+               std::vector<BYTE>& data) {
+  std::wstring id;
+  if (!g_cache || !IdentityOf(*g_cache, root, path, view, id)) {
+    UniqueKey key;
+    LONG status = OpenKey(root, path, KEY_READ | view, key);
+    if (status != ERROR_SUCCESS) return status;
+    return QueryWhole([&](DWORD* t, BYTE* d, DWORD* size) { return QueryValue(key.get(), name, t, d, size); },
+                      type, data);
+  }
+  LONG status = ERROR_SUCCESS;
+  if (PlannedValue(id, name, status, type, data)) return status;
+  Cache& c = *g_cache;
+  Entry& entry = c.keys[id];
+  const std::wstring upper = UpperCase(name);
+  auto known = entry.values.find(upper);
+  if (entry.absent || known != entry.values.end() || KnownMissing(c, id) ||
+      (entry.named && !entry.valueSet.count(upper))) {
+    ++c.counts.served;
+    if (known == entry.values.end()) return ERROR_FILE_NOT_FOUND;
+    type = known->second.type;
+    data = known->second.data;
+    return known->second.status;
+  }
+  UniqueKey key;
+  status = RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_QUERY_VALUE | view, key.put());
+  if (status == ERROR_FILE_NOT_FOUND) {
+    ++c.counts.missing;
+    entry.absent = true;
+    return status;
+  }
+  if (status != ERROR_SUCCESS) return status;
+  status = QueryWhole(
+      [&](DWORD* t, BYTE* d, DWORD* size) { return RegQueryValueExW(key.get(), name.c_str(), nullptr, t, d, size); },
+      type, data);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
+  ++c.counts.values;
+  entry.values[upper] = {status, type, data};
+  return status;
+}
+
+// ------------------------------------------------------------- the seam's own changes
+
+namespace reads {
+
+bool Active() { return g_cache != nullptr; }
+
+void KeyRemoved(const std::wstring& keyName) {
+  if (!g_cache || keyName.empty()) return;
+  Cache& c = *g_cache;
+  const std::wstring id = UpperCase(keyName);
+  DropTree(c, id);
+  c.keys[id].absent = true;
+  auto parent = c.keys.find(ParentOf(id));
+  if (parent != c.keys.end()) RemoveName(parent->second.subKeys, parent->second.subKeySet, LastOf(id));
+}
+
+void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
+  if (!g_cache || keyName.empty()) return;
+  auto entry = g_cache->keys.find(UpperCase(keyName));
+  if (entry == g_cache->keys.end()) return;
+  const std::wstring upper = UpperCase(valueName);
+  entry->second.values[upper] = Value();
+  RemoveName(entry->second.valueNames, entry->second.valueSet, upper);
+}
+
+void ValueWritten(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& valueName) {
+  (void)valueName;
+  if (!g_cache) return;
+  Cache& c = *g_cache;
+  std::wstring id;
+  if (!IdentityOf(c, root, path, view, id)) {
+    Forget();
+    return;
+  }
+  // The key is read afresh, and so are the listings of the keys above it,
+  // which it may have been created in.
+  DropTree(c, id);
+  for (std::wstring above = ParentOf(id); !above.empty(); above = ParentOf(above)) c.keys.erase(above);
+}
+
+void Forget() {
+  if (g_cache) g_cache->keys.clear();
+}
+
+}  // namespace reads
+
+}  // namespace kyd::machine
