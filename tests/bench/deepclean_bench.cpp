@@ -222,22 +222,44 @@ void InterfacesPass(BareReader& r, const std::wstring& view) {
   }
 }
 
-// The COM sweeps' fragment tests alone (the engine's matcher, first match
-// per candidate, in the engine's order) over what the bare pass read: how
-// much of the clean is spent comparing names rather than reading them.
-double FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList classes, kyd::NameList interfaces) {
+// The COM sweeps' fragment tests alone (first match per candidate, in the
+// engine's order) over what the bare pass read: how much of the clean is
+// spent comparing names rather than reading them. With the engine's matcher
+// (SafeStrStrIW), or, for comparison, with every text and fragment folded
+// to lower case once and searched plainly.
+double FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList classes, kyd::NameList interfaces,
+                     bool foldedOnce) {
   long found = 0;
-  auto first = [&](const std::wstring& text, const std::wstring* other, kyd::NameList fragments) {
+  const double start = Now();
+  auto fold = [](std::wstring text) {
+    if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+  };
+  auto folded = [&](kyd::NameList list) {
+    std::vector<std::wstring> out;
+    for (const wchar_t* fragment : list) out.push_back(fold(fragment));
+    return out;
+  };
+  const std::vector<std::wstring> lists[] = {folded(progIds), folded(classes), folded(interfaces)};
+  auto first = [&](const std::wstring& text, const std::wstring* other, kyd::NameList fragments, int list) {
+    if (foldedOnce) {
+      const std::wstring a = fold(text), b = other ? fold(*other) : std::wstring();
+      for (const std::wstring& fragment : lists[list])
+        if (a.find(fragment) != std::wstring::npos || (other && b.find(fragment) != std::wstring::npos)) {
+          ++found;
+          return;
+        }
+      return;
+    }
     for (const wchar_t* fragment : fragments)
       if (kyd::SafeStrStrIW(text.c_str(), fragment) || (other && kyd::SafeStrStrIW(other->c_str(), fragment))) {
         ++found;
         return;
       }
   };
-  const double start = Now();
-  for (const std::wstring& name : r.progIds) first(name, nullptr, progIds);
-  for (const std::wstring& text : r.classTexts) first(text, nullptr, classes);
-  for (size_t i = 0; i < r.interfaceIds.size(); ++i) first(r.interfaceIds[i], &r.interfaceNames[i], interfaces);
+  for (const std::wstring& name : r.progIds) first(name, nullptr, progIds, 0);
+  for (const std::wstring& text : r.classTexts) first(text, nullptr, classes, 1);
+  for (size_t i = 0; i < r.interfaceIds.size(); ++i) first(r.interfaceIds[i], &r.interfaceNames[i], interfaces, 2);
   const double seconds = Now() - start;
   return found < 0 ? 0 : seconds;
 }
@@ -288,16 +310,20 @@ void InstallerPass(BareReader& r, kyd::NameList productNames) {
   r.ValueNames(lm, L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders");
 }
 
-// The folders the frame deletes the vendor's files from, and what the
-// OpenCL loader's keeping asks: the drivers registered for it of this
-// process's bitness, and the display adapters' own registrations.
-void SystemFilesPass(BareReader& r, bool wow64) {
+// The folders the frame deletes the vendor's files from, and, when its file
+// table names the OpenCL loader, what keeping the loader asks: the drivers
+// registered for the loader of this process's bitness, and the display
+// adapters' own registrations.
+void SystemFilesPass(BareReader& r, bool wow64, kyd::NameList fileTable) {
   const std::wstring windows = kyd::GetWindowsDir(), system = kyd::GetSystemDir();
   for (const std::wstring& folder : {system, system + L"\\Drivers", windows, windows + L"\\Prefetch"}) r.Folder(folder);
   if (wow64) {
     r.Folder(windows + L"\\SysWOW64");
     r.Folder(windows + L"\\SysWOW64\\Drivers");
   }
+  bool loaderListed = false;  // the loader's keeping is asked only then
+  for (const wchar_t* name : fileTable) loaderListed = loaderListed || _wcsicmp(name, L"OpenCL.dll") == 0;
+  if (!loaderListed) return;
   r.ValueNames(lm, wow64 ? L"Software\\Wow6432Node\\Khronos\\OpenCL\\Vendors" : L"Software\\Khronos\\OpenCL\\Vendors");
   const std::wstring display = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e968-e325-11ce-bfc1-08002be10318}";
   for (const std::wstring& adapter : r.List(lm, display)) {
@@ -372,7 +398,7 @@ void AmdBarePass(BareReader& r, bool wow64) {
            root + L"Program Files (x86)\\ATI Technologies", kyd::GetAppDataDir() + L"\\ATI",
            kyd::GetAppDataDir() + L"\\Microsoft\\Windows\\Start Menu\\Programs"})
     r.Folder(folder);
-  SystemFilesPass(r, wow64);
+  SystemFilesPass(r, wow64, kyd::amd::kFileTable);
 }
 
 // Every key, value and folder the NVIDIA steps look at, once
@@ -402,8 +428,9 @@ void NvidiaBarePass(BareReader& r, bool wow64) {
        {L"SOFTWARE\\Khronos", L"SOFTWARE\\Wow6432Node\\NVIDIA Corporation\\Global\\CoprocManager\\OptimusEnhancements",
         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\Display\\shellex\\PropertySheetHandlers\\"
         L"NVIDIA CPL Extension",
-        L"SOFTWARE\\Wow6432Node\\Khronos", L"SOFTWARE\\NVIDIA Corporation"})
+        L"SOFTWARE\\NVIDIA Corporation"})
     r.Probe(lm, resources + key);
+  if (wow64) r.Probe(lm, resources + L"SOFTWARE\\Wow6432Node\\Khronos");
   for (const std::wstring& set : ControlSets(r)) {
     r.Values(lm, set + L"\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\FirewallRules");
     const std::wstring power = set + L"\\Control\\Power\\PowerSettings";
@@ -477,7 +504,7 @@ void NvidiaBarePass(BareReader& r, bool wow64) {
     r.Matching(data + L"\\Roaming\\NVIDIA", {L"computecache", L"glcache"});
     r.Matching(data + L"\\Local\\NVIDIA Corporation", {L"ledvisualizer", L"shadowplay", L"shield apps"});
   }
-  SystemFilesPass(r, wow64);
+  SystemFilesPass(r, wow64, kyd::kNvFileTable);
 }
 
 }  // namespace
@@ -509,9 +536,13 @@ int main(int argc, char** argv) {
   else NvidiaBarePass(reader, wow64);
   const double bare = Now() - start;
 
-  const double tests = vendor == "amd"
-      ? FragmentTests(reader, kyd::amd::kProgIdFragments, kyd::amd::kClassFragments, kyd::amd::kInterfaceFragments)
-      : FragmentTests(reader, kyd::kNvProgIdFragments, kyd::kNvClassFragments, kyd::kNvInterfaceFragments);
+  auto tests = [&](bool foldedOnce) {
+    return vendor == "amd" ? FragmentTests(reader, kyd::amd::kProgIdFragments, kyd::amd::kClassFragments,
+                                           kyd::amd::kInterfaceFragments, foldedOnce)
+                           : FragmentTests(reader, kyd::kNvProgIdFragments, kyd::kNvClassFragments,
+                                           kyd::kNvInterfaceFragments, foldedOnce);
+  };
+  const double engineTests = tests(false), foldedTests = tests(true);
 
   kyd::CAMDDisplayDrvUninst amd;
   kyd::CNVDisplayDrvUninst nvidia;
@@ -521,8 +552,10 @@ int main(int argc, char** argv) {
   std::printf("%s bare pass:            %7.2f s  (%ld keys listed, %ld values read, %ld folder entries)\n", name, bare,
               reader.keys, reader.values, reader.entries);
   std::printf("%s deep clean, registry: %7.2f s\n", name, t.registry);
-  std::printf("%s   of which COM name tests: %5.2f s  (program ID, class and interface fragments tested apart\n"
-              "%s                                     over the names the bare pass read)\n", name, tests, name);
+  std::printf("%s   its COM name tests:   %7.2f s  (program ID, class and interface fragments tested again apart,\n"
+              "%s                                   over the names the bare pass read; %.2f s with the texts\n"
+              "%s                                   and fragments folded to lower case once)\n",
+              name, engineTests, name, foldedTests, name);
   std::printf("%s deep clean, files:    %7.2f s\n", name, t.files);
   std::printf("%s registry + files:     %7.2f s  = %.2f x the bare pass\n", name, t.registry + t.files,
               (t.registry + t.files) / bare);
