@@ -227,8 +227,12 @@ void InterfacesPass(BareReader& r, const std::wstring& view) {
 // spent comparing names rather than reading them. With the engine's matcher
 // (SafeStrStrIW), or, for comparison, with every text and fragment folded
 // to lower case once and searched plainly.
-double FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList classes, kyd::NameList interfaces,
-                     bool foldedOnce) {
+struct TestTime {
+  double seconds = 0;
+  long found = 0;  // candidates a fragment matched
+};
+TestTime FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList classes, kyd::NameList interfaces,
+                       bool foldedOnce) {
   long found = 0;
   const double start = Now();
   auto fold = [](std::wstring text) {
@@ -260,8 +264,7 @@ double FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList c
   for (const std::wstring& name : r.progIds) first(name, nullptr, progIds, 0);
   for (const std::wstring& text : r.classTexts) first(text, nullptr, classes, 1);
   for (size_t i = 0; i < r.interfaceIds.size(); ++i) first(r.interfaceIds[i], &r.interfaceNames[i], interfaces, 2);
-  const double seconds = Now() - start;
-  return found < 0 ? 0 : seconds;
+  return {Now() - start, found};
 }
 
 // The control sets of HKLM\SYSTEM, as "SYSTEM\<set>".
@@ -542,7 +545,7 @@ int main(int argc, char** argv) {
                            : FragmentTests(reader, kyd::kNvProgIdFragments, kyd::kNvClassFragments,
                                            kyd::kNvInterfaceFragments, foldedOnce);
   };
-  const double engineTests = tests(false), foldedTests = tests(true);
+  const TestTime engineTests = tests(false), foldedTests = tests(true);
 
   kyd::CAMDDisplayDrvUninst amd;
   kyd::CNVDisplayDrvUninst nvidia;
@@ -553,9 +556,9 @@ int main(int argc, char** argv) {
               reader.keys, reader.values, reader.entries);
   std::printf("%s deep clean, registry: %7.2f s\n", name, t.registry);
   std::printf("%s   its COM name tests:   %7.2f s  (program ID, class and interface fragments tested again apart,\n"
-              "%s                                   over the names the bare pass read; %.2f s with the texts\n"
-              "%s                                   and fragments folded to lower case once)\n",
-              name, engineTests, name, foldedTests, name);
+              "%s                                   over the names the bare pass read: %ld matches; %.2f s and\n"
+              "%s                                   %ld matches with the texts and fragments folded to lower case once)\n",
+              name, engineTests.seconds, name, engineTests.found, foldedTests.seconds, name, foldedTests.found);
   std::printf("%s deep clean, files:    %7.2f s\n", name, t.files);
   std::printf("%s registry + files:     %7.2f s  = %.2f x the bare pass\n", name, t.registry + t.files,
               (t.registry + t.files) / bare);
