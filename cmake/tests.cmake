@@ -249,3 +249,7 @@ target_compile_definitions(test_packages PRIVATE KYD_REAL_PACKAGES_DIR="${KYD_RE
 add_executable(deepclean_bench ${CMAKE_SOURCE_DIR}/tests/bench/deepclean_bench.cpp)
 target_link_libraries(deepclean_bench PRIVATE kydsupport kydcore)
 add_dependencies(deepclean_bench dist ${KYD_HELPERS})
+# Staged by scripts/bench-removal.sh into a host folder beside the library.
+add_executable(removal_bench ${CMAKE_SOURCE_DIR}/tests/bench/removal_bench.cpp)
+target_link_libraries(removal_bench PRIVATE kydsupport kydcore)
+add_dependencies(removal_bench dist)

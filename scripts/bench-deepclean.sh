@@ -1,13 +1,16 @@
 #!/bin/bash
-# Benchmark (not a test): the AMD deep clean on a registry the size of a
-# Windows 10 machine's, in a throwaway 64-bit prefix. About 10,000 top-level
-# HKEY_CLASSES_ROOT keys, 8,000 CLSID and 20,000 Interface keys in each
-# registry view, 500 installer products, 300 uninstall entries, three
-# control sets and 150 oem*.inf files are seeded, then the AMD footprint.
-# Prints the registry and file part of the deep clean as a ratio to one bare
-# pass over the same keys, values and folders, with tool runs and waits
-# apart.
+# Benchmark (not a test): the AMD and NVIDIA deep cleans on a registry the
+# size of a Windows 10 machine's, in a throwaway 64-bit prefix. About 10,000
+# top-level HKEY_CLASSES_ROOT keys, 8,000 CLSID and 20,000 Interface keys in
+# each registry view, 500 installer products, 300 uninstall entries, three
+# control sets and 150 oem*.inf files are seeded once; then each vendor's
+# program seeds its footprint and cleans it. Prints, per vendor, the registry
+# and file part of the deep clean as a ratio to one bare pass over the same
+# keys, values and folders, with tool runs and waits apart.
+#   scripts/bench-deepclean.sh [REPEATS]   (default 1: each vendor once)
 set -euo pipefail
+repeats=${1:-1}
+[[ "$repeats" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [REPEATS]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" >/dev/null
@@ -127,4 +130,10 @@ EOF
 for reg in "$work"/*.reg; do
   wine reg import "$(winepath -w "$reg")" /reg:64 </dev/null >/dev/null 2>&1 || { echo "import failed: $reg" >&2; exit 1; }
 done
-wine "$build/deepclean_bench.exe" "$(winepath -w "$root/tests/vendors/footprints/amd.fp")" </dev/null 2>/dev/null | tr -d '\r'
+for ((run = 1; run <= repeats; run++)); do
+  [ "$repeats" -eq 1 ] || echo "== run $run of $repeats"
+  for vendor in amd nvidia; do
+    wine "$build/deepclean_bench.exe" $vendor "$(winepath -w "$root/tests/vendors/footprints/$vendor.fp")" \
+      </dev/null 2>/dev/null | tr -d '\r'
+  done
+done
