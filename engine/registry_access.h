@@ -34,7 +34,7 @@ LONG DeleteSubKey(HKEY parent, const std::wstring& path);
 // than reading them. An empty or null fragment matches nothing.
 struct Contains {
   bool operator()(const std::wstring& text, const wchar_t* fragment) const {
-    return fragment != nullptr && *fragment != L'\0' && BoundedStrStrIW(text.c_str(), text.size(), fragment);
+    return ContainsNoCase(text.c_str(), fragment);
   }
 };
 struct BeginsWith {

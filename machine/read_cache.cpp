@@ -232,20 +232,24 @@ Entry* Listing(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::
 // to what the value needs.
 template <typename Query>
 LONG QueryWhole(Query query, DWORD& type, std::vector<BYTE>& data) {
-  data.assign(kFirstValueRoom, 0);
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    DWORD size = static_cast<DWORD>(data.size());
-    LONG status = query(&type, data.data(), &size);
-    if (status == ERROR_MORE_DATA) {
-      if (size > kLargestValue) break;
-      data.assign(size + sizeof(wchar_t), 0);
-      continue;
-    }
-    data.resize(status == ERROR_SUCCESS ? size : 0);
+  // Most values fit the first room; it is not cleared, only what was read
+  // is kept.
+  BYTE first[kFirstValueRoom];
+  DWORD size = sizeof first;
+  LONG status = query(&type, first, &size);
+  if (status == ERROR_SUCCESS) {
+    data.assign(first, first + size);
     return status;
   }
-  data.clear();
-  return ERROR_MORE_DATA;
+  for (int attempt = 0; status == ERROR_MORE_DATA && attempt < 8; ++attempt) {
+    if (size > kLargestValue) break;
+    data.assign(size + sizeof(wchar_t), 0);
+    size = static_cast<DWORD>(data.size());
+    status = query(&type, data.data(), &size);
+    if (status == ERROR_SUCCESS) data.resize(size);
+  }
+  if (status != ERROR_SUCCESS) data.clear();
+  return status;
 }
 
 // The plan's own view of a value: false when the plan does not touch it.

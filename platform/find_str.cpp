@@ -66,6 +66,19 @@ const wchar_t* SafeStrStrIW(const wchar_t* text, const wchar_t* part) {
   return StrStrIW(text, part);
 }
 
+bool ContainsNoCase(const wchar_t* text, const wchar_t* part) {
+  if (!text || !part || !*part) return false;
+  const wchar_t first = FoldW(part[0]);
+  for (; *text; ++text) {
+    if (FoldW(*text) != first) continue;
+    size_t k = 1;
+    while (part[k] && text[k] && FoldW(text[k]) == FoldW(part[k])) ++k;
+    if (!part[k]) return true;
+    if (!text[k]) return false;  // the rest of the text is shorter than the part
+  }
+  return false;
+}
+
 bool BoundedStrStrIA(const char* text, size_t length, const char* part, MatchEnd end) {
   if (!text || !part) return false;
   return BoundedSearch(text, length, part, FoldA, end);

@@ -24,6 +24,12 @@ constexpr bool ContinuesId(Char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
+// Does `text` (up to its first NUL) contain `part`, ignoring case, compared
+// character by character (not linguistically, as StrStrIW does)? An empty
+// part is contained in nothing. Allocates nothing: the sweeps ask it
+// millions of times.
+bool ContainsNoCase(const wchar_t* text, const wchar_t* part);
+
 // Bounded case-insensitive searches: never look at text[length] or beyond,
 // and stop at the first NUL inside the range.
 bool BoundedStrStrIA(const char* text, size_t length, const char* part,

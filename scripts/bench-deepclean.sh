@@ -132,7 +132,7 @@ for reg in "$work"/*.reg; do
 done
 for ((run = 1; run <= repeats; run++)); do
   [ "$repeats" -eq 1 ] || echo "== run $run of $repeats"
-  for vendor in amd nvidia; do
+  for vendor in ${KYD_BENCH_VENDORS:-amd nvidia}; do
     wine "$build/deepclean_bench.exe" $vendor "$(winepath -w "$root/tests/vendors/footprints/$vendor.fp")" \
       </dev/null 2>/dev/null | tr -d '\r'
   done

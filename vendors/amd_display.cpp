@@ -163,8 +163,10 @@ void CAMDDisplayDrvUninst::CleanClassInstances(const std::wstring& classesRootCl
                                                const std::wstring& machineClsid) {
   ForEachSubKey(HKEY_CLASSES_ROOT, classesRootClsid, [&](const std::wstring& id) {
     const std::wstring key = classesRootClsid + L"\\" + id;
-    DeleteSubKeysByValueData(amd::kInstanceFriendlyNames, HKEY_CLASSES_ROOT, key + L"\\Instance", L"FriendlyName");
+    // The class's subkeys first: its listing then says whether it has
+    // instances at all, without another read.
     DeleteSubKeysByValueData(amd::kClassServerFragments, HKEY_CLASSES_ROOT, key, L"");
+    DeleteSubKeysByValueData(amd::kInstanceFriendlyNames, HKEY_CLASSES_ROOT, key + L"\\Instance", L"FriendlyName");
   });
   ForEachSubKey(HKEY_LOCAL_MACHINE, machineClsid, [&](const std::wstring& id) {
     DeleteSubKeysByValueData(amd::kClassServerFragments, HKEY_LOCAL_MACHINE, machineClsid + L"\\" + id, L"");

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/registry_access.h"
 #include "machine/machine.h"
 #include "platform/env.h"
 #include "platform/find_str.h"
@@ -257,7 +258,7 @@ TestTime FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList
       return;
     }
     for (const wchar_t* fragment : fragments)
-      if (kyd::SafeStrStrIW(text.c_str(), fragment) || (other && kyd::SafeStrStrIW(other->c_str(), fragment))) {
+      if (kyd::reg::Contains()(text, fragment) || (other && kyd::reg::Contains()(*other, fragment))) {
         ++found;
         return;
       }

@@ -103,6 +103,11 @@ TEST(SafeStrStrIW, NullArgumentsFindNothing) {
   EXPECT_EQ(kyd::SafeStrStrIW(L"x", nullptr), nullptr);
   const wchar_t* text = L"PCI\\VEN_10de&DEV_1";
   EXPECT_EQ(kyd::SafeStrStrIW(text, L"ven_10DE"), text + 4);
+  // The sweeps' matcher: an empty or missing fragment matches nothing.
+  EXPECT_FALSE(kyd::ContainsNoCase(text, L""));
+  EXPECT_FALSE(kyd::ContainsNoCase(text, nullptr));
+  EXPECT_FALSE(kyd::ContainsNoCase(nullptr, L"x"));
+  EXPECT_TRUE(kyd::ContainsNoCase(text, L"dev_1"));
 }
 
 }  // namespace
@@ -148,6 +153,7 @@ TEST(BoundedSearch, AgreesWithAPlainSearchOnManyNearMatches) {
         << "text '" << text << "' part '" << part << "'";
     ASSERT_EQ(kyd::BoundedStrStrIW(wtext.data(), wtext.size(), wpart.c_str()), Reference(wtext, wpart))
         << "round " << round;
+    ASSERT_EQ(kyd::ContainsNoCase(wtext.c_str(), wpart.c_str()), Reference(wtext, wpart)) << "round " << round;
     // As an ID: '&', NUL and the wide letters beyond ASCII end one.
     const auto id = kyd::MatchEnd::kIdEnd;
     ASSERT_EQ(kyd::BoundedStrStrIA(text.data(), text.size(), part.c_str(), id), Reference(text, part, id))
