@@ -514,6 +514,28 @@ void NvidiaBarePass(BareReader& r, bool wow64) {
 
 }  // namespace
 
+// Wine's server writes a changed registry to disk every 30 seconds, and on a
+// registry this size that stalls every request for seconds. The bare pass
+// starts once the seeding has been written (the prefix's system.reg is
+// newer than when the seeding ended), so that no save left over from the
+// seeding falls into it; a save the clean's own deletions cause falls into
+// the clean's time, against it.
+void WaitForRegistrySave() {
+  char prefix[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+  if (length == 0 || length >= sizeof prefix) return;
+  const std::string path = std::string("Z:") + prefix + "\\system.reg";
+  auto written = [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0ULL;
+    return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+  };
+  const unsigned long long before = written();
+  for (int waited = 0; waited < 80 && written() == before; ++waited) Sleep(500);
+  Sleep(2000);  // the save itself
+}
+
 int main(int argc, char** argv) {
   // The vendor is optional: one argument is the AMD footprint, as before.
   const std::string vendor = argc == 3 ? argv[1] : "amd";
@@ -534,6 +556,7 @@ int main(int argc, char** argv) {
   }
   kydtest::LibraryResourcesScope resources;  // the device-console tool
   const bool wow64 = kyd::IsWow64() != FALSE;
+  WaitForRegistrySave();
 
   BareReader reader;
   double start = Now();
