@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,29 @@ bool BoundedSearch(const Char* text, size_t length, const Char* part, Fold fold,
   return false;
 }
 
+int EncodingOf(const void* data, size_t size) {
+  unsigned char head[3] = {};
+  std::memcpy(head, data, size < 3 ? size : 3);
+  if (head[0] == 0xFF && head[1] == 0xFE) return CFindStrFormFile::kUtf16Le;
+  if (head[0] == 0xFE && head[1] == 0xFF) return CFindStrFormFile::kUtf16Be;
+  if (head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) return CFindStrFormFile::kUtf8;
+  return CFindStrFormFile::kNone;
+}
+
+// A file's bytes searched as its encoding says.
+bool SearchFileText(const void* data, size_t size, int encoding, const wchar_t* text, MatchEnd end) {
+  if (encoding == CFindStrFormFile::kUtf16Le || encoding == CFindStrFormFile::kUtf16Be) {
+    // The byte-order mark is part of the searched text; big-endian files get
+    // the same little-endian comparison.
+    return BoundedStrStrIW(static_cast<const wchar_t*>(data), size / sizeof(wchar_t), text, end);
+  }
+  int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return false;
+  std::string narrow(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), needed, nullptr, nullptr);
+  return BoundedStrStrIA(static_cast<const char*>(data), size, narrow.c_str(), end);
+}
+
 }  // namespace
 
 const wchar_t* SafeStrStrIW(const wchar_t* text, const wchar_t* part) {
@@ -109,33 +133,13 @@ bool CFindStrFormFile::Open(const wchar_t* path) {
   view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
   if (!view_) return false;
   size_ = static_cast<size_t>(size.QuadPart);
-  const auto* bytes = static_cast<const unsigned char*>(view_.get());
-  unsigned char head[3] = {};
-  std::memcpy(head, bytes, size_ < 3 ? size_ : 3);
-  if (head[0] == 0xFF && head[1] == 0xFE) {
-    encoding_ = kUtf16Le;
-  } else if (head[0] == 0xFE && head[1] == 0xFF) {
-    encoding_ = kUtf16Be;
-  } else if (head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
-    encoding_ = kUtf8;
-  } else {
-    encoding_ = kNone;
-  }
+  encoding_ = EncodingOf(view_.get(), size_);
   return true;
 }
 
 bool CFindStrFormFile::Search(const wchar_t* text, MatchEnd end) const {
   if (!text || !view_) return false;
-  if (encoding_ == kUtf16Le || encoding_ == kUtf16Be) {
-    // The byte-order mark is part of the searched text; big-endian files get
-    // the same little-endian comparison.
-    return BoundedStrStrIW(static_cast<const wchar_t*>(view_.get()), size_ / sizeof(wchar_t), text, end);
-  }
-  int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return false;
-  std::string narrow(static_cast<size_t>(needed), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), needed, nullptr, nullptr);
-  return BoundedStrStrIA(static_cast<const char*>(view_.get()), size_, narrow.c_str(), end);
+  return SearchFileText(view_.get(), size_, encoding_, text, end);
 }
 
 bool CFindStrFormFile::FindInFile(const wchar_t* path, const wchar_t* text, MatchEnd end) {
@@ -151,6 +155,34 @@ void CFindStrFormFile::Close() {
   file_.reset();
   size_ = 0;
   encoding_ = kNone;
+}
+
+bool FileTextSearch::FindInFile(const wchar_t* path, const wchar_t* text, MatchEnd end) {
+  if (!path || !text) return false;
+  UniqueFile file(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return false;
+  const unsigned long long bytes = static_cast<unsigned long long>(size.QuadPart);
+  if (bytes > capacity_ && bytes <= mapAbove_) {
+    buffer_.reset(new (std::nothrow) wchar_t[(bytes + 1) / sizeof(wchar_t)]);
+    capacity_ = buffer_ ? static_cast<size_t>(bytes) : 0;
+  }
+  if (bytes > capacity_) {
+    file.reset();  // the mapping opens the file itself, unshared
+    return mapped_.FindInFile(path, text, end);
+  }
+  auto* data = reinterpret_cast<char*>(buffer_.get());
+  size_t done = 0;
+  while (done < bytes) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), data + done, static_cast<DWORD>(bytes - done), &read, nullptr)) return false;
+    if (read == 0) break;  // the file shrank meanwhile: its text is what it still holds
+    done += read;
+  }
+  if (done == 0) return false;
+  return SearchFileText(data, done, EncodingOf(data, done), text, end);
 }
 
 }  // namespace kyd

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 
 #include "platform/handle.h"
 
@@ -59,6 +60,28 @@ class CFindStrFormFile {
   UniqueView view_;
   size_t size_ = 0;
   int encoding_ = kNone;
+};
+
+// The search of CFindStrFormFile::FindInFile (the file opened unshared, the
+// encoding told by its mark, the text ending at its first NUL) with each
+// file read whole into one buffer that this object keeps from file to file,
+// which costs less than a mapping per file when many small files are
+// searched. A file larger than `mapAbove` bytes is mapped instead.
+class FileTextSearch {
+ public:
+  static constexpr size_t kMapAbove = 64u << 20;
+
+  explicit FileTextSearch(size_t mapAbove = kMapAbove) : mapAbove_(mapAbove) {}
+  FileTextSearch(const FileTextSearch&) = delete;
+  FileTextSearch& operator=(const FileTextSearch&) = delete;
+
+  bool FindInFile(const wchar_t* path, const wchar_t* text, MatchEnd end = MatchEnd::kAnywhere);
+
+ private:
+  size_t mapAbove_;
+  std::unique_ptr<wchar_t[]> buffer_;  // wide units, so UTF-16 text is aligned
+  size_t capacity_ = 0;                // bytes
+  CFindStrFormFile mapped_;
 };
 
 }  // namespace kyd

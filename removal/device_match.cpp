@@ -45,6 +45,26 @@ bool ReadStringValue(HKEY key, const wchar_t* name, wchar_t* out, DWORD bytes) {
   return type == REG_SZ;
 }
 
+// Puts a device's install parameters back as they were when it was made.
+class KeptInstallParams {
+ public:
+  KeptInstallParams(HDEVINFO set, SP_DEVINFO_DATA* device) : set_(set), device_(*device) {
+    params_.cbSize = sizeof params_;
+    kept_ = SetupDiGetDeviceInstallParamsW(set_, &device_, &params_) != FALSE;
+  }
+  KeptInstallParams(const KeptInstallParams&) = delete;
+  KeptInstallParams& operator=(const KeptInstallParams&) = delete;
+  ~KeptInstallParams() {
+    if (kept_) SetupDiSetDeviceInstallParamsW(set_, &device_, &params_);
+  }
+
+ private:
+  HDEVINFO set_;
+  SP_DEVINFO_DATA device_;
+  SP_DEVINSTALL_PARAMS_W params_{};
+  bool kept_ = false;
+};
+
 }  // namespace
 
 bool ReadDriverDetail(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2_W* driver,
@@ -96,10 +116,10 @@ bool MatchAnyId(const IdList& list, const wchar_t* hardwareId) {
   return false;
 }
 
-bool FindInstanceIdByIds(const IdList& list, std::wstring& instanceId) {
+bool FindInstanceIdByIds(HDEVINFO set, const IdList& list, std::wstring& instanceId) {
   if (!list || list->empty()) return false;
   bool found = false;
-  ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  ForEachDeviceIn(set, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     std::wstring id;
     if (!InstanceIdOf(set, device, id)) return true;
     for (const std::wstring& part : *list) {
@@ -113,6 +133,12 @@ bool FindInstanceIdByIds(const IdList& list, std::wstring& instanceId) {
     return true;
   });
   return found;
+}
+
+bool FindInstanceIdByIds(const IdList& list, std::wstring& instanceId) {
+  if (!list || list->empty()) return false;
+  UniqueDevInfo set(ListPresentDevices());
+  return set && FindInstanceIdByIds(set.get(), list, instanceId);
 }
 
 bool FormatDriverDate(const FILETIME& time, const wchar_t* style, std::wstring& out) {
@@ -211,10 +237,10 @@ bool FindCurrentDriver(HDEVINFO set, SP_DEVINFO_DATA* device, SP_DRVINFO_DATA_V2
   return false;
 }
 
-bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileInfo,
+bool GetCurrentDriverInfo(HDEVINFO set, const std::wstring& instanceId, DriverFileInfo& fileInfo,
                           DriverInfo& driverInfo) {
   bool result = false;
-  ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  ForEachDeviceIn(set, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     std::wstring id;
     if (!InstanceIdOf(set, device, id)) return true;
     if (_wcsnicmp(id.c_str(), instanceId.c_str(), instanceId.size()) != 0) return true;
@@ -228,6 +254,10 @@ bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileIn
       if (CLSIDFromString(classGuid, &parsed) == NOERROR && IsEqualGUID(parsed, kOtherDevicesClass))
         return false;
     }
+    // The caller may go on with this device in its set (and remove it): the
+    // parameters the lookup sets are put back after the list it builds is
+    // destroyed.
+    KeptInstallParams params(set, device);
     UniqueDriverList list(set, device, SPDIT_CLASSDRIVER);
     SP_DRVINFO_DATA_V2_W driver{};
     driver.cbSize = sizeof driver;
@@ -258,6 +288,12 @@ bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileIn
     return false;
   });
   return result;
+}
+
+bool GetCurrentDriverInfo(const std::wstring& instanceId, DriverFileInfo& fileInfo,
+                          DriverInfo& driverInfo) {
+  UniqueDevInfo set(ListPresentDevices());
+  return set && GetCurrentDriverInfo(set.get(), instanceId, fileInfo, driverInfo);
 }
 
 }  // namespace kyd

@@ -158,8 +158,9 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
     PackageFiles package;
     DriverFileInfo fileInfo;
     DriverInfo driverInfo;
-    if (hardwareIds && FindInstanceIdByIds(hardwareIds, instanceId) &&
-        GetCurrentDriverInfo(instanceId, fileInfo, driverInfo)) {
+    // Both searches walk this same set of present devices.
+    if (hardwareIds && FindInstanceIdByIds(set, hardwareIds, instanceId) &&
+        GetCurrentDriverInfo(set, instanceId, fileInfo, driverInfo)) {
       infPath = fileInfo.InfFileName;
       package = FindPackageFiles(difx, infPath);
     }

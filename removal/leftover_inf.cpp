@@ -30,7 +30,9 @@ std::vector<std::wstring> OemInfsNaming(const std::wstring& key) {
   WIN32_FIND_DATAW entry;
   UniqueFind search(FindFirstFileW((folder + L"oem*.inf").c_str(), &entry));
   if (!search) return paths;
-  CFindStrFormFile finder;
+  // Each file is read into one buffer kept for the whole scan: under Wine
+  // about half the cost of mapping each of a Windows 10 machine's INFs.
+  FileTextSearch finder;
   do {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." and folders
     if (!machine::Listed(folder.substr(0, folder.size() - 1), entry)) continue;  // gone in a plan

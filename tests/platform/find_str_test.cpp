@@ -164,3 +164,68 @@ TEST(BoundedSearch, AgreesWithAPlainSearchOnManyNearMatches) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Utf16Be(const std::wstring& text) {
+  std::string bytes = "\xFE\xFF";
+  for (wchar_t c : text) {
+    bytes += static_cast<char>(c >> 8);
+    bytes += static_cast<char>(c & 0xFF);
+  }
+  return bytes;
+}
+
+// The read-based search finds exactly what the mapped one does. The rows are
+// searched in order by one reader, which keeps its buffer from file to file
+// (a short file after a long one must not see the long one's bytes), and by
+// one that maps every file over 4 KB. A file another program reads counts as
+// not containing, even when that program lets others read and delete it.
+TEST(FileTextSearch, FindsWhatTheMappedSearchFinds) {
+  struct Row {
+    const char* name;
+    std::string bytes;
+    const wchar_t* key;
+    bool found;
+    bool heldOpen = false;
+  };
+  const std::string longWithKey = std::string(40000, 'x') + "\r\nPCI\\VEN_10DE&DEV_0DE1\r\n" + std::string(40000, 'y');
+  const Row rows[] = {
+      {"ANSI, the ID in another case", "[Models]\r\n%D%=I, PCI\\VEN_10DE&DEV_0DE1&SUBSYS_1\r\n", L"pci\\ven_10de&dev_0de1", true},
+      {"ANSI, the ID continues", "[Models]\r\nPCI\\VEN_10DE&DEV_0DE12\r\n", L"PCI\\VEN_10DE&DEV_0DE1", false},
+      {"ANSI, continued once, then whole", "USB\\ROOT_HUB30, USB\\ROOT_HUB\r\n", L"usb\\root_hub", true},
+      {"ANSI, the ID ends the file", "x=USB\\ROOT_HUB", L"USB\\ROOT_HUB", true},
+      {"long file with the ID", longWithKey, L"PCI\\VEN_10DE&DEV_0DE1", true},
+      {"short file after it, without", "[Models]\r\n", L"PCI\\VEN_10DE&DEV_0DE1", false},
+      {"UTF-16 LE mark", Utf16(L"[Models]\r\nPCI\\VEN_8086&DEV_0166\r\n", true), L"pci\\ven_8086&dev_0166", true},
+      {"UTF-16 LE, the ID continues", Utf16(L"PCI\\VEN_8086&DEV_01666", true), L"PCI\\VEN_8086&DEV_0166", false},
+      {"UTF-16 LE, odd size", Utf16(L"PCI\\VEN_8086&DEV_0166", true) + "!", L"PCI\\VEN_8086&DEV_0166", true},
+      {"UTF-16 LE, a NUL before the ID", Utf16(std::wstring(L"head\0PCI\\VEN_8086", 17), true), L"PCI\\VEN_8086", false},
+      {"UTF-16 BE mark, compared as LE", Utf16Be(L"PCI\\VEN_8086&DEV_0166"), L"PCI\\VEN_8086", false},
+      {"UTF-16 without a mark", Utf16(L"PCI\\VEN_8086&DEV_0166", false), L"PCI\\VEN_8086", false},
+      {"UTF-8 mark", "\xEF\xBB\xBFPCI\\VEN_1002&DEV_6798\r\n", L"pci\\ven_1002&DEV_6798", true},
+      {"ANSI, a NUL before the ID", std::string("head\0PCI\\VEN_1002", 17), L"PCI\\VEN_1002", false},
+      {"ANSI, a NUL after the ID", std::string("PCI\\VEN_1002\0tail", 17), L"PCI\\VEN_1002", true},
+      {"held open, read and delete shared", "PCI\\VEN_1002&DEV_6798", L"PCI\\VEN_1002", false, true},
+      {"a mark alone", "\xFF\xFE", L"P", false},
+      {"empty", "", L"P", false},
+  };
+  ScratchDir dir(L"filetext");
+  kyd::FileTextSearch reader;
+  kyd::FileTextSearch mapsOver4K(4096);
+  int number = 0;
+  for (const Row& row : rows) {
+    std::wstring path = dir / (L"oem" + std::to_wstring(++number) + L".inf");
+    ASSERT_TRUE(WriteFileBytes(path, row.bytes)) << row.name;
+    kyd::UniqueFile held(row.heldOpen ? CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr)
+                                      : INVALID_HANDLE_VALUE);
+    ASSERT_EQ(held.valid(), row.heldOpen) << row.name;
+    const auto id = kyd::MatchEnd::kIdEnd;
+    EXPECT_EQ(kyd::CFindStrFormFile().FindInFile(path.c_str(), row.key, id), row.found) << row.name << " (mapped)";
+    EXPECT_EQ(reader.FindInFile(path.c_str(), row.key, id), row.found) << row.name << " (read)";
+    EXPECT_EQ(mapsOver4K.FindInFile(path.c_str(), row.key, id), row.found) << row.name << " (read, over 4 KB mapped)";
+  }
+}
+
+}  // namespace
