@@ -325,19 +325,35 @@ RunReads::Counts RunReads::counts() const { return g_cache ? g_cache->counts : C
 
 // ------------------------------------------------------------- reads
 
+namespace {
+
+// The run's entry of root\path with its subkeys or value names listed, or
+// null when the run does not hold the key: then `names` has them read now
+// (through the plan's overlay) and `status` says how that went.
+Entry* HeldNames(HKEY root, const std::wstring& path, REGSAM view, bool subKeys, std::wstring& id,
+                 std::vector<std::wstring>& names, LONG& status) {
+  status = ERROR_SUCCESS;
+  Entry* entry =
+      g_cache && IdentityOf(*g_cache, root, path, view, id) ? Load(*g_cache, root, path, view, id, subKeys, status)
+                                                            : nullptr;
+  if (entry) {
+    if (entry->absent) status = ERROR_FILE_NOT_FOUND;
+    return entry->absent ? nullptr : entry;
+  }
+  UniqueKey key;
+  status = OpenKey(root, path, KEY_READ | view, key);
+  if (status == ERROR_SUCCESS && !(subKeys ? ListSubKeys(key.get(), names) : ListValueNames(key.get(), names)))
+    status = ERROR_READ_FAULT;
+  return nullptr;
+}
+
+}  // namespace
+
 LONG ReadSubKeys(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names) {
   std::wstring id;
   LONG status = ERROR_SUCCESS;
-  Entry* entry = g_cache && IdentityOf(*g_cache, root, path, view, id)
-                     ? Listing(*g_cache, root, path, view, id, status)
-                     : nullptr;
-  if (!entry) {
-    UniqueKey key;
-    status = OpenKey(root, path, KEY_READ | view, key);
-    if (status != ERROR_SUCCESS) return status;
-    return ListSubKeys(key.get(), names) ? ERROR_SUCCESS : ERROR_READ_FAULT;
-  }
-  if (entry->absent) return ERROR_FILE_NOT_FOUND;
+  Entry* entry = HeldNames(root, path, view, true, id, names, status);
+  if (!entry) return status;
   Session::State* s = Planner();
   const bool planned = s && !s->overlay.keys.empty();
   if (planned && s->overlay.keys.count(id)) return ERROR_FILE_NOT_FOUND;
@@ -349,16 +365,8 @@ LONG ReadSubKeys(HKEY root, const std::wstring& path, REGSAM view, std::vector<s
 LONG ReadValueNames(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names) {
   std::wstring id;
   LONG status = ERROR_SUCCESS;
-  Entry* entry = g_cache && IdentityOf(*g_cache, root, path, view, id)
-                     ? Load(*g_cache, root, path, view, id, false, status)
-                     : nullptr;
-  if (!entry) {
-    UniqueKey key;
-    status = OpenKey(root, path, KEY_READ | view, key);
-    if (status != ERROR_SUCCESS) return status;
-    return ListValueNames(key.get(), names) ? ERROR_SUCCESS : ERROR_READ_FAULT;
-  }
-  if (entry->absent) return ERROR_FILE_NOT_FOUND;
+  Entry* entry = HeldNames(root, path, view, false, id, names, status);
+  if (!entry) return status;
   Session::State* s = Planner();
   if (s && !s->overlay.keys.empty() && s->overlay.keys.count(id)) return ERROR_FILE_NOT_FOUND;
   if (!s || (s->overlay.values.empty() && s->overlay.written.empty())) {
