@@ -202,6 +202,7 @@ BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 // view (KEY_WOW64_64KEY) under HKLM, HKU, HKCU and HKCR, except HKCR keys
 // that a user's own class registrations overlay; every other read goes to
 // the registry each time, as do all reads without a RunReads.
+// One thread runs an uninstall: reads on other threads are plain reads.
 class RunReads {
  public:
   RunReads();  // an inner RunReads shares the outer one's reads

@@ -50,9 +50,13 @@ struct Cache {
   std::wstring currentUser;                                  // HKCU's identity
   std::wstring userClasses;                                  // HKCU\Software\Classes's identity
   RunReads::Counts counts;
+  DWORD thread = GetCurrentThreadId();  // the run's; other threads read the registry themselves
 };
 
 std::unique_ptr<Cache> g_cache;
+
+// The run's reads, for the thread that runs it.
+Cache* Held() { return g_cache && g_cache->thread == GetCurrentThreadId() ? g_cache.get() : nullptr; }
 
 bool Below(const std::wstring& id, const std::wstring& prefix) {
   return id.size() >= prefix.size() && id.compare(0, prefix.size(), prefix) == 0 &&
@@ -321,7 +325,7 @@ RunReads::~RunReads() {
   if (outer_) g_cache.reset();
 }
 
-RunReads::Counts RunReads::counts() const { return g_cache ? g_cache->counts : Counts(); }
+RunReads::Counts RunReads::counts() const { return Held() ? Held()->counts : Counts(); }
 
 // ------------------------------------------------------------- reads
 
@@ -334,8 +338,8 @@ Entry* HeldNames(HKEY root, const std::wstring& path, REGSAM view, bool subKeys,
                  std::vector<std::wstring>& names, LONG& status) {
   status = ERROR_SUCCESS;
   Entry* entry =
-      g_cache && IdentityOf(*g_cache, root, path, view, id) ? Load(*g_cache, root, path, view, id, subKeys, status)
-                                                            : nullptr;
+      Held() && IdentityOf(*Held(), root, path, view, id) ? Load(*Held(), root, path, view, id, subKeys, status)
+                                                          : nullptr;
   if (entry) {
     if (entry->absent) status = ERROR_FILE_NOT_FOUND;
     return entry->absent ? nullptr : entry;
@@ -387,7 +391,7 @@ LONG ReadValueNames(HKEY root, const std::wstring& path, REGSAM view, std::vecto
 LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& name, DWORD& type,
                std::vector<BYTE>& data) {
   std::wstring id;
-  if (!g_cache || !IdentityOf(*g_cache, root, path, view, id)) {
+  if (!Held() || !IdentityOf(*Held(), root, path, view, id)) {
     UniqueKey key;
     LONG status = OpenKey(root, path, KEY_READ | view, key);
     if (status != ERROR_SUCCESS) return status;
@@ -396,12 +400,15 @@ LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstr
   }
   LONG status = ERROR_SUCCESS;
   if (PlannedValue(id, name, status, type, data)) return status;
-  Cache& c = *g_cache;
+  Cache& c = *Held();
   Entry& entry = c.keys[id];
   const std::wstring upper = UpperCase(name);
   auto known = entry.values.find(upper);
-  if (entry.absent || known != entry.values.end() || KnownMissing(c, id) ||
-      (entry.named && !entry.valueSet.count(upper))) {
+  if (entry.absent || KnownMissing(c, id)) {
+    ++c.counts.served;
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (known != entry.values.end() || (entry.named && !entry.valueSet.count(upper))) {
     ++c.counts.served;
     if (known == entry.values.end()) return ERROR_FILE_NOT_FOUND;
     type = known->second.type;
@@ -429,11 +436,11 @@ LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstr
 
 namespace reads {
 
-bool Active() { return g_cache != nullptr; }
+bool Active() { return Held() != nullptr; }
 
 void KeyRemoved(const std::wstring& keyName) {
-  if (!g_cache || keyName.empty()) return;
-  Cache& c = *g_cache;
+  if (!Held() || keyName.empty()) return;
+  Cache& c = *Held();
   const std::wstring id = UpperCase(keyName);
   DropTree(c, id);
   c.keys[id].absent = true;
@@ -442,9 +449,9 @@ void KeyRemoved(const std::wstring& keyName) {
 }
 
 void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
-  if (!g_cache || keyName.empty()) return;
-  auto entry = g_cache->keys.find(UpperCase(keyName));
-  if (entry == g_cache->keys.end()) return;
+  if (!Held() || keyName.empty()) return;
+  auto entry = Held()->keys.find(UpperCase(keyName));
+  if (entry == Held()->keys.end()) return;
   const std::wstring upper = UpperCase(valueName);
   entry->second.values[upper] = Value();
   RemoveName(entry->second.valueNames, entry->second.valueSet, upper);
@@ -452,8 +459,8 @@ void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
 
 void ValueWritten(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& valueName) {
   (void)valueName;
-  if (!g_cache) return;
-  Cache& c = *g_cache;
+  if (!Held()) return;
+  Cache& c = *Held();
   std::wstring id;
   if (!IdentityOf(c, root, path, view, id)) {
     Forget();
@@ -466,7 +473,7 @@ void ValueWritten(HKEY root, const std::wstring& path, REGSAM view, const std::w
 }
 
 void Forget() {
-  if (g_cache) g_cache->keys.clear();
+  if (Held()) Held()->keys.clear();
 }
 
 }  // namespace reads

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/base_drv_uninst.h"
@@ -147,6 +148,19 @@ TEST(RunReads, AfterAProgramRanListingsAreReadAfresh) {
     EXPECT_EQ(keys.List(kClassesRoot), (Names{L"A", L"B", L"C"}));
     EXPECT_EQ(keys.List(kMachineClasses), (Names{L"A", L"B", L"C"}));
   }
+}
+
+// The run's reads belong to the thread that runs the uninstall; a host
+// thread asking meanwhile (IsDrvAppInstall, say) reads the registry itself.
+TEST(RunReads, AnotherThreadReadsTheRegistryItself) {
+  TestKeys keys(L"");
+  machine::RunReads reads;
+  EXPECT_EQ(keys.List(kClassesRoot), (Names{L"A", L"B"}));
+  keys.Create(L"C");
+  Names seen;
+  std::thread([&] { seen = keys.List(kClassesRoot); }).join();
+  EXPECT_EQ(seen, (Names{L"A", L"B", L"C"}));
+  EXPECT_EQ(keys.List(kClassesRoot), (Names{L"A", L"B"}));
 }
 
 }  // namespace
