@@ -23,8 +23,6 @@ namespace kyd::machine {
 
 namespace {
 
-constexpr DWORD kSubKeyNameRoom = 256;          // 255 characters and the terminator
-constexpr DWORD kValueNameRoom = 16384;         // 16383 characters and the terminator
 constexpr DWORD kFirstValueRoom = 2048;         // bytes, grown to what the value needs
 constexpr DWORD kLargestValue = 0x1000000;      // 16 MB: a larger value is not read
 
@@ -128,7 +126,8 @@ bool PlainPath(const std::wstring& path) {
          (path.front() != L'\\' && path.back() != L'\\' && path.find(L"\\\\") == std::wstring::npos);
 }
 
-Entry* Listing(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, LONG& status);
+Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, bool subKeys,
+            LONG& status);
 
 // Can HKCR\path show a key or value of the user's own class registrations?
 // Not when HKCU\Software\Classes lacks the key; an unreadable step counts as
@@ -138,7 +137,7 @@ bool UserOverlays(Cache& c, const std::wstring& path) {
   std::wstring userPath = L"Software\\Classes", id = c.userClasses;
   for (size_t start = 0;;) {
     LONG status = ERROR_SUCCESS;
-    Entry* entry = Listing(c, HKEY_CURRENT_USER, userPath, KEY_WOW64_64KEY, id, status);
+    Entry* entry = Load(c, HKEY_CURRENT_USER, userPath, KEY_WOW64_64KEY, id, true, status);
     if (!entry) return true;
     if (entry->absent) return false;
     if (path.empty()) return !entry->subKeys.empty();  // HKCR's own listing
@@ -162,22 +161,6 @@ bool IdentityOf(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std:
   if (base.empty()) return false;
   id = path.empty() ? base : base + L"\\" + UpperCase(path);
   FollowLinks(c, id);
-  return true;
-}
-
-template <typename Enumerate>
-bool EnumerateNames(HKEY key, bool subKeys, Enumerate add) {
-  DWORD subKeyCount = 0, valueCount = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeyCount, nullptr, nullptr, &valueCount, nullptr,
-                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-    return false;
-  std::vector<wchar_t> name(subKeys ? kSubKeyNameRoom : kValueNameRoom);
-  for (DWORD index = 0, count = subKeys ? subKeyCount : valueCount; index < count; ++index) {
-    DWORD length = static_cast<DWORD>(name.size());
-    LONG status = subKeys ? RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr)
-                          : RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_SUCCESS) add(std::wstring(name.data(), length));
-  }
   return true;
 }
 
@@ -213,7 +196,7 @@ Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wst
   }
   std::vector<std::wstring> names;
   std::unordered_set<std::wstring> set;
-  if (!EnumerateNames(key.get(), subKeys, [&](std::wstring name) {
+  if (!reads::EnumerateNames(key.get(), subKeys, [&](std::wstring name) {
         set.insert(UpperCase(name));
         names.push_back(std::move(name));
       })) {
@@ -226,10 +209,6 @@ Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wst
   (subKeys ? entry->subKeys : entry->valueNames) = std::move(names);
   (subKeys ? entry->subKeySet : entry->valueSet) = std::move(set);
   return entry;
-}
-
-Entry* Listing(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, LONG& status) {
-  return Load(c, root, path, view, id, true, status);
 }
 
 // Reads a value with `query` (RegQueryValueExW's shape), growing the buffer
@@ -317,7 +296,7 @@ RunReads::RunReads() {
   std::vector<std::wstring> names;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, classes32.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, shared.put()) ==
       ERROR_SUCCESS)
-    EnumerateNames(shared.get(), true, [&](std::wstring name) { names.push_back(std::move(name)); });
+    reads::EnumerateNames(shared.get(), true, [&](std::wstring name) { names.push_back(std::move(name)); });
   for (const std::wstring& name : names) Probe(c, HKEY_LOCAL_MACHINE, L"HKLM", classes32 + L"\\" + name);
 }
 
@@ -457,8 +436,7 @@ void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
   RemoveName(entry->second.valueNames, entry->second.valueSet, upper);
 }
 
-void ValueWritten(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& valueName) {
-  (void)valueName;
+void ValueWritten(HKEY root, const std::wstring& path, REGSAM view) {
   if (!Held()) return;
   Cache& c = *Held();
   std::wstring id;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace kyd::machine::reads {
 
@@ -17,11 +18,33 @@ bool Active();
 void KeyRemoved(const std::wstring& keyName);
 void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName);
 // A value was set in root\path (the key perhaps created by it).
-void ValueWritten(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& valueName);
+void ValueWritten(HKEY root, const std::wstring& path, REGSAM view);
 
 // Another program may have changed the registry (an uninstaller or tool run,
 // a device or driver package removed, a service stopped): everything is read
 // afresh from now on.
 void Forget();
+
+inline constexpr DWORD kSubKeyNameRoom = 256;   // 255 characters and the terminator
+inline constexpr DWORD kValueNameRoom = 16384;  // 16383 characters and the terminator
+
+// Hands add(name) the names of a key's subkeys (subKeys) or values, in
+// index order, straight from the registry; false when the key cannot be
+// queried.
+template <typename Add>
+bool EnumerateNames(HKEY key, bool subKeys, Add add) {
+  DWORD subKeyCount = 0, valueCount = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeyCount, nullptr, nullptr, &valueCount, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<wchar_t> name(subKeys ? kSubKeyNameRoom : kValueNameRoom);
+  for (DWORD index = 0, count = subKeys ? subKeyCount : valueCount; index < count; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    LONG status = subKeys ? RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr)
+                          : RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) add(std::wstring(name.data(), length));
+  }
+  return true;
+}
 
 }  // namespace kyd::machine::reads

@@ -9,8 +9,8 @@ namespace kyd::machine {
 
 namespace {
 
-constexpr DWORD kSubKeyNameRoom = 256;   // 255 characters and the terminator
-constexpr DWORD kValueNameRoom = 16384;  // 16383 characters and the terminator
+using reads::kSubKeyNameRoom;
+using reads::kValueNameRoom;
 
 std::wstring KeyId(HKEY key) { return UpperCase(journal::KeyName(key)); }
 
@@ -87,8 +87,8 @@ LONG ValueGone(LONG status, HKEY key, const std::wstring& keyName, const std::ws
   return status;
 }
 
-LONG Written(LONG status, HKEY root, const std::wstring& path, REGSAM access, const std::wstring& name) {
-  if (status == ERROR_SUCCESS) reads::ValueWritten(root, path, access, name);
+LONG Written(LONG status, HKEY root, const std::wstring& path, REGSAM access) {
+  if (status == ERROR_SUCCESS) reads::ValueWritten(root, path, access);
   return status;
 }
 
@@ -163,7 +163,7 @@ LONG RemoveValue(HKEY key, const std::wstring& name) {
 LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
                 const std::wstring& name, DWORD type, const void* data, DWORD size) {
   Session::State* s = g_state;
-  if (!s) return Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access, name);
+  if (!s) return Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access);
   const REGSAM view = access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
   const auto* bytes = static_cast<const BYTE*>(data);
   std::vector<BYTE> wanted(bytes, bytes + size);
@@ -180,7 +180,7 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
   if (!exists && !create) {
     return s->mode == Mode::kPlan
                ? ERROR_FILE_NOT_FOUND
-               : Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access, name);
+               : Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access);
   }
   std::wstring keyName;
   if (exists) {
@@ -220,7 +220,7 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
     if (hadValue && old.type == type && old.data == wanted) {
       return s->mode == Mode::kPlan ? ERROR_SUCCESS
                                     : Written(WriteValueNow(root, path, access, create, name, type, data, size),
-                                              root, path, access, name);
+                                              root, path, access);
     }
   }
   Line line = MakeLine(L"set-value", keyName);
@@ -241,7 +241,7 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
   });
   if (!go) return kNotSaved;
   if (s->mode == Mode::kPlan) return ERROR_SUCCESS;
-  return Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access, name);
+  return Written(WriteValueNow(root, path, access, create, name, type, data, size), root, path, access);
 }
 
 // ------------------------------------------------------------- reads
@@ -258,47 +258,28 @@ LONG OpenKey(HKEY root, const std::wstring& path, REGSAM access, UniqueKey& key)
 }
 
 bool ListSubKeys(HKEY key, std::vector<std::wstring>& names) {
-  DWORD count = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS)
-    return false;
   Session::State* s = Planner();
   const std::wstring prefix = s && !s->overlay.keys.empty() ? KeyId(key) + L"\\" : std::wstring();
-  for (DWORD index = 0; index < count; ++index) {
-    wchar_t name[kSubKeyNameRoom];
-    DWORD length = kSubKeyNameRoom;
-    if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      continue;
-    std::wstring child(name, length);
-    if (prefix.size() > 1 && s->overlay.keys.count(prefix + UpperCase(child))) continue;
+  return reads::EnumerateNames(key, true, [&](std::wstring child) {
+    if (prefix.size() > 1 && s->overlay.keys.count(prefix + UpperCase(child))) return;
     names.push_back(std::move(child));
-  }
-  return true;
+  });
 }
 
 bool ListValueNames(HKEY key, std::vector<std::wstring>& names) {
-  DWORD count = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS)
-    return false;
   Session::State* s = Planner();
   const bool plain = !s || (s->overlay.values.empty() && s->overlay.written.empty());
   const std::wstring prefix = plain ? std::wstring() : KeyId(key) + L"\n";
   std::set<std::wstring> listed;
-  std::vector<wchar_t> name(kValueNameRoom);
-  for (DWORD index = 0; index < count; ++index) {
-    DWORD length = kValueNameRoom;
-    if (RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      continue;
-    std::wstring value(name.data(), length);
+  bool read = reads::EnumerateNames(key, false, [&](std::wstring value) {
     if (!plain) {
       std::wstring id = prefix + UpperCase(value);
-      if (s->overlay.values.count(id)) continue;
+      if (s->overlay.values.count(id)) return;
       listed.insert(id);
     }
     names.push_back(std::move(value));
-  }
-  if (plain || prefix.size() <= 1) return true;
+  });
+  if (!read || plain || prefix.size() <= 1) return read;
   // Values the plan writes that are not there yet come last, as new values do.
   for (auto it = s->overlay.written.lower_bound(prefix);
        it != s->overlay.written.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
