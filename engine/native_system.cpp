@@ -12,6 +12,7 @@
 #include "engine/base_drv_uninst.h"
 #include "machine/machine.h"
 #include "platform/base_log.h"
+#include "platform/command_line.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
 
@@ -24,26 +25,20 @@ constexpr char kLogUnit[] = "BaseDrvUninst";
 // to the program in several runs.
 constexpr size_t kLineRoom = 30000;
 
-// One quoted argument. Backslashes at its end are doubled, so that they stay
-// backslashes instead of escaping the closing quote.
-std::wstring Quoted(const std::wstring& text) {
-  size_t trailing = 0;
-  while (trailing < text.size() && text[text.size() - 1 - trailing] == L'\\') ++trailing;
-  return L" \"" + text + std::wstring(trailing, L'\\') + L"\"";
-}
+// One more argument on the line, as drv64.exe splits it back.
+std::wstring Argument(const std::wstring& text) { return L" " + QuoteArgument(text); }
 
 }  // namespace
 
 void CBaseDrvUninst::DeleteNativeSystemFiles(NameList names) {
   const std::wstring host = GetHostFolder();
-  // No quote can stand in a quoted argument; none is in a device ID or a
-  // file name.
+  // No device ID or file name holds a quote: one that does is not ours.
   if (host.empty() || deviceId.find(L'"') != std::wstring::npos) {
     KLOG(base::LOG_ERROR, "native system files: drv64.exe cannot be started for %S", deviceId.c_str());
     return;
   }
   const std::wstring program = host + L"drv64\\drv64.exe";
-  const std::wstring head = L"\"" + program + L"\" \"kydsysfiles\"" + Quoted(deviceId);
+  const std::wstring head = L"\"" + program + L"\" \"kydsysfiles\"" + Argument(deviceId);
   const std::wstring session = machine::ChildArguments();
   std::wstring line = head;
   int count = 0;
@@ -62,7 +57,7 @@ void CBaseDrvUninst::DeleteNativeSystemFiles(NameList names) {
   };
   for (const wchar_t* name : names) {
     if (!name || !*name || std::wcschr(name, L'"')) continue;
-    const std::wstring argument = Quoted(name);
+    const std::wstring argument = Argument(name);
     if (count > 0 && line.size() + argument.size() + session.size() > kLineRoom) run();
     line += argument;
     ++count;

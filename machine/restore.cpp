@@ -13,6 +13,7 @@
 #include "machine/machine.h"
 #include "machine/seal.h"
 #include "platform/base_log.h"
+#include "platform/command_line.h"
 #include "platform/console_runner.h"
 #include "platform/env.h"
 #include "platform/handle.h"
@@ -477,7 +478,7 @@ DWORD PublishDriverPackage(const std::wstring& inf, const std::wstring& folder, 
   const std::wstring program = GetHostFolder() + L"drv64\\drv64.exe";
   if (!IsWow64() || GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
     return PublishHere(inf, folder, published);
-  std::wstring line = L"\"" + program + L"\" \"kydpublish\" \"" + inf + L"\" \"" + folder + L"\"";
+  std::wstring line = L"\"" + program + L"\" \"kydpublish\" " + QuoteArgument(inf) + L" " + QuoteArgument(folder);
   DWORD exitCode = ERROR_GEN_FAILURE;
   if (!RunAndWait(program, line, false, exitCode)) return GetLastError();
   std::string name;

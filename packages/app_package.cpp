@@ -50,11 +50,13 @@ bool IsAbsolutePath(const std::wstring& path) {
 
 int CAppPackage::Uninstall(int mode) {
   if (mode != 1) return UninstallSlient(record.wsUninstString, *this, mode);
+  constexpr char kLogUnit[] = "AppPackage";
   const SilentCommand silent = MakeSilentCommand(record);
-  const int started = UninstallSlient(silent.commandLine, *this, silent.kind == UninstallerKind::kUnknown ? 1 : 0);
+  if (silent.kind == UninstallerKind::kInstallerAsRegistered)
+    KLOG(base::LOG_TRACE, "MsiExec line removes no product by its code: run as registered");
+  const int started = UninstallSlient(silent.commandLine, *this, 0);
   std::wstring productCode;
   if (exitCode && WindowsInstallerProductCode(silent.commandLine, productCode)) {
-    constexpr char kLogUnit[] = "AppPackage";
     const DWORD code = *exitCode;
     if (code == kInstallerRestartRequired || code == kInstallerRestartInitiated) {
       KLOG(base::LOG_TRACE, "MsiExec exit code %d: restart required", static_cast<int>(code));

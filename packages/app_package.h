@@ -23,8 +23,8 @@ class CAppPackage {
   // Runs the registered uninstaller silently. Mode 1 asks it to be quiet the
   // way its maker documents (a registered quiet command, Windows Installer,
   // NSIS, Inno Setup; see silent_command.h), or with " -s" when it is none
-  // of these; mode 0 runs the registered command as it is. 1 when it could
-  // be started.
+  // of these and not msiexec; mode 0 runs the registered command as it is.
+  // 1 when it could be started.
   virtual int Uninstall(int mode);
 
   int timeOut = 0;              // seconds the uninstaller may run

@@ -12,6 +12,9 @@
 namespace kyd {
 namespace {
 
+// What an uninstaller of no known kind is given; the ones written for such
+// hosts take it.
+constexpr wchar_t kGenericSwitch[] = L" -s";
 // NSIS: "/S" (upper case) runs an uninstaller silently; "_?=" must be the
 // last parameter, as it takes the rest of the line.
 constexpr wchar_t kNsisSwitch[] = L" /S";
@@ -61,6 +64,8 @@ Word FirstWord(const std::wstring& line) {
   while (end < line.size() && !IsBlank(line[end])) ++end;
   return {line.substr(begin, end - begin), false, end};
 }
+
+bool IsAsciiLetter(wchar_t c) { return (c | 0x20) >= L'a' && (c | 0x20) <= L'z'; }
 
 bool IsHex(wchar_t c) { return (c >= L'0' && c <= L'9') || ((c | 0x20) >= L'a' && (c | 0x20) <= L'f'); }
 
@@ -150,17 +155,24 @@ std::wstring WithNsisSwitch(const std::wstring& line) {
 
 }  // namespace
 
-bool WindowsInstallerProductCode(const std::wstring& commandLine, std::wstring& productCode) {
+bool IsWindowsInstallerLine(const std::wstring& commandLine) {
   const Word program = FirstWord(commandLine);
   const size_t slash = program.text.find_last_of(L"\\/");
   const std::wstring name = slash == std::wstring::npos ? program.text : program.text.substr(slash + 1);
-  if (!EqualsNoCase(name, L"msiexec.exe") && !EqualsNoCase(name, L"msiexec")) return false;
-  for (size_t at = program.rest; at + 1 < commandLine.size(); ++at) {
+  return EqualsNoCase(name, L"msiexec.exe") || EqualsNoCase(name, L"msiexec");
+}
+
+bool WindowsInstallerProductCode(const std::wstring& commandLine, std::wstring& productCode) {
+  if (!IsWindowsInstallerLine(commandLine)) return false;
+  const size_t rest = FirstWord(commandLine).rest;
+  for (size_t at = rest; at + 1 < commandLine.size(); ++at) {
     const wchar_t c = commandLine[at];
-    if ((c != L'/' && c != L'-') || (at > program.rest && !IsBlank(commandLine[at - 1]))) continue;
-    const wchar_t option = static_cast<wchar_t>(commandLine[at + 1] | 0x20);  // ASCII lower case
-    if (option != L'i' && option != L'x') continue;
-    size_t code = at + 2;
+    if ((c != L'/' && c != L'-') || (at > rest && !IsBlank(commandLine[at - 1]))) continue;
+    size_t end = at + 1;
+    while (end < commandLine.size() && IsAsciiLetter(commandLine[end])) ++end;
+    const std::wstring option = commandLine.substr(at + 1, end - at - 1);
+    if (!EqualsNoCase(option, L"i") && !EqualsNoCase(option, L"x") && !EqualsNoCase(option, L"uninstall")) continue;
+    size_t code = end;
     while (code < commandLine.size() && IsBlank(commandLine[code])) ++code;
     if (code < commandLine.size() && commandLine[code] == L'"') ++code;
     if (const size_t length = GuidAt(commandLine, code)) {
@@ -199,16 +211,21 @@ SilentCommand MakeSilentCommand(const APP_UNSETUP_PACKAGE& record) {
   const std::wstring& registered = record.wsUninstString;
   std::wstring productCode;
   const std::wstring system = GetSystemDir();
-  if (!system.empty() && WindowsInstallerProductCode(registered, productCode))
-    return {UninstallerKind::kWindowsInstaller,
-            L"\"" + system + kInstallerProgram + L"\"" + kInstallerRemove + productCode + kInstallerQuiet};
+  if (IsWindowsInstallerLine(registered)) {
+    if (!system.empty() && WindowsInstallerProductCode(registered, productCode))
+      return {UninstallerKind::kWindowsInstaller,
+              L"\"" + system + kInstallerProgram + L"\"" + kInstallerRemove + productCode + kInstallerQuiet};
+    // msiexec takes " -s" for nothing it knows and answers with its usage
+    // box, which nobody sees on the private desktop.
+    return {UninstallerKind::kInstallerAsRegistered, registered};
+  }
   switch (KindOfUninstaller(ProgramOf(registered))) {
     case UninstallerKind::kNsis:
       return {UninstallerKind::kNsis, WithNsisSwitch(registered)};
     case UninstallerKind::kInnoSetup:
       return {UninstallerKind::kInnoSetup, registered + kInnoSwitches};
     default:
-      return {UninstallerKind::kUnknown, registered};
+      return {UninstallerKind::kUnknown, registered + kGenericSwitch};
   }
 }
 

@@ -14,7 +14,8 @@ namespace kyd {
 
 enum class UninstallerKind {
   kQuietCommand,       // the entry registers a quiet command of its own
-  kWindowsInstaller,   // MsiExec.exe /I or /X with a product code
+  kWindowsInstaller,   // MsiExec.exe /I, /X or /uninstall with a product code
+  kInstallerAsRegistered,  // any other msiexec line: run as registered
   kNsis,               // an uninstaller made by NSIS (recognised from the file)
   kInnoSetup,          // an uninstaller made by Inno Setup (from the file and its log)
   kUnknown,            // anything else
@@ -22,22 +23,25 @@ enum class UninstallerKind {
 
 struct SilentCommand {
   UninstallerKind kind;
-  std::wstring commandLine;  // what is run; for kUnknown the registered command,
-                             // to which the runner adds its " -s"
+  std::wstring commandLine;  // what is run, switches included
 };
 
 // The command that removes the package quietly, in this order: the entry's
 // QuietUninstallString as registered; for a Windows Installer entry the
-// system's own msiexec by full path, "/x {code} /qn /norestart"; the
-// registered command with "/S" for NSIS, with "/VERYSILENT /SUPPRESSMSGBOXES
-// /NORESTART" for Inno Setup; otherwise the registered command (kUnknown).
+// system's own msiexec by full path, "/x {code} /qn /norestart", and any
+// other msiexec line as registered; the registered command with "/S" for
+// NSIS, with "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART" for Inno Setup;
+// otherwise the registered command with " -s" (kUnknown).
 SilentCommand MakeSilentCommand(const APP_UNSETUP_PACKAGE& record);
 
+// Whether a command line's program is msiexec (any case, with or without a
+// folder, quoted or not, ".exe" or not).
+bool IsWindowsInstallerLine(const std::wstring& commandLine);
+
 // The product code (with its braces, as written) of a Windows Installer
-// command line that installs (/I) or removes (/X) a product: the program is
-// msiexec (any case, with or without a folder, quoted or not, ".exe" or
-// not) and the switch is followed by a product code. False for anything
-// else, a package file given instead of a code included.
+// command line that installs (/I) or removes (/X, /uninstall) a product:
+// the program is msiexec and the switch is followed by a product code.
+// False for anything else, a package file given instead of a code included.
 bool WindowsInstallerProductCode(const std::wstring& commandLine, std::wstring& productCode);
 
 // The full path of the program a command line starts: the quoted first word,

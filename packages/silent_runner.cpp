@@ -16,10 +16,6 @@ namespace {
 constexpr char kLogUnit[] = "AppPackage";
 
 constexpr wchar_t kDesktopName[] = L"kyd_instdrv";
-// DESKTOP_READOBJECTS to DESKTOP_SWITCHDESKTOP; hooks of other accounts are
-// allowed on it.
-constexpr ACCESS_MASK kDesktopAccess = 0x1FF;
-constexpr DWORD kDesktopFlags = DF_ALLOWOTHERACCOUNTHOOK;
 
 constexpr wchar_t kSilentSwitch[] = L" -s";
 constexpr DWORD kPollMs = 1000;
@@ -41,9 +37,9 @@ class UninstallRun {
       return Begun::kNotStarted;
     }
     // Without a desktop of its own the uninstaller starts on the caller's.
-    desktop_.reset(CreateDesktopW(kDesktopName, nullptr, nullptr, kDesktopFlags, kDesktopAccess, nullptr));
+    desktop_ = MakePrivateDesktop(kDesktopName, desktopName_);
     const ProgramCommand program = ResolveUninstallCommand(commandLine);
-    switch (job_.Start(program.applicationName, program.commandLine, desktop_ ? kDesktopName : nullptr)) {
+    switch (job_.Start(program.applicationName, program.commandLine, desktop_ ? desktopName_.c_str() : nullptr)) {
       case ChildStart::kNotStarted:
         KLOG(base::LOG_ERROR, "CreateProcess error = %d", static_cast<int>(job_.error()));
         return Begun::kNotStarted;
@@ -85,6 +81,7 @@ class UninstallRun {
 
  private:
   UniqueDesktop desktop_;  // declared first: closed last
+  std::wstring desktopName_;
   CChildJob job_;
 };
 
@@ -159,16 +156,26 @@ int UninstallSlientWnd(const std::wstring& commandLine, CAppPackage& package) {
   return RunUninstaller(commandLine, package, [&](UninstallRun& run) {
     bool confirmed = false;
     bool completed = false;
+    bool gone = false;
     // The wizard's windows live on the private desktop; only a thread of
     // that desktop finds them.
     RunOnDesktop(run.desktop(), [&] {
       if (!(confirmed = ClickBeginButton(package.record.vWindows))) return;
       for (int poll = 0; poll < package.timeOut && !completed; ++poll) {
-        if (run.JobEmpty()) KLOG(base::LOG_TRACE, "Wait for Job Complete!");
+        // A wizard that closed itself shows no last page: nothing is left
+        // to wait for, and the package lookup that follows tells whether
+        // it did its work.
+        if ((gone = run.JobEmpty())) {
+          KLOG(base::LOG_TRACE, "Wait for Job Complete!");
+          return;
+        }
         Sleep(kPollMs);
         DismissRestartPrompt();
-        if ((completed = FindCompleteWindow(package.record.vWindows, package.restart) != nullptr))
+        const CompletionPage page = FindCompleteWindow(package.record.vWindows);
+        if ((completed = page.window != nullptr)) {
+          if (page.restart) package.restart = kRestartAsked;
           KLOG(base::LOG_TRACE, "EnumWindows Succeed!");
+        }
       }
     });
     if (!confirmed) {
@@ -176,6 +183,10 @@ int UninstallSlientWnd(const std::wstring& commandLine, CAppPackage& package) {
       run.EndJob();
       KLOG(base::LOG_TRACE, "强制TerminateJobObject!");
       return false;
+    }
+    if (gone) {
+      run.EndAfterGrace(0);
+      return true;
     }
     if (!completed) KLOG(base::LOG_TRACE, "Wait for Job timeout!");
     run.EndAfterGrace(kWizardGraceMs);

@@ -1,6 +1,9 @@
 #include "packages/window_automation.h"
 
+#include <aclapi.h>
 #include <shlwapi.h>
+
+#include <cwchar>
 
 #include <algorithm>
 #include <vector>
@@ -30,8 +33,9 @@ constexpr DWORD kPageChangeMs = 3000;
 // service when a removed driver is still loaded.
 constexpr wchar_t kRestartPromptTitle[] = L"Microsoft Windows";
 constexpr wchar_t kRestartLaterButton[] = L"稍后重新启动(&L)";
-// "Restart" in simplified and traditional Chinese.
-constexpr wchar_t kRestartWords[][5] = {L"重新启动", L"重新啟動"};
+// "Restart" in simplified and traditional Chinese, and in English, the
+// languages of the wizards we drive.
+constexpr const wchar_t* kRestartWords[] = {L"重新启动", L"重新啟動", L"restart", L"reboot"};
 
 struct TextSearch {
   const wchar_t* text;
@@ -52,6 +56,26 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
   if (search->usableOnly && !(IsWindowVisible(window) && IsWindowEnabled(window))) return TRUE;
   search->found = window;
   return FALSE;
+}
+
+struct AllWithText {
+  const wchar_t* text;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWithText(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<AllWithText*>(parameter);
+  const std::wstring text = TextOf(window);
+  if (!text.empty() && StrStrIW(text.c_str(), search->text)) search->found.push_back(window);
+  return TRUE;
+}
+
+// Every top-level window whose title contains text, in enumeration order.
+std::vector<HWND> TopLevelWindowsWithText(const std::wstring& text) {
+  const std::wstring cut = text.substr(0, kTextChars - 1);
+  AllWithText search{cut.c_str(), {}};
+  EnumWindows(CollectWithText, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 HWND FindChildByText(HWND parent, const std::wstring& text, bool usableOnly) {
@@ -139,6 +163,60 @@ bool SpeaksOfRestart(const std::wstring& buttonText) {
   return false;
 }
 
+// DESKTOP_READOBJECTS to DESKTOP_SWITCHDESKTOP, and its owner read. No
+// hooks of other accounts: the automation reads and clicks windows, it sets
+// no hook.
+constexpr ACCESS_MASK kDesktopAccess = 0x1FF | READ_CONTROL;
+constexpr DWORD kDesktopFlags = 0;
+constexpr int kFreshNameTries = 8;
+
+// Whether a desktop of that name exists; one we may not open exists too.
+bool DesktopExists(const std::wstring& name) {
+  UniqueDesktop desktop(OpenDesktopW(name.c_str(), 0, FALSE, DESKTOP_READOBJECTS));
+  if (desktop) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+// Whether we made the desktop: its owner is the one our token gives what it
+// creates. CreateDesktopW opens a desktop that someone else made between
+// our look and our call; the owner tells. When the owners cannot be read,
+// nothing tells, and the look before has to do.
+bool OwnedByUs(HDESK desktop) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(desktop, SE_WINDOW_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return true;
+  UniqueLocal held(descriptor);
+  UniqueHandle token;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
+      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+    return true;
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenOwner, nullptr, 0, &size);
+  std::vector<BYTE> ours(size);
+  if (!owner || size == 0 || !GetTokenInformation(token.get(), TokenOwner, ours.data(), size, &size)) return true;
+  return EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(ours.data())->Owner) != FALSE;
+}
+
+// An ending nobody can guess and make a desktop of beforehand.
+std::wstring FreshEnding() {
+  using GenRandom = BOOLEAN(WINAPI*)(void*, ULONG);
+  ULONGLONG bits[2] = {};
+  auto generate = reinterpret_cast<GenRandom>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+  if (!generate || !generate(bits, sizeof bits)) {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    bits[0] = static_cast<ULONGLONG>(now.QuadPart);
+    bits[1] = (ULONGLONG{GetCurrentProcessId()} << 32) | GetTickCount();
+  }
+  wchar_t text[40] = {};
+  swprintf(text, 40, L"-%016llx%016llx", bits[0], bits[1]);
+  return text;
+}
+
 struct DesktopWork {
   HDESK desktop;
   const std::function<void()>* work;
@@ -183,22 +261,44 @@ bool DismissRestartPrompt() {
   return ClickAndCheckTaken(later);
 }
 
-HWND FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows, int& restart) {
+CompletionPage FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows) {
   for (const APP_UNSETUP_WND& page : windows) {
     if (page.wsCompleteWndTitle.empty()) continue;
-    HWND window = FindWindowByText(nullptr, page.wsCompleteWndTitle);
-    if (!window) continue;
-    // The configured text decides, not what the page shows: "Yes, restart
-    // now" as the finishing button means the driver goes at the next start.
-    if (SpeaksOfRestart(page.wsCompleteWndBtn)) restart = 1;
-    // A wizard that shows its finishing button greyed out while it works
-    // (NSIS's "Close") has not finished yet.
-    for (const APP_UNSETUP_WND& record : windows) {
-      if (record.wsCompleteWndBtn.empty()) continue;
-      if (FindChildByText(window, record.wsCompleteWndBtn, true)) return window;
+    // A wizard may give every page the completion page's title (NVIDIA's),
+    // or a title that contains it (InstallShield's): only the button tells
+    // the last page from the others. A wizard that shows its finishing
+    // button greyed out while it works (NSIS's "Close") has not finished
+    // yet.
+    for (HWND window : TopLevelWindowsWithText(page.wsCompleteWndTitle)) {
+      for (const APP_UNSETUP_WND& record : windows) {
+        if (record.wsCompleteWndBtn.empty()) continue;
+        HWND button = FindChildByText(window, record.wsCompleteWndBtn, true);
+        if (!button) continue;
+        // "Yes, restart now" as the finishing choice means the driver goes
+        // at the next start.
+        return {window, SpeaksOfRestart(TextOf(button))};
+      }
     }
   }
-  return nullptr;
+  return {};
+}
+
+UniqueDesktop MakePrivateDesktop(const std::wstring& preferred, std::wstring& name) {
+  for (int attempt = 0; attempt <= kFreshNameTries; ++attempt) {
+    name = attempt == 0 ? preferred : preferred + FreshEnding();
+    if (DesktopExists(name)) continue;
+    UniqueDesktop desktop(CreateDesktopW(name.c_str(), nullptr, nullptr, kDesktopFlags, kDesktopAccess, nullptr));
+    // A fresh name nobody could know beforehand needs no second look.
+    if (!desktop || (attempt == 0 && !OwnedByUs(desktop.get()))) continue;
+    // Wine makes a desktop's own window, and the process that keeps it, from
+    // the first program that touches the desktop; ours, not the
+    // uninstaller's, whose job would then never empty. On Windows this only
+    // asks for the window.
+    RunOnDesktop(desktop.get(), [] { GetDesktopWindow(); });
+    return desktop;
+  }
+  name.clear();
+  return {};
 }
 
 void RunOnDesktop(HDESK desktop, const std::function<void()>& work) {

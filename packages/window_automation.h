@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "packages/package_config.h"
+#include "platform/handle.h"
 
 namespace kyd {
 
@@ -28,10 +29,21 @@ bool ClickBeginButton(const std::vector<APP_UNSETUP_WND>& windows);
 // Clicks "restart later" on Windows' restart prompt, when one is shown.
 bool DismissRestartPrompt();
 
-// The completion page, or null: a page with a configured completion title
-// whose configured button is shown and enabled. A page whose record's button
-// text speaks of a restart sets restart to 1.
-HWND FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows, int& restart);
+// The completion page: a top-level window with a configured completion
+// title that shows a configured completion button, visible and enabled.
+// restart: that button speaks of restarting Windows (in Chinese or English).
+struct CompletionPage {
+  HWND window = nullptr;
+  bool restart = false;
+};
+CompletionPage FindCompleteWindow(const std::vector<APP_UNSETUP_WND>& windows);
+
+// A desktop of our own for an uninstaller's windows, where nobody sees or
+// drives them but us: preferred when no desktop of that name exists, else
+// (someone else made it, and could watch or drive the uninstaller there) a
+// fresh one named preferred with an unguessable ending. name is the one
+// made; null when none could be.
+UniqueDesktop MakePrivateDesktop(const std::wstring& preferred, std::wstring& name);
 
 // Runs work on a thread of our own switched to desktop, while the caller
 // waits. A thread that owns a window or a hook (any windowed host's main

@@ -8,6 +8,8 @@
 
 #include "packages/app_package.h"
 #include "packages/silent_runner.h"
+#include "packages/window_automation.h"
+#include "platform/handle.h"
 #include "support/wine_bench.h"
 
 namespace {
@@ -58,6 +60,28 @@ TEST(AmdInstallManager, PathBelowAnAbsoluteInstallLocationOnly) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(kyd::AmdInstallManagerPath(c.location, c.is64), c.path) << kydtest::ToNarrow(c.location);
+}
+
+// A desktop of the uninstaller's name that already exists was made by
+// someone else: the uninstaller gets a fresh one, never theirs.
+TEST(PrivateDesktop, AnExistingDesktopOfTheNameIsPassedOver) {
+  static int calls = 0;
+  const std::wstring stem = L"kyd_probe_" + std::to_wstring(GetCurrentProcessId()) + L"_";
+  const std::wstring free = stem + std::to_wstring(++calls), taken = stem + std::to_wstring(++calls);
+  std::wstring name;
+  kyd::UniqueDesktop own = kyd::MakePrivateDesktop(free, name);
+  EXPECT_TRUE(own);
+  EXPECT_EQ(name, free);
+
+  kyd::UniqueDesktop theirs(CreateDesktopW(taken.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+  ASSERT_TRUE(theirs);
+  std::wstring first, second;
+  kyd::UniqueDesktop fresh = kyd::MakePrivateDesktop(taken, first);
+  kyd::UniqueDesktop again = kyd::MakePrivateDesktop(taken, second);
+  EXPECT_TRUE(fresh && again);
+  EXPECT_EQ(first.rfind(taken + L"-", 0), 0u) << kydtest::ToNarrow(first);
+  EXPECT_EQ(second.rfind(taken + L"-", 0), 0u) << kydtest::ToNarrow(second);
+  EXPECT_NE(first, second);
 }
 
 }  // namespace

@@ -30,6 +30,9 @@ using kydtest::pkg::UniqueName;
 enum class Host { kCli, kCliPlan, kWindowOwner, kJobWithoutBreakaway };
 enum class Program {
   kSilent, kHang, kEmpty, kUnquoted, kWizard, kStuckWizard, kRestartWizard,
+  kEnglishRestartWizard,  // the completion page's restart choice in English
+  kStallingWizard,        // every page has the completion title; stalls after the confirm
+  kVanishingWizard,       // removes its entry and closes itself after the confirm
   kAmd,          // install manager below the install location
   kAmdFallback,  // no install location: the one below program files
 };
@@ -46,6 +49,7 @@ struct RoadCase {
   std::vector<std::string> notes;  // what the uninstallers noted ("run" lines shortened, "$BIN"
                                    // standing for AMD's Bin64 or Bin folder)
   const char* logLine;             // a line the library must have logged in this run
+  int withinSeconds = 0;           // the host's run took less (0: not measured)
 };
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
@@ -79,7 +83,11 @@ class PackageRoad : public ::testing::Test {
   std::wstring UninstallString(Program program, bool view64) const {
     const std::wstring exe = Copy(scratch_ / L"Kyd Tools", exeName_);
     const std::wstring entry = L" --entry " + token_ + L" --view " + (view64 ? L"64" : L"32");
-    const bool restart = program == Program::kRestartWizard;
+    const bool restart = program == Program::kRestartWizard || program == Program::kEnglishRestartWizard;
+    const wchar_t* ending = program == Program::kStuckWizard       ? L" --stuck"
+                            : program == Program::kStallingWizard  ? L" --stall"
+                            : program == Program::kVanishingWizard ? L" --vanish"
+                                                                   : L"";
     switch (program) {
       case Program::kSilent: return Quote(exe) + entry;
       case Program::kHang: return Quote(exe) + L" --hang";
@@ -91,21 +99,30 @@ class PackageRoad : public ::testing::Test {
         return exe + entry;
       default:
         return Quote(exe) + L" --wizard --title \"Kyd Audio " + token_ + L" - InstallShield Wizard\" --button " +
-               L"\"下一步(&N)\" --done-title \"卸载完成 " + token_ + L"\" --done-button " +
-               (restart ? L"\"是，立即重新启动计算机\" --restart" : L"\"完成\"") +
-               (program == Program::kStuckWizard ? L" --stuck" : L"") + entry;
+               L"\"下一步(&N)\" --done-title \"卸载完成 " + token_ + L"\" --done-button \"" +
+               CompletionButton(program) + L"\"" + (restart ? L" --restart" : L"") + ending + entry;
     }
+  }
+
+  static std::wstring CompletionButton(Program program) {
+    if (program == Program::kEnglishRestartWizard) return L"Yes, I want to restart my computer now.";
+    return program == Program::kRestartWizard || program == Program::kStallingWizard ? L"是，立即重新启动计算机"
+                                                                                     : L"完成";
   }
 
   // One company, one package; the first window record is empty and must be
   // passed over, the confirmation title is configured in other letter case.
-  void WriteCatalogue(const std::wstring& name, int timeout, bool restart) const {
+  // The stalling wizard's record gives its first page's title as the
+  // completion title, as NVIDIA's does.
+  void WriteCatalogue(const std::wstring& name, int timeout, Program program) const {
+    const std::wstring doneTitle =
+        program == Program::kStallingWizard ? L"kyd audio " + token_ : L"卸载完成 " + token_;
     const std::wstring text =
         L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<KYD><KYDUNSETUP timeout=\"0\"><company timeout=\"" +
         std::to_wstring(timeout) + L"\"><vid id=\"14F1\"/><dev guid=\"" + kMediaClass + L"\"><keyword name=\"" +
         name + L"\"><windows><wnd/><wnd beginwnd_title=\"kyd audio " + token_ +
-        L"\" beginwnd_btn=\"下一步\" completewnd_title=\"卸载完成 " + token_ + L"\" completewnd_btn=\"" +
-        (restart ? L"重新启动" : L"完成") + L"\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>\r\n";
+        L"\" beginwnd_btn=\"下一步\" completewnd_title=\"" + doneTitle + L"\" completewnd_btn=\"" +
+        CompletionButton(program) + L"\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>\r\n";
     ASSERT_TRUE(kydtest::WriteFileBytes(host_->folder() + L"\\Kydconfig\\unsetup.xml", kydtest::pkg::Utf8Of(text)));
   }
 
@@ -133,7 +150,8 @@ class PackageRoad : public ::testing::Test {
                                environment);
   }
 
-  // The uninstallers' notes; "run <path>: <command line>" becomes "run
+  // The uninstallers' notes; "desktop fresh" is a desktop other than the
+  // suite's "kyd_instdrv"; "run <path>: <command line>" becomes "run
   // uninst" (this case's copy, " -s" added when the line ends in it) or "run"
   // with the path below the scratch folder and the arguments.
   std::vector<std::string> Notes() const {
@@ -141,6 +159,7 @@ class PackageRoad : public ::testing::Test {
     std::istringstream lines(kydtest::ReadFileBytes(notes_));
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("child ", 0) == 0) line = "child";
+      if (line.rfind("desktop kyd_instdrv-", 0) == 0) line = "desktop fresh";
       const size_t colon = line.find(": ");
       if (line.rfind("run ", 0) == 0 && colon != std::string::npos) {
         std::string path = line.substr(4, colon - 4), command = line.substr(colon + 2);
@@ -199,7 +218,7 @@ class PackageRoad : public ::testing::Test {
     }
     SeededUninstallEntry entry(token_, c.view64, values);
     ASSERT_TRUE(entry.ok());
-    WriteCatalogue(std::wstring(c.name) + L" " + token_, c.timeout, c.program == Program::kRestartWizard);
+    WriteCatalogue(std::wstring(c.name) + L" " + token_, c.timeout, c.program);
     kydtest::SeededDevice device({hwid_}, {}, kMediaClass);
     ASSERT_TRUE(device.ok());
     kydtest::SeededInf inf(infName_, L"[Models]\r\n\"Kyd\"=Install, " + hwid_ + L"\r\n");
@@ -209,8 +228,13 @@ class PackageRoad : public ::testing::Test {
     if (amd) SetCurrentDirectoryW((scratch_ / L"cwd").c_str());
     const std::wstring logFile = host_->folder() + L"\\log\\KYDDrvUninst.log";
     const size_t logStart = kydtest::ReadFileBytes(logFile).size();
+    const DWORD started = GetTickCount();
     const kydtest::ProcessResult run = RunHost(c.host, environment);
+    const DWORD seconds = (GetTickCount() - started) / 1000;
     SetCurrentDirectoryW(ownFolder);
+    if (c.withinSeconds > 0) {
+      EXPECT_LT(seconds, static_cast<DWORD>(c.withinSeconds));
+    }
 
     ASSERT_TRUE(run.started);
     const bool plan = c.host == Host::kCliPlan;
@@ -306,7 +330,7 @@ TEST_F(PackageRoadConsole, NamedJobOfAnotherProgramSurvivesWithItsProcess) {
 }
 
 TEST_F(PackageRoadWizard, WizardsAreDrivenOnThePrivateDesktop) {
-  const std::vector<std::string> toTheEnd = {"run uninst", "desktop kyd_instdrv", "confirmed", "complete",
+  const std::vector<std::string> toTheEnd = {"run uninst", "desktop fresh", "confirmed", "complete",
                                              "removed 0"};
   const std::vector<RoadCase> cases = {
       {"driven to the end", Host::kCli, L"Realtek Kyd Wizard", Program::kWizard, 20, true, 1, false, toTheEnd,
@@ -314,12 +338,25 @@ TEST_F(PackageRoadWizard, WizardsAreDrivenOnThePrivateDesktop) {
       {"from a host thread that owns a window", Host::kWindowOwner, L"IDT Kyd Wizard", Program::kWizard, 20,
        false, 1, false, toTheEnd, "] EnumWindows Succeed!"},
       {"confirmation button that stays: ended", Host::kCli, L"Realtek Kyd Wizard", Program::kStuckWizard, 20,
-       false, 0, true, {"run uninst", "desktop kyd_instdrv"}, "] 强制TerminateJobObject!"},
+       false, 0, true, {"run uninst", "desktop fresh"}, "] 强制TerminateJobObject!"},
       // The entry stays for the restart: only the restart flag, and no
       // second lookup, can make this a success.
       {"restart prompt put off, restart asked for", Host::kCli, L"NVIDIA Kyd Wizard", Program::kRestartWizard,
-       20, false, 1, true, {"run uninst", "desktop kyd_instdrv", "confirmed", "restart later", "complete"},
+       20, false, 1, true, {"run uninst", "desktop fresh", "confirmed", "restart later", "complete"},
        "] 卸载成功并要求重启"},
+      {"restart choice in English on the last page", Host::kCli, L"Realtek Kyd Wizard",
+       Program::kEnglishRestartWizard, 20, false, 1, true,
+       {"run uninst", "desktop fresh", "confirmed", "restart later", "complete"}, "] 卸载成功并要求重启"},
+      // The first page's title is the completion title: only the last
+      // page's button may count, so a stall is a failure, restart or not.
+      {"stall after the confirm under the completion title", Host::kCli, L"NVIDIA Kyd Wizard",
+       Program::kStallingWizard, 4, false, 0, true, {"run uninst", "desktop fresh", "confirmed"},
+       "] Wait for Job timeout!"},
+      // Gone without a last page: the lookup decides, and nobody waits out
+      // the time limit.
+      {"wizard that closes itself after the confirm", Host::kCli, L"IDT Kyd Wizard", Program::kVanishingWizard,
+       60, false, 1, false, {"run uninst", "desktop fresh", "confirmed", "removed 0"},
+       "] Wait for Job Complete!", 40},
   };
   for (const RoadCase& c : cases) Run(c);
 }

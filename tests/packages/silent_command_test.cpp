@@ -57,25 +57,33 @@ TEST(SilentCommand, EachKindOfUninstallerGetsItsDocumentedQuietSwitch) {
   } cases[] = {
       // A registered quiet command wins over everything, as registered.
       {L"MsiExec.exe /X" + code + L" /qn", quoted, UninstallerKind::kQuietCommand, L"MsiExec.exe /X" + code + L" /qn"},
+      {quoted + L" /quiet", L"MsiExec.exe /X" + code, UninstallerKind::kQuietCommand, quoted + L" /quiet"},
       // Windows Installer: whatever the spelling, the system's msiexec removes the product quietly.
       {L"", L"MsiExec.exe /I" + code, UninstallerKind::kWindowsInstaller, msiexec + code + L" /qn /norestart"},
       {L"", L"\"C:\\Windows\\System32\\MSIEXEC.EXE\" /x \"" + code + L"\"", UninstallerKind::kWindowsInstaller,
        msiexec + code + L" /qn /norestart"},
       {L"", L"msiexec /qb -X " + code, UninstallerKind::kWindowsInstaller, msiexec + code + L" /qn /norestart"},
-      {L"", L"msiexec /i \"C:\\Kyd\\panel.msi\"", UninstallerKind::kUnknown, L"msiexec /i \"C:\\Kyd\\panel.msi\""},
-      {L"", L"msiexec /x{6B1B5A3E-3C1D-4C55-9E8A}", UninstallerKind::kUnknown, L"msiexec /x{6B1B5A3E-3C1D-4C55-9E8A}"},
-      {L"", L"C:\\Kyd\\msiexec2.exe /x" + code, UninstallerKind::kUnknown, L"C:\\Kyd\\msiexec2.exe /x" + code},
+      {L"", L"MsiExec.exe /UNINSTALL " + code, UninstallerKind::kWindowsInstaller, msiexec + code + L" /qn /norestart"},
+      // Any other msiexec line runs as registered: msiexec knows no " -s".
+      {L"", L"msiexec /i \"C:\\Kyd\\panel.msi\"", UninstallerKind::kInstallerAsRegistered,
+       L"msiexec /i \"C:\\Kyd\\panel.msi\""},
+      {L"", L"msiexec /x{6B1B5A3E-3C1D-4C55-9E8A}", UninstallerKind::kInstallerAsRegistered,
+       L"msiexec /x{6B1B5A3E-3C1D-4C55-9E8A}"},
+      {L"", L"msiexec.exe /uninstall \"C:\\Kyd\\panel.msi\"", UninstallerKind::kInstallerAsRegistered,
+       L"msiexec.exe /uninstall \"C:\\Kyd\\panel.msi\""},
+      {L"", L"MsiExec.exe /package " + code, UninstallerKind::kInstallerAsRegistered, L"MsiExec.exe /package " + code},
+      {L"", L"C:\\Kyd\\msiexec2.exe /x" + code, UninstallerKind::kUnknown, L"C:\\Kyd\\msiexec2.exe /x" + code + L" -s"},
       // NSIS, from its data header; "/S" goes before "_?=", which takes the rest of the line.
       {L"", quoted, UninstallerKind::kNsis, quoted + L" /S"},
       {L"", nsis + L" _?=" + folder, UninstallerKind::kNsis, nsis + L" /S _?=" + folder},
-      {L"", L"\"" + nsisSetup + L"\" /uninstall", UninstallerKind::kUnknown, L"\"" + nsisSetup + L"\" /uninstall"},
+      {L"", L"\"" + nsisSetup + L"\" /uninstall", UninstallerKind::kUnknown, L"\"" + nsisSetup + L"\" /uninstall -s"},
       // Inno Setup, from the uninstall log beside the program.
       {L"", inno, UninstallerKind::kInnoSetup, inno + innoSwitches},
-      {L"", L"\"" + folder + L"\\unins001.exe\"", UninstallerKind::kUnknown, L"\"" + folder + L"\\unins001.exe\""},
-      {L"", L"\"" + folder + L"\\unins002.exe\"", UninstallerKind::kUnknown, L"\"" + folder + L"\\unins002.exe\""},
-      {L"", L"\"" + folder + L"\\text.exe\"", UninstallerKind::kUnknown, L"\"" + folder + L"\\text.exe\""},
+      {L"", L"\"" + folder + L"\\unins001.exe\"", UninstallerKind::kUnknown, L"\"" + folder + L"\\unins001.exe\" -s"},
+      {L"", L"\"" + folder + L"\\unins002.exe\"", UninstallerKind::kUnknown, L"\"" + folder + L"\\unins002.exe\" -s"},
+      {L"", L"\"" + folder + L"\\text.exe\"", UninstallerKind::kUnknown, L"\"" + folder + L"\\text.exe\" -s"},
       // A bare name is not looked for.
-      {L"", L"uninst.exe /remove", UninstallerKind::kUnknown, L"uninst.exe /remove"},
+      {L"", L"uninst.exe /remove", UninstallerKind::kUnknown, L"uninst.exe /remove -s"},
   };
   for (const auto& c : cases) {
     kyd::APP_UNSETUP_PACKAGE record;

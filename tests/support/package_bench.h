@@ -42,11 +42,9 @@ class SeededUninstallEntry {
   bool ok_ = false;
 };
 
-// The uninstallers' private desktop, held open for a suite. Wine starts a
-// manager (explorer.exe) for a desktop from the first program that runs on
-// it; started from an uninstaller, it would sit in the uninstaller's job and
-// keep the job from emptying. The holder starts that manager with a program
-// of its own first.
+// A desktop named like the uninstallers' private one ("kyd_instdrv"), held
+// open for a suite as another program might hold it: the library must pass
+// it over and make one of its own.
 kyd::UniqueDesktop HoldUninstallDesktop();
 
 // How many processes run from a file of that name (any folder, any case).

@@ -16,6 +16,11 @@
 //   --stuck                     (wizard) the confirmation button does nothing
 //   --modal                     (wizard) the confirmation button first asks
 //                               "Are you sure?" in a modal box ("asked")
+//   --stall                     (wizard) after the confirmation a progress page
+//                               with the first page's title and a "取消" button
+//                               stays, and the completion page never comes
+//   --vanish                    (wizard) after the confirmation the entry goes and
+//                               the wizard closes itself without a completion page
 // Every mode ends by itself after a minute at the latest.
 #include <windows.h>
 
@@ -28,12 +33,12 @@
 namespace {
 
 constexpr DWORD kLifetimeMs = 60000;
-constexpr int kConfirmId = 101, kLaterId = 102, kFinishId = 103;
+constexpr int kConfirmId = 101, kLaterId = 102, kFinishId = 103, kCancelId = 104;
 
 struct Options {
   std::wstring entry, title, button, doneTitle, doneButton;
   bool view64 = false, silent = false, remove = false, hang = false, child = false;
-  bool wizard = false, restart = false, stuck = false, modal = false;
+  bool wizard = false, restart = false, stuck = false, modal = false, stall = false, vanish = false;
 };
 Options g_options;
 
@@ -91,7 +96,12 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         }
         Note(L"confirmed");
         DestroyWindow(window);
-        if (g_options.restart)
+        if (g_options.stall) {
+          Page(g_options.title, L"取消", kCancelId);
+        } else if (g_options.vanish) {
+          RemoveEntry();
+          PostQuitMessage(0);
+        } else if (g_options.restart)
           Page(L"Microsoft Windows", L"稍后重新启动(&L)", kLaterId);
         else
           ShowCompletion();
@@ -173,6 +183,8 @@ int main() {
     else if (arg == L"--restart") g_options.restart = true;
     else if (arg == L"--stuck") g_options.stuck = true;
     else if (arg == L"--modal") g_options.modal = true;
+    else if (arg == L"--stall") g_options.stall = true;
+    else if (arg == L"--vanish") g_options.vanish = true;
   }
   g_options.silent = args.size() > 1 && args.back() == L"-s";
   if (g_options.child) {
