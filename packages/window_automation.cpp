@@ -3,7 +3,6 @@
 #include <aclapi.h>
 #include <shlwapi.h>
 
-#include <cwchar>
 
 #include <algorithm>
 #include <vector>
@@ -212,8 +211,9 @@ std::wstring FreshEnding() {
     bits[0] = static_cast<ULONGLONG>(now.QuadPart);
     bits[1] = (ULONGLONG{GetCurrentProcessId()} << 32) | GetTickCount();
   }
-  wchar_t text[40] = {};
-  swprintf(text, 40, L"-%016llx%016llx", bits[0], bits[1]);
+  std::wstring text = L"-";
+  for (ULONGLONG part : bits)
+    for (int shift = 60; shift >= 0; shift -= 4) text += L"0123456789abcdef"[(part >> shift) & 0xF];
   return text;
 }
 
@@ -290,11 +290,6 @@ UniqueDesktop MakePrivateDesktop(const std::wstring& preferred, std::wstring& na
     UniqueDesktop desktop(CreateDesktopW(name.c_str(), nullptr, nullptr, kDesktopFlags, kDesktopAccess, nullptr));
     // A fresh name nobody could know beforehand needs no second look.
     if (!desktop || (attempt == 0 && !OwnedByUs(desktop.get()))) continue;
-    // Wine makes a desktop's own window, and the process that keeps it, from
-    // the first program that touches the desktop; ours, not the
-    // uninstaller's, whose job would then never empty. On Windows this only
-    // asks for the window.
-    RunOnDesktop(desktop.get(), [] { GetDesktopWindow(); });
     return desktop;
   }
   name.clear();

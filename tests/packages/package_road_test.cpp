@@ -250,7 +250,8 @@ class PackageRoad : public ::testing::Test {
               c.entryStays);
     EXPECT_EQ(FileExists(inf.path()), c.result == 0 || plan) << "leftover INF";
     EXPECT_EQ(Notes(), Expected(c.notes));
-    EXPECT_NE(kydtest::ReadFileBytes(logFile).find(c.logLine, logStart), std::string::npos) << c.logLine;
+    const std::string log = kydtest::ReadFileBytes(logFile);
+    EXPECT_NE(log.find(c.logLine, logStart), std::string::npos) << c.logLine << "\n" << log.substr(logStart);
     // Whatever the outcome, the removal road was not taken as well.
     EXPECT_TRUE(kydtest::DevicePresent(device.instanceId()));
     EXPECT_FALSE(FileExists(drv64Log_));

@@ -43,7 +43,17 @@ SeededUninstallEntry::~SeededUninstallEntry() {
 }
 
 kyd::UniqueDesktop HoldUninstallDesktop() {
-  return kyd::UniqueDesktop(CreateDesktopW(L"kyd_instdrv", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+  kyd::UniqueDesktop desktop(CreateDesktopW(L"kyd_instdrv", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+  std::wstring line = L"\"" + TestExeDir() + L"\\sleeper.exe\" 0";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                     &started)) {
+    kyd::UniqueHandle process(started.hProcess), thread(started.hThread);
+    WaitForSingleObject(process.get(), 30000);
+  }
+  return desktop;
 }
 
 int RunningProcesses(const std::wstring& exeName) {

@@ -44,7 +44,11 @@ class SeededUninstallEntry {
 
 // A desktop named like the uninstallers' private one ("kyd_instdrv"), held
 // open for a suite as another program might hold it: the library must pass
-// it over and make one of its own.
+// it over and make one of its own. Wine starts a manager (explorer.exe) for
+// the default desktop from the first program that opens a console window;
+// started from an uninstaller, it would sit in the uninstaller's job and
+// keep the job from emptying. The holder starts that manager with a program
+// of its own first.
 kyd::UniqueDesktop HoldUninstallDesktop();
 
 // How many processes run from a file of that name (any folder, any case).
