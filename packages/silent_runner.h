@@ -1,5 +1,6 @@
 // Running a package's uninstaller without a user: in a job object of its
-// own, on the private desktop "kyd_instdrv" where nobody sees its windows,
+// own, on the private desktop "kyd_instdrv" where nobody sees its windows
+// (a fresh one when another program has made a desktop of that name),
 // for at most the package's time limit; then whatever is left of the job is
 // ended.
 #pragma once
