@@ -121,7 +121,10 @@ bool CBaseDrvUninst::BaseCleanInstaller(NameList fragments) {
         });
   }
 
-  // The machine's own class registrations.
+  // The machine's own class registrations. Where the classes root shows
+  // them, the pass above has taken them already; it cannot where a user's
+  // own registrations overlay the same names (an upgrade code key of the
+  // user's hides the machine's from it).
   {
     const std::wstring productsKey = L"Software\\Classes\\Installer\\Products";
     auto product = [&](const std::wstring& code) { return productsKey + L"\\" + code; };
@@ -130,7 +133,8 @@ bool CBaseDrvUninst::BaseCleanInstaller(NameList fragments) {
         [&](const Product& p) {
           DeleteKey(HKEY_LOCAL_MACHINE, product(p.code));
           DeleteKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Installer\\Features\\" + p.code);
-          DeleteSubKeysByValueName(L"Installer\\UpgradeCodes", HKEY_LOCAL_MACHINE, p.code.c_str());
+          DeleteSubKeysByValueName(L"Software\\Classes\\Installer\\UpgradeCodes", HKEY_LOCAL_MACHINE,
+                                   p.code.c_str());
         });
   }
 

@@ -98,6 +98,7 @@ bool CBaseDrvUninst::StopServices(NameList names) {
     Sleep(kStopPassSleepMs);
     if (pending.empty()) break;
   }
+  machine::ServiceStopsAwaited();
   return true;  // services still pending are left running
 }
 

@@ -148,6 +148,9 @@ BOOL EndProcess(HANDLE process, DWORD pid, const wchar_t* exeName);
 // request through the same handle. Recorded once the stop is accepted (a plan
 // foresees that from the controls the service accepts).
 BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status);
+// The caller has stopped waiting for the services whose stop was accepted
+// (a stop ServiceStatus saw complete needs no call).
+void ServiceStopsAwaited();
 // Removes a device: `remove` makes the SetupAPI calls. Recorded once per
 // device instance.
 bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const std::function<bool()>& remove);
@@ -196,9 +199,10 @@ BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 // names it (HKEY_CLASSES_ROOT and HKLM\Software\Classes, a linked control
 // set and the set it links to). The seam keeps what it holds true after its
 // own changes: a key or value it deletes is gone from the listings, a value
-// it writes is read afresh. A program or tool run, a device or driver
-// package removal and a service stop may change the registry behind its
-// back: after one, everything is read afresh. Held are keys of the 64-bit
+// it writes is read afresh. A program or tool run, a process ended, a device
+// or driver package removal and a service stop may change the registry
+// behind its back: after one, everything is read afresh (after a stop, once
+// the service is seen stopped or the wait for it is over). Held are keys of the 64-bit
 // view (KEY_WOW64_64KEY) under HKLM, HKU, HKCU and HKCR, except HKCR keys
 // that a user's own class registrations overlay; every other read goes to
 // the registry each time, as do all reads without a RunReads.

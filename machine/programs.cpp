@@ -12,22 +12,31 @@ namespace {
 
 constexpr char kLogUnit[] = "Machine";
 
-// A stopped service's program may write the registry as it ends.
+// A stopping service's program may write the registry until it has
+// stopped: the run's reads are forgotten once that is seen (ServiceStatus)
+// or the wait for it is over (ServiceStopsAwaited), not at acceptance.
 BOOL StopNow(SC_HANDLE service, SERVICE_STATUS* status) {
-  BOOL stopped = ControlService(service, SERVICE_CONTROL_STOP, status);
-  if (stopped) reads::Forget();
-  return stopped;
+  BOOL accepted = ControlService(service, SERVICE_CONTROL_STOP, status);
+  if (accepted) reads::StopAccepted(service);
+  return accepted;
+}
+
+// An ended process may have written the registry as it went.
+BOOL EndNow(HANDLE process) {
+  BOOL ended = TerminateProcess(process, 0);
+  if (ended) reads::Forget();
+  return ended;
 }
 
 }  // namespace
 
 BOOL EndProcess(HANDLE process, DWORD pid, const wchar_t* exeName) {
   Session::State* s = g_state;
-  if (!s) return TerminateProcess(process, 0);
+  if (!s) return EndNow(process);
   Line line = MakeLine(L"end-process", exeName ? exeName : L"");
   line.Set(L"pid", std::to_wstring(pid));
   if (!RecordOnce(*s, L"process:" + std::to_wstring(pid), line)) return FALSE;
-  return s->mode == Mode::kPlan ? TRUE : TerminateProcess(process, 0);
+  return s->mode == Mode::kPlan ? TRUE : EndNow(process);
 }
 
 BOOL StopService(SC_HANDLE service, const wchar_t* name, SERVICE_STATUS* status) {
@@ -80,10 +89,13 @@ bool RunProgram(const std::wstring& what, const std::function<bool()>& perform) 
   return done;
 }
 
+void ServiceStopsAwaited() { reads::StopWaitOver(); }
+
 // ------------------------------------------------------------- reads
 
 BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
   if (!QueryServiceStatus(service, status)) return FALSE;
+  if (status->dwCurrentState == SERVICE_STOPPED) reads::StopSeen(service);
   Session::State* s = Planner();
   if (s && s->serviceNames.count(service) &&
       s->overlay.services.count(UpperCase(s->serviceNames[service])))

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -47,6 +48,7 @@ struct Cache {
   std::map<std::wstring, std::wstring, std::less<>> links;  // a key's identity -> its real name
   std::wstring currentUser;                                  // HKCU's identity
   std::wstring userClasses;                                  // HKCU\Software\Classes's identity
+  std::set<SC_HANDLE> stopping;  // services whose stop was accepted and is not seen complete
   RunReads::Counts counts;
   DWORD thread = GetCurrentThreadId();  // the run's; other threads read the registry themselves
 };
@@ -151,48 +153,71 @@ bool UserOverlays(Cache& c, const std::wstring& path) {
   }
 }
 
+// The identity the path gives root\path, the links known so far followed;
+// false when the run does not hold such a key (another view, an odd path,
+// a root it does not know, HKCR where the user's registrations overlay it).
 bool IdentityOf(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id) {
   if ((view & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) != KEY_WOW64_64KEY || !PlainPath(path)) return false;
+  // Settled before the name is made: the overlay's question reads (and may
+  // learn links), which can change what FollowLinks does below.
+  const bool machineClasses = root == HKEY_CLASSES_ROOT && !UserOverlays(c, path);
   std::wstring base;
   if (root == HKEY_LOCAL_MACHINE) base = L"HKLM";
   else if (root == HKEY_USERS) base = L"HKU";
   else if (root == HKEY_CURRENT_USER) base = c.currentUser;
-  else if (root == HKEY_CLASSES_ROOT && !UserOverlays(c, path)) base = L"HKLM\\SOFTWARE\\CLASSES";
+  else if (machineClasses) base = L"HKLM\\SOFTWARE\\CLASSES";
   if (base.empty()) return false;
   id = path.empty() ? base : base + L"\\" + UpperCase(path);
   FollowLinks(c, id);
   return true;
 }
 
+// The entry of `id` when what it holds answers the read: the key is
+// missing, or its subkeys (or value names) are listed. Null otherwise.
+Entry* Answered(Cache& c, const std::wstring& id, bool subKeys) {
+  auto it = c.keys.find(id);
+  if (it == c.keys.end()) return nullptr;
+  const Entry& entry = it->second;
+  return entry.absent || (subKeys ? entry.listed : entry.named) ? &it->second : nullptr;
+}
+
+Entry& MarkMissing(Cache& c, const std::wstring& id) {
+  Entry& entry = c.keys[id];
+  entry.absent = true;
+  return entry;
+}
+
 // The entry of `id`, with its subkeys (or with subKeys false, its value
 // names) listed; null when the key cannot be read (status says why). `id`
-// becomes the key's real name when the path crossed a link.
+// becomes the key's real name when the path crossed a link. No entry is
+// taken from the map before the last call that may drop entries
+// (LearnLink): each is looked up where it is used.
 Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, bool subKeys,
             LONG& status) {
-  Entry* entry = &c.keys[id];
-  if (entry->absent || (subKeys ? entry->listed : entry->named)) {
+  if (Entry* known = Answered(c, id, subKeys)) {
     ++c.counts.served;
-    return entry;
+    return known;
   }
   if (KnownMissing(c, id)) {
     ++c.counts.served;
-    entry->absent = true;
-    return entry;
+    return &MarkMissing(c, id);
   }
   UniqueKey key;
   status = RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ | view, key.put());
   if (status == ERROR_FILE_NOT_FOUND) {
     ++c.counts.missing;
-    entry->absent = true;
-    return entry;
+    return &MarkMissing(c, id);
   }
   if (status != ERROR_SUCCESS) return nullptr;
   const std::wstring real = RealName(key.get());
   if (!real.empty() && real != id) {
     LearnLink(c, id, real);
     id = real;
-    entry = &c.keys[id];
-    if (subKeys ? entry->listed : entry->named) return entry;
+    // The key was just opened: only a listing held under its real name
+    // answers (a mark that it is missing there is out of date).
+    auto held = c.keys.find(id);
+    if (held != c.keys.end() && !held->second.absent && (subKeys ? held->second.listed : held->second.named))
+      return &held->second;
   }
   std::vector<std::wstring> names;
   std::unordered_set<std::wstring> set;
@@ -204,11 +229,12 @@ Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wst
     return nullptr;
   }
   ++c.counts.listed;
-  entry->absent = false;
-  (subKeys ? entry->listed : entry->named) = true;
-  (subKeys ? entry->subKeys : entry->valueNames) = std::move(names);
-  (subKeys ? entry->subKeySet : entry->valueSet) = std::move(set);
-  return entry;
+  Entry& entry = c.keys[id];
+  entry.absent = false;
+  (subKeys ? entry.listed : entry.named) = true;
+  (subKeys ? entry.subKeys : entry.valueNames) = std::move(names);
+  (subKeys ? entry.subKeySet : entry.valueSet) = std::move(set);
+  return &entry;
 }
 
 // Reads a value with `query` (RegQueryValueExW's shape), growing the buffer
@@ -278,9 +304,10 @@ RunReads::RunReads() {
   outer_ = true;
   g_cache = std::make_unique<Cache>();
   Cache& c = *g_cache;
+  // HKCU's own hive by a handle of its own: the predefined handle itself
+  // (which opening HKCU without a path may give back) has no name to ask.
   UniqueKey user, classes;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, user.put()) == ERROR_SUCCESS)
-    c.currentUser = RealName(user.get());
+  if (RegOpenCurrentUser(KEY_QUERY_VALUE, user.put()) == ERROR_SUCCESS) c.currentUser = RealName(user.get());
   if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                     classes.put()) == ERROR_SUCCESS)
     c.userClasses = RealName(classes.get());
@@ -288,6 +315,8 @@ RunReads::RunReads() {
   // control set and hardware profile, the 32-bit classes, and the class keys
   // the two views share (on 64-bit Windows HKCR\Wow6432Node\AppID is
   // HKCR\AppID). Links elsewhere are found as the keys are listed.
+  // HKCU\Software\Classes is the user's classes hive (HKU\<SID>_Classes).
+  if (!c.currentUser.empty()) Probe(c, HKEY_CURRENT_USER, c.currentUser, L"Software\\Classes");
   for (const wchar_t* path : {L"SYSTEM\\CurrentControlSet", L"SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current",
                               L"SOFTWARE\\Wow6432Node\\Classes"})
     Probe(c, HKEY_LOCAL_MACHINE, L"HKLM", path);
@@ -452,6 +481,20 @@ void ValueWritten(HKEY root, const std::wstring& path, REGSAM view) {
 
 void Forget() {
   if (Held()) Held()->keys.clear();
+}
+
+void StopAccepted(SC_HANDLE service) {
+  if (Held()) Held()->stopping.insert(service);
+}
+
+void StopSeen(SC_HANDLE service) {
+  if (Held() && Held()->stopping.erase(service)) Forget();
+}
+
+void StopWaitOver() {
+  if (!Held() || Held()->stopping.empty()) return;
+  Held()->stopping.clear();
+  Forget();
 }
 
 }  // namespace reads

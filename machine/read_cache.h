@@ -21,9 +21,18 @@ void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName);
 void ValueWritten(HKEY root, const std::wstring& path, REGSAM view);
 
 // Another program may have changed the registry (an uninstaller or tool run,
-// a device or driver package removed, a service stopped): everything is read
-// afresh from now on.
+// a process ended, a device or driver package removed, a service stopped):
+// everything is read afresh from now on.
 void Forget();
+
+// A service accepted a stop. Its program may write the registry until it
+// has stopped, so the reads are forgotten when the stop is seen complete
+// (StopSeen, on a status of SERVICE_STOPPED through the same handle), or
+// when the wait for the stops is over (StopWaitOver) for those never seen
+// so.
+void StopAccepted(SC_HANDLE service);
+void StopSeen(SC_HANDLE service);
+void StopWaitOver();
 
 inline constexpr DWORD kSubKeyNameRoom = 256;   // 255 characters and the terminator
 inline constexpr DWORD kValueNameRoom = 16384;  // 16383 characters and the terminator

@@ -70,18 +70,17 @@ BaseLog::~BaseLog() {
 // Switched on only when "log.ini" stands beside the module: its [log] filter
 // key is the level mask (all levels when absent), and lines go to
 // log\<module base name>.log in the same folder.
-void BaseLog::EnableFromIni() {
-  std::wstring folder = OwnModuleFolder();
-  if (folder.empty()) return;
+void BaseLog::EnableFromIni() { EnableFromIniIn(OwnModuleFolder(), ModuleBaseName()); }
+
+bool BaseLog::EnableFromIniIn(const std::wstring& folder, const std::string& baseName) {
+  if (folder.empty() || baseName.empty()) return false;
   std::wstring ini = folder + L"log.ini";
-  if (GetFileAttributesW(ini.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (GetFileAttributesW(ini.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   int filter = static_cast<int>(GetPrivateProfileIntW(L"log", L"filter", LOG_ALL, ini.c_str()));
-  std::string base = ModuleBaseName();
-  if (base.empty()) return;
   std::wstring logFolder = folder + L"log\\";
   CreateDirectoryW(logFolder.c_str(), nullptr);
-  std::wstring wideBase(base.begin(), base.end());
-  Enable(logFolder + wideBase + L".log", filter);
+  std::wstring wideBase(baseName.begin(), baseName.end());
+  return Enable(logFolder + wideBase + L".log", filter);
 }
 
 bool BaseLog::Enable(const std::wstring& path, int filter) {

@@ -44,6 +44,10 @@ class BaseLog {
 
   // Opens (appending) the given file and switches the log on with the mask.
   bool Enable(const std::wstring& path, int filter);
+  // Switches the log on as a module named `baseName` in `folder` would
+  // switch on its own (see EnableFromIni); false, and nothing changed, when
+  // no "log.ini" stands there.
+  bool EnableFromIniIn(const std::wstring& folder, const std::string& baseName);
   void Disable();
 
   // "[LEVEL" name of a level value: ALL for 0xFFFF, else its lowest known bit.

@@ -257,3 +257,68 @@ TEST_F(SystemFilesW64, WithoutWow64OnlyFourFolders) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- the OpenCL loader's guard
+
+// What keeps the loader of this process's bitness: one row per machine,
+// built from registrations under Khronos and in display adapter keys.
+struct OpenClRow {
+  const char* what;
+  const wchar_t* khronosDriver;  // a value under Khronos\OpenCL\Vendors, or null
+  struct Adapter {
+    const wchar_t* matchingDeviceId;  // null: the key names no device
+    const wchar_t* driver;            // OpenCLDriverName(Wow) for the loader asked about
+  } adapters[2];
+  const wchar_t* device;  // the device being uninstalled, or null when none was set
+  bool kept;
+};
+
+const OpenClRow kOpenClRows[] = {
+    {"nothing registered", nullptr, {}, L"PCI\\VEN_10DE&DEV_1B80", false},
+    {"another vendor's driver under Khronos", L"C:\\Windows\\System32\\amdocl64.dll", {},
+     L"PCI\\VEN_10DE&DEV_1B80", true},
+    {"only the device's own adapter", nullptr, {{L"pci\\ven_10de&dev_1b80&subsys_119e10de", L"nvopencl64.dll"}},
+     L"PCI\\VEN_10DE&DEV_1B80", false},
+    {"the own adapter and another vendor's",
+     nullptr,
+     {{L"pci\\ven_10de&dev_1b80", L"nvopencl64.dll"}, {L"pci\\ven_8086&dev_3e9b", L"igdrcl64.dll"}},
+     L"PCI\\VEN_10DE&DEV_1B80",
+     true},
+    {"an adapter naming no device", nullptr, {{nullptr, L"amdocl64.dll"}}, L"PCI\\VEN_10DE&DEV_1B80", true},
+    {"an adapter that registers nothing for this loader", nullptr, {{L"pci\\ven_1002&dev_687f", L""}},
+     L"PCI\\VEN_10DE&DEV_1B80", false},
+    {"the own adapter, no device told", nullptr, {{L"pci\\ven_10de&dev_1b80", L"nvopencl64.dll"}}, nullptr, true},
+};
+
+TEST(OpenClLoaderGuard, KeptWhileAnotherGpusDriverIsRegistered) {
+  const std::wstring khronos = L"Software\\Khronos\\OpenCL\\Vendors";
+  const std::wstring display = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e968-e325-11ce-bfc1-08002be10318}";
+  ASSERT_TRUE(RegSubKeys(HKEY_LOCAL_MACHINE, L"Software\\Khronos\\OpenCL").empty() &&
+              !RegValueExists(HKEY_LOCAL_MACHINE, khronos, L"C:\\Windows\\System32\\amdocl64.dll"))
+      << "the prefix registers OpenCL drivers of its own";
+  for (const OpenClRow& row : kOpenClRows) {
+    SCOPED_TRACE(row.what);
+    TestEngine engine;
+    engine.isWow64 = false;  // the native loader: Khronos's own view, OpenCLDriverName
+    engine.SetDevice(row.device);
+    SeededKeys keys;
+    if (row.khronosDriver) {
+      keys.Add(HKEY_LOCAL_MACHINE, L"Software\\Khronos\\OpenCL");
+      ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, khronos, row.khronosDriver, 0));
+    }
+    int index = 0;
+    for (const OpenClRow::Adapter& adapter : row.adapters) {
+      if (!adapter.driver) continue;
+      const std::wstring& key =
+          keys.Add(HKEY_LOCAL_MACHINE, display + L"\\" + UniqueName(L"9") + L"_" + std::to_wstring(index++));
+      if (adapter.matchingDeviceId) {
+        ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, key, L"MatchingDeviceId", adapter.matchingDeviceId));
+      }
+      if (*adapter.driver) {
+        ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, key, L"OpenCLDriverName", adapter.driver, REG_MULTI_SZ));
+      }
+      ASSERT_TRUE(RegSetString(HKEY_LOCAL_MACHINE, key, L"OpenCLDriverNameWow", L"decoy32.dll", REG_MULTI_SZ));
+    }
+    EXPECT_EQ(engine.OtherOpenClDriversRemain(), row.kept);
+  }
+}

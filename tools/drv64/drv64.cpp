@@ -21,10 +21,31 @@
 
 #include "engine/base_drv_uninst.h"
 #include "machine/machine.h"
+#include "platform/base_log.h"
 #include "platform/command_line.h"
+#include "platform/env.h"
 #include "removal/driver_removal.h"
 
 namespace {
+
+constexpr char kLogUnit[] = "drv64";
+
+// drv64.exe stands in the host's "drv64" folder. When the library beside the
+// host logs (log.ini there), this program's lines go to the library's own
+// log, after the library's, so that one file (the one drvuninst --log shows)
+// tells what was deleted on either side; else it logs as any module would,
+// by a log.ini of its own.
+void JoinTheLibrarysLog() {
+  std::wstring folder = kyd::GetHostFolder();
+  if (folder.size() < 2) return;
+  folder.pop_back();  // the trailing backslash
+  const size_t slash = folder.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return;
+  if (!base::BaseLog::Instance()->EnableFromIniIn(folder.substr(0, slash + 1), "KYDDrvUninst")) return;
+  std::vector<std::wstring> args = kyd::CommandLineArgs();
+  args.resize(3);
+  KLOG(base::LOG_INFO, "drv64.exe %S %S", args[1].c_str(), args[2].c_str());
+}
 
 int Remove(const std::wstring& hardwareId) {
   bool deletePackageFiles = true;
@@ -73,6 +94,7 @@ int Run() {
 
 int main() {
   try {
+    JoinTheLibrarysLog();
     return Run();
   } catch (...) {
     return 1;

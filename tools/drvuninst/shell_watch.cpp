@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 #include <userenv.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/base_drv_uninst.h"
@@ -14,12 +15,13 @@ namespace {
 
 constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
-// The shell as Winlogon starts it: the user's own "Shell" value, else the
-// machine's, else explorer.exe; a bare file name lies in the Windows folder.
-// Only the program is kept (a quoted path, or the text up to its arguments).
-std::wstring ShellProgram() {
+// The shell as Winlogon starts it: the user's own "Shell" value (with
+// `ownUser`, drvuninst's user's), else the machine's, else explorer.exe; a
+// bare file name lies in the Windows folder. Only the program is kept (a
+// quoted path, or the text up to its arguments).
+std::wstring ShellProgram(bool ownUser) {
   std::wstring shell;
-  if (!kyd::CBaseDrvUninst::ReadStringValue(HKEY_CURRENT_USER, kWinlogonKey, L"Shell", shell) ||
+  if (!ownUser || !kyd::CBaseDrvUninst::ReadStringValue(HKEY_CURRENT_USER, kWinlogonKey, L"Shell", shell) ||
       shell.empty())
     kyd::CBaseDrvUninst::ReadStringValue(HKEY_LOCAL_MACHINE, kWinlogonKey, L"Shell", shell);
   size_t first = shell.find_first_not_of(L" \t");
@@ -36,25 +38,35 @@ std::wstring ShellProgram() {
   return shell;
 }
 
-// The running processes of the shell's program in drvuninst's own session
-// (a process whose session cannot be told is counted in), the one that owns
-// the shell window first: other sessions' shells belong to other people.
-std::vector<DWORD> SessionShells(const std::wstring& program) {
-  const wchar_t* name = PathFindFileNameW(program.c_str());
-  DWORD ourSession = 0, session = 0, windowProcess = 0;
-  const bool sessionKnown = ProcessIdToSessionId(GetCurrentProcessId(), &ourSession) != FALSE;
+// The running shells by session: the processes of the shell's program
+// (drvuninst's user's in its own session, the machine's in the others),
+// the one that owns the shell window first. A process whose session cannot
+// be told is counted in drvuninst's.
+struct Running {
+  DWORD session;
+  std::vector<DWORD> processes;
+};
+
+std::vector<Running> RunningShells(const std::wstring& ownProgram, const std::wstring& machineProgram,
+                                   DWORD ownSession) {
+  const wchar_t* ownName = PathFindFileNameW(ownProgram.c_str());
+  const wchar_t* machineName = PathFindFileNameW(machineProgram.c_str());
+  DWORD windowProcess = 0;
   if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &windowProcess);
-  std::vector<DWORD> shells;
+  std::vector<Running> shells;
   kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return shells;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
        more = Process32NextW(snapshot.get(), &entry)) {
-    if (StrCmpIW(entry.szExeFile, name) != 0) continue;
-    if (sessionKnown && ProcessIdToSessionId(entry.th32ProcessID, &session) && session != ourSession) continue;
-    if (entry.th32ProcessID == windowProcess) shells.insert(shells.begin(), entry.th32ProcessID);
-    else shells.push_back(entry.th32ProcessID);
+    DWORD session = ownSession;
+    if (!ProcessIdToSessionId(entry.th32ProcessID, &session)) session = ownSession;
+    if (StrCmpIW(entry.szExeFile, session == ownSession ? ownName : machineName) != 0) continue;
+    auto at = std::find_if(shells.begin(), shells.end(), [&](const Running& r) { return r.session == session; });
+    if (at == shells.end()) at = shells.insert(shells.end(), Running{session, {}});
+    if (entry.th32ProcessID == windowProcess) at->processes.insert(at->processes.begin(), entry.th32ProcessID);
+    else at->processes.push_back(entry.th32ProcessID);
   }
   return shells;
 }
@@ -139,7 +151,7 @@ using CreateWithTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, LPCWSTR, LPWSTR, DWORD, L
 // process creation comes first (Windows XP has only it; a host running as
 // SYSTEM holds the right it needs); then, from Windows Vista on, the
 // secondary logon's, which an administrator may use.
-bool StartWithToken(HANDLE token, const std::wstring& program, DWORD& error) {
+bool StartWithToken(HANDLE token, const std::wstring& program, bool ownSession, DWORD& error) {
   std::wstring line = L"\"" + program + L"\"";
   const std::wstring folder = kyd::GetWindowsDir();
   const wchar_t* workFolder = folder.empty() ? nullptr : folder.c_str();
@@ -164,7 +176,9 @@ bool StartWithToken(HANDLE token, const std::wstring& program, DWORD& error) {
     error = GetLastError();
   }
   HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
-  auto createWithToken = advapi ? reinterpret_cast<CreateWithTokenFn>(reinterpret_cast<void*>(
+  // The secondary logon starts the program in drvuninst's own session: for
+  // another session's shell it would put that user's desktop in this one.
+  auto createWithToken = advapi && ownSession ? reinterpret_cast<CreateWithTokenFn>(reinterpret_cast<void*>(
                                       GetProcAddress(advapi, "CreateProcessWithTokenW")))
                                 : nullptr;
   if (createWithToken) {
@@ -184,26 +198,45 @@ bool StartWithToken(HANDLE token, const std::wstring& program, DWORD& error) {
 
 }  // namespace
 
-ShellWatch::ShellWatch() : program_(ShellProgram()) {
-  std::vector<DWORD> shells = SessionShells(program_);
-  wasRunning_ = !shells.empty();
-  if (!wasRunning_) return;
-  token_ = TakeToken(shells.front(), tokenError_);
-  if (token_) user_ = TokenUserName(token_.get());
+ShellWatch::ShellWatch() : program_(ShellProgram(true)), machineProgram_(ShellProgram(false)) {
+  if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession_)) ownSession_ = 0;
+  for (const Running& running : RunningShells(program_, machineProgram_, ownSession_)) {
+    Shell shell;
+    shell.session = running.session;
+    shell.token = TakeToken(running.processes.front(), shell.tokenError);
+    if (shell.token) shell.user = TokenUserName(shell.token.get());
+    shells_.push_back(std::move(shell));
+  }
 }
 
 std::wstring ShellWatch::StartAgainIfEnded() const {
-  if (!wasRunning_ || !SessionShells(program_).empty()) return {};
-  const std::wstring ended = L"The uninstall ended the Windows shell; ";
-  const std::wstring asUser = user_.empty() ? L"its user" : user_;
-  if (!token_)
-    return ended + L"it stays stopped: the token of its user could not be taken before the uninstall (error " +
-           std::to_wstring(tokenError_) + L"). Start " + program_ + L" again as that user.\n";
-  DWORD error = ERROR_SUCCESS;
-  if (!StartWithToken(token_.get(), program_, error))
-    return ended + L"it stays stopped: " + program_ + L" could not be started as " + asUser + L" (error " +
-           std::to_wstring(error) + L"). Start it again as that user.\n";
-  return ended + L"started " + program_ + L" again as " + asUser + L".\n";
+  if (shells_.empty()) return {};
+  const std::vector<Running> now = RunningShells(program_, machineProgram_, ownSession_);
+  std::wstring notes, leftWithout;
+  for (const Shell& shell : shells_) {
+    if (std::any_of(now.begin(), now.end(), [&](const Running& r) { return r.session == shell.session; })) continue;
+    const bool own = shell.session == ownSession_;
+    const std::wstring& program = own ? program_ : machineProgram_;
+    const std::wstring asUser = shell.user.empty() ? L"its user" : shell.user;
+    const std::wstring ended =
+        own ? L"The uninstall ended the Windows shell; "
+            : L"The uninstall ended the Windows shell of session " + std::to_wstring(shell.session) + L" (" +
+                  asUser + L"); ";
+    DWORD error = ERROR_SUCCESS;
+    if (!shell.token) {
+      notes += ended + L"it stays stopped: the token of its user could not be taken before the uninstall (error " +
+               std::to_wstring(shell.tokenError) + L"). Start " + program + L" again as that user.\n";
+    } else if (!StartWithToken(shell.token.get(), program, own, error)) {
+      notes += ended + L"it stays stopped: " + program + L" could not be started as " + asUser + L" (error " +
+               std::to_wstring(error) + L"). Start it again as that user.\n";
+    } else {
+      notes += ended + L"started " + program + L" again as " + asUser + L".\n";
+      continue;
+    }
+    leftWithout += (leftWithout.empty() ? L"" : L", ") + std::to_wstring(shell.session);
+  }
+  if (!leftWithout.empty()) notes += L"Sessions left without a shell: " + leftWithout + L".\n";
+  return notes;
 }
 
 }  // namespace drvuninst

@@ -90,9 +90,9 @@
 +   key   | HKLM\Software\Khronos\OpenCL
 =   value | HKLM\Software\Khronos\Vulkan\Drivers | C:\Windows\System32\DriverStore\FileRepository\u0344712.inf_amd64\amd-vulkan64.json | dword:0
 =   value | HKLM\Software\Khronos\Vulkan\ImplicitLayers | C:\ProgramData\Contoso\overlay_layer.json | dword:0
-# The 32-bit view keeps another GPU's OpenCL driver.
+# Nor does the 32-bit view: its OpenCL key goes too.
 +64 value | HKLM\Software\Wow6432Node\Khronos\OpenCL\Vendors | C:\Windows\SysWOW64\nvopencl32.dll | dword:0
-=   value | HKLM\Software\Wow6432Node\Khronos\OpenCL\Vendors | C:\Windows\SysWOW64\amdocl.dll | dword:0
++64 key   | HKLM\Software\Wow6432Node\Khronos\OpenCL
 
 # ---------------------------------------------------------------- settings
 # The second user's vendor key holds only the products' settings and goes.
@@ -189,7 +189,8 @@
 +   file  | %SYS%\nvapi.dll
 +   file  | %SYS%\nvcuda.dll
 # The OpenCL loader goes with the last OpenCL driver of its bitness; in the
-# 64-bit prefix another GPU's 32-bit driver still needs it.
+# 64-bit prefix an adapter that names no device (below) still registers a
+# 32-bit driver, which may be another GPU's.
 +/32 file | %SYS%\OpenCL.dll
 =/64 file | %SYS%\OpenCL.dll
 +   file  | %SYS%\nvdisp | x | attr:readonly
@@ -217,24 +218,24 @@
 =/64   file | %SYSNATIVE%\amdocl64.dll
 =/64   file | %SYSNATIVE%\drivers\nvraid.sys
 =/64   file | %SYSNATIVE%\drivers\nvstor.sys
-# No other native OpenCL driver is left under Khronos, but the Intel
-# adapter's DCH driver (below) still needs the native loader.
-=/64   file | %SYSNATIVE%\OpenCL.dll
+# No other native OpenCL driver is left, under Khronos or in an adapter's
+# key: the native loader goes. NVIDIA's own adapter (below) registers one,
+# which keeps nothing once drv64.exe knows the device it cleans for.
++n/64  file | %SYSNATIVE%\OpenCL.dll
 
 # ---------------------------------------------------------------- DCH OpenCL registrations
 # Windows 10 DCH drivers register their OpenCL driver in the display
 # adapter's driver key: OpenCLDriverName for the native loader (the only one
-# on 32-bit Windows), OpenCLDriverNameWow for the 32-bit loader. The Intel
-# adapter of an Optimus laptop, on 64-bit Windows:
-=/64 value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0107 | MatchingDeviceId | sz:pci\ven_8086&dev_3e9b
-=/64 value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0107 | OpenCLDriverName | multi:C:\Windows\System32\DriverStore\FileRepository\iigd_dch.inf_amd64_7a1c0b5d3e2f4a6b\igdrcl64.dll
-# The NVIDIA adapter's own registration keeps no loader, nor does one for the
-# 32-bit loader on 32-bit Windows: there the loader goes (above).
+# on 32-bit Windows), OpenCLDriverNameWow for the 32-bit loader. The NVIDIA
+# adapter's own registrations keep no loader.
 =    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0108 | MatchingDeviceId | sz:pci\ven_10de&dev_1b80&subsys_119e10de
 =    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0108 | OpenCLDriverName | multi:C:\Windows\System32\DriverStore\FileRepository\nv_dispi.inf_amd64_5b8f0e2c1d3a4f6e\nvopencl64.dll
 =    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0108 | OpenCLDriverNameWow | multi:C:\Windows\System32\DriverStore\FileRepository\nv_dispi.inf_amd64_5b8f0e2c1d3a4f6e\nvopencl32.dll
-=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0109 | MatchingDeviceId | sz:pci\ven_1002&dev_687f
-=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0109 | OpenCLDriverNameWow | multi:C:\Windows\System32\DriverStore\FileRepository\u0344712.inf_amd64_0f1e2d3c4b5a6978\amdocl.dll
+# An adapter key that names no device (MatchingDeviceId gone) with a 32-bit
+# registration: it may be another GPU's, so the 32-bit loader stays on
+# 64-bit Windows (above). The native loader reads no such value.
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0110 | OpenCLDriverNameWow | multi:C:\Windows\System32\DriverStore\FileRepository\u0344712.inf_amd64_0f1e2d3c4b5a6978\amdocl.dll
+=    value | HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e968-e325-11ce-bfc1-08002be10318}\0110 | DriverDesc | sz:Radeon RX Vega
 
 # ---------------------------------------------------------------- folders
 +   file  | %ROOT%NVIDIA\DisplayDriver\425.31\Win10_64\International\setup.exe
