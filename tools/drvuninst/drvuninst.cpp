@@ -116,6 +116,18 @@ bool HasVendor(const std::vector<std::wstring>& hardwareIds, const std::wstring&
   return false;
 }
 
+// The extension and component packages of a device, a line each kind.
+std::wstring Packages(const Device& device) {
+  std::wstring text;
+  for (const auto& [title, infs] : {std::pair{L"\nExtension INFs:     ", &device.extensionInfs},
+                                    std::pair{L"\nComponent INFs:     ", &device.componentInfs}}) {
+    std::wstring names;
+    for (const std::wstring& inf : *infs) names += (names.empty() ? L"" : L", ") + inf;
+    if (!names.empty()) text += title + names;
+  }
+  return text;
+}
+
 int RunList(const Invocation& invocation) {
   Library library;
   if (!library) return library.Failure();
@@ -130,9 +142,10 @@ int RunList(const Invocation& invocation) {
   library.init();
   int shown = 0;
   std::vector<ListedDevice> listed;
-  for (const Device& device : devices) {
+  for (Device& device : devices) {
     if (classFilter && _wcsicmp(device.classGuid.c_str(), classFilter) != 0) continue;
     if (vendorFilter && !HasVendor(device.hardwareIds, vendorFilter)) continue;
+    FindComponentPackages(device);
     std::wstring ids;
     for (const std::wstring& id : device.hardwareIds)
       ids += (ids.empty() ? L"" : L"\n                    ") + id;
@@ -148,7 +161,7 @@ int RunList(const Invocation& invocation) {
     Print(L"Instance ID:        " + device.instanceId +
           L"\nClass:              " + className + (device.classGuid.empty() ? L"-" : device.classGuid) +
           L"\nHardware IDs:       " + (ids.empty() ? L"-" : ids) +
-          L"\nDriver INF:         " + (device.inf.empty() ? L"-" : device.inf) +
+          L"\nDriver INF:         " + (device.inf.empty() ? L"-" : device.inf) + Packages(device) +
           L"\nCompanion package:  " + package + L"\n\n");
     ++shown;
   }
