@@ -59,12 +59,14 @@ bool NamesAny(const std::vector<std::wstring>& ids, const std::vector<std::wstri
   return false;
 }
 
-// The published INFs whose text holds one of `ids` as an ID: a cheap first
-// sieve before SetupAPI reads each candidate.
+// The published INFs whose text holds one of `ids`, or the vendor and device
+// part they share, as an ID: a cheap first sieve (one pass over the INF
+// folder for a device's whole ID family) before SetupAPI reads each one.
 std::vector<std::wstring> CandidateInfs(const std::vector<std::wstring>& ids) {
-  std::vector<std::wstring> found;
-  for (const std::wstring& id : ids)
-    for (const std::wstring& path : OemInfsNaming(id)) AddOnce(found, path);
+  std::vector<std::wstring> keys, found;
+  for (const std::wstring& id : ids) AddOnce(keys, LeftoverInfKey(id.c_str()));
+  for (const std::wstring& key : keys)
+    for (const std::wstring& path : OemInfsNaming(key)) AddOnce(found, path);
   return found;
 }
 
@@ -206,7 +208,8 @@ DeviceComponents FindDeviceComponents(const std::vector<std::wstring>& deviceIds
     UniqueInf inf;
     if (!ReadInfInto(path, reading, inf) || !ModelsName(reading.models, deviceIds)) continue;
     if (reading.infClass == InfClass::kSoftwareComponent) continue;
-    if (reading.infClass == InfClass::kExtension) found.extensionInfs.push_back(path);
+    // Only a published INF is removed; the device's own INF is only read.
+    if (reading.infClass == InfClass::kExtension && !SameId(path, baseInf)) found.extensionInfs.push_back(path);
     for (const std::wstring& id : ComponentIdsFor(inf.get(), reading.models, deviceIds))
       AddOnce(found.componentIds, id);
   }
