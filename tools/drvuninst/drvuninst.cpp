@@ -369,7 +369,8 @@ const std::vector<Command> kCommands = {
       {L"--vendor", &kVendor, L"only devices with this PCI vendor in a hardware ID"},
       kJsonOption},
      L"Shows, for each present device: its instance ID, class, hardware IDs, the\n"
-     L"INF of its installed driver, and whether the companion application\n"
+     L"INF of its installed driver, the extension and component INFs published\n"
+     L"for it (a Windows 10 DCH driver's), and whether the companion application\n"
      L"package of its driver is installed (as `query` tells).\n",
      RunList},
     {L"query",
@@ -399,8 +400,10 @@ const std::vector<Command> kCommands = {
      L"Switches off Windows' automatic driver search, then removes the device's\n"
      L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
      L"and Realtek sound devices, a silent uninstall of the companion package where\n"
-     L"one is installed, otherwise the device and its OEM driver package; then\n"
-     L"deletes the oem*.inf files that still name the device. Needs administrator\n"
+     L"one is installed, otherwise the device and its OEM driver package; with a\n"
+     L"Windows 10 DCH driver, its software components and extension packages too;\n"
+     L"then removes the oem*.inf files that still name the device (as driver\n"
+     L"packages from Windows Vista on). Needs administrator\n"
      L"rights. Waits while another uninstall or restore runs on the machine.\n"
      L"The vendor deep clean ends the Windows shell; if it was running before,\n"
      L"drvuninst starts it again as the user it ran as (with that shell's own\n"
