@@ -177,6 +177,9 @@ class CBaseDrvUninst {
   // Takes the device's driver packages out of the driver store with the
   // tool; true when the tool could be released, whatever was found.
   bool CleanDriverStore(const wchar_t* hardwareId);
+  // The device's software devices, component packages and extension
+  // packages (removal/components.h), before its own packages go.
+  void CleanComponents(const wchar_t* hardwareId);
   // For each oem*.inf that names the device: the tool's dp_delete, then the
   // INF and its PNF are deleted. True when at least one INF named it.
   static bool DeleteDriverStorePackages(const wchar_t* hardwareId, std::wstring toolPath);

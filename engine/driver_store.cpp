@@ -15,6 +15,7 @@
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "machine/machine.h"
+#include "removal/components.h"
 #include "removal/leftover_inf.h"
 
 namespace kyd {
@@ -130,6 +131,11 @@ bool CBaseDrvUninst::CleanDriverStore(const wchar_t* hardwareId) {
   KLOG(base::LOG_INFO, "Run kyduninst.exe");
   DeleteDriverStorePackages(hardwareId, tool.path());
   return true;  // the tool goes with `tool`
+}
+
+void CBaseDrvUninst::CleanComponents(const wchar_t* hardwareId) {
+  KLOG(base::LOG_INFO, "CleanComponents (%S)", hardwareId);
+  CleanDeviceComponents(hardwareId);
 }
 
 bool CBaseDrvUninst::DeleteDriverStorePackages(const wchar_t* hardwareId, std::wstring toolPath) {

@@ -18,8 +18,9 @@ namespace {
 // Vista and Server 2008 x64 redirect System32\DriverStore for it).
 const wchar_t* PackageBits() { return std::wcscmp(kOwnBits, L"32") == 0 && IsWow64() ? L"64" : kOwnBits; }
 
-// The store folder of a published driver package (Vista and later).
-std::wstring StoreFolderOf(const std::wstring& infPath) {
+}  // namespace
+
+std::wstring DriverStoreFolder(const std::wstring& infPath) {
   using LocationFn = BOOL(WINAPI*)(PCWSTR, const void*, PCWSTR, PWSTR, DWORD, PDWORD);
   static const LocationFn location = reinterpret_cast<LocationFn>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"setupapi.dll"), "SetupGetInfDriverStoreLocationW")));
@@ -29,6 +30,8 @@ std::wstring StoreFolderOf(const std::wstring& infPath) {
   size_t slash = folder.rfind(L'\\');
   return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
 }
+
+namespace {
 
 // The INF, its PNF and the store folder of a driver package, as far as they exist.
 std::vector<std::wstring> PackageItems(const std::wstring& infPath, const std::wstring& storeFolder) {
@@ -107,7 +110,7 @@ bool RunTool(const std::wstring& program, const std::wstring& arguments, std::ws
   std::vector<std::wstring> items;
   bool storeSeen = true;
   if (!packageInf.empty()) {
-    std::wstring store = StoreFolderOf(packageInf);
+    std::wstring store = DriverStoreFolder(packageInf);
     line.Set(L"fs", PackageBits()).Set(L"package", packageInf).Set(L"store", store);
     journal::NativePaths native(true);
     items = PackageItems(packageInf, store);

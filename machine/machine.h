@@ -160,6 +160,10 @@ bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const std::function<boo
 // the store folder are saved first.
 DWORD RemoveDriverPackage(const std::wstring& infPath, const std::wstring& storeFolder,
                           const std::function<DWORD()>& remove);
+// The folder of the driver store that holds the package published as
+// infPath (SetupGetInfDriverStoreLocationW, looked up at run time); empty
+// where there is none (Windows XP, or Wine).
+std::wstring DriverStoreFolder(const std::wstring& infPath);
 // RunConsole(program, arguments, output) for a run that changes the machine.
 // packageInf: the run removes that driver package (the tool's dp_delete),
 // which is saved first as with RemoveDriverPackage. Planned: true, no output.

@@ -89,6 +89,13 @@ struct DevInfoTraits {
   static void Close(HDEVINFO h) { ::SetupDiDestroyDeviceInfoList(h); }
 };
 
+struct InfTraits {  // SetupOpenInfFileW
+  using type = HINF;
+  static HINF Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HINF h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void Close(HINF h) { ::SetupCloseInfFile(h); }
+};
+
 struct ServiceHandleTraits {
   using type = SC_HANDLE;
   static SC_HANDLE Invalid() { return nullptr; }
@@ -131,6 +138,7 @@ using UniqueFind = UniqueAny<FindTraits>;
 using UniqueView = UniqueAny<MappedViewTraits>;
 using UniqueDevInfo = UniqueAny<DevInfoTraits>;
 using UniqueService = UniqueAny<ServiceHandleTraits>;
+using UniqueInf = UniqueAny<InfTraits>;
 using UniqueDesktop = UniqueAny<DesktopTraits>;
 using UniqueModule = UniqueAny<ModuleTraits>;
 using UniqueCrtFile = UniqueAny<CrtFileTraits>;

@@ -12,6 +12,7 @@
 #include "platform/console_runner.h"
 #include "platform/env.h"
 #include "platform/handle.h"
+#include "removal/components.h"
 #include "removal/device_match.h"
 #include "removal/difx.h"
 
@@ -41,7 +42,9 @@ bool IsDotStep(const std::wstring& step) {
   return step.empty() || step.find_first_not_of(L". ") == std::wstring::npos;
 }
 
-bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
+}  // namespace
+
+bool RemoveDeviceOf(HDEVINFO set, SP_DEVINFO_DATA* device) {
   SP_REMOVEDEVICE_PARAMS remove{};
   remove.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   remove.ClassInstallHeader.InstallFunction = DIF_REMOVE;
@@ -62,8 +65,6 @@ bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
   return false;
 }
 
-}  // namespace
-
 void ResetDevicePath() {
   static const wchar_t kPath[] = L"%SystemRoot%\\inf";
   machine::WriteValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_SET_VALUE,
@@ -81,9 +82,22 @@ int KYDRemove(const wchar_t* hardwareId) {
   return rebootNeeded ? 2 : 1;
 }
 
-std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId) {
+std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId,
+                               const wchar_t* command) {
   // A device ID may hold a quote: it is escaped for drv64.exe's splitting.
-  return L"\"" + program + L"\" \"kydremove\" " + QuoteArgument(hardwareId);
+  return L"\"" + program + L"\" \"" + command + L"\" " + QuoteArgument(hardwareId);
+}
+
+bool RunDrv64(const wchar_t* command, const wchar_t* hardwareId, DWORD& exitCode) {
+  std::wstring program = GetHostFolder();
+  if (program.empty() || !hardwareId) return false;
+  program += L"drv64\\drv64.exe";
+  // A plan or journal goes on in the removal program.
+  std::wstring commandLine = RemovalCommandLine(program, hardwareId, command) + machine::ChildArguments();
+  exitCode = 0;
+  if (!RunAndWait(program, commandLine, true, exitCode)) return false;
+  machine::ChildFinished(exitCode);  // what it planned or journaled is ours now
+  return true;
 }
 
 bool IsInsideDriverStore(const std::wstring& folder) {
@@ -122,20 +136,11 @@ PackageFiles FindPackageFiles(const DifxApi& difx, const std::wstring& infPath) 
 }
 
 bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded) {
-  std::wstring program = GetHostFolder();
-  if (program.empty() || !hardwareId) {
-    KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
-    return false;
-  }
-  program += L"drv64\\drv64.exe";
-  // A plan or journal goes on in the removal program.
-  std::wstring commandLine = RemovalCommandLine(program, hardwareId) + machine::ChildArguments();
   DWORD exitCode = 0;
-  if (!RunAndWait(program, commandLine, true, exitCode)) {
+  if (!RunDrv64(L"kydremove", hardwareId, exitCode)) {
     KLOG_RAW("[COMEBACK]:启动64位驱动卸载进程失败\n");
     return false;
   }
-  machine::ChildFinished(exitCode);
   KLOG_RAW("[UNINSTALL]:64位驱动卸载返回代码 %d\n", static_cast<int>(exitCode));
   if (exitCode != kRemovalDone && exitCode != (kRemovalDone | kRemovalRebootFlag)) return false;
   rebootNeeded = (exitCode & kRemovalRebootFlag) != 0;
@@ -164,6 +169,14 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
       infPath = fileInfo.InfFileName;
       package = FindPackageFiles(difx, infPath);
     }
+    // The device's software components and extension packages go first,
+    // while its base INF can still be read.
+    std::vector<std::wstring> ids = DeviceIdFamily(hardwareId);
+    if (hardwareIds)
+      for (const std::wstring& id : *hardwareIds) ids.push_back(id);
+    DeviceComponents components = FindDeviceComponents(ids, infPath);
+    LogDeviceComponents(components);
+    RemoveDeviceComponents(components);
 
     rebootNeeded = false;
     if (difx.loaded()) {
@@ -179,7 +192,7 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
       }
     }
 
-    if (RemoveDevice(set, device)) removed = true;
+    if (RemoveDeviceOf(set, device)) removed = true;
     if (package.oemInf && !removed) return false;
 
     if (package.oemInf && removed && deletePackageFiles) {

@@ -2,6 +2,9 @@
 // through SetupAPI and DIFx, on 64-bit Windows by drv64\drv64.exe.
 #pragma once
 
+#include <windows.h>
+#include <setupapi.h>
+
 #include <string>
 
 namespace kyd {
@@ -17,7 +20,15 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
 bool RunRemovalProgram(const wchar_t* hardwareId, bool& rebootNeeded);
 
 // The command line drv64.exe is started with (the program path quoted).
-std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId);
+std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId,
+                               const wchar_t* command = L"kydremove");
+// Starts drv64\drv64.exe beside the host with `command` and the hardware ID,
+// hands it the session and waits; false when it could not be started.
+bool RunDrv64(const wchar_t* command, const wchar_t* hardwareId, DWORD& exitCode);
+
+// Removes a device through the class installer (DIF_REMOVE), else
+// SetupDiRemoveDevice, through the seam.
+bool RemoveDeviceOf(HDEVINFO set, SP_DEVINFO_DATA* device);
 
 // True when `folder` lies strictly inside a driver store: the package store
 // of Windows Vista and later (System32\DriverStore\FileRepository) or the

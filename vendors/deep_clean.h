@@ -5,7 +5,8 @@
 //   keep the device flag, record the startup entries, end the shell, stop
 //   the vendor's services, end its programs, the vendor's registry steps, its
 //   file steps, its files in the system folders, its kernel drivers unless the
-//   device is kept, its packages in the driver store.
+//   device is kept, its software components and extension packages, its
+//   packages in the driver store.
 #pragma once
 
 #include <string>
@@ -44,6 +45,7 @@ class CVendorDrvUninst : public Layer {
     CleanFiles();
     this->DeleteSystemFiles(tables_.fileTable);
     if (!this->keepDevice) this->DeleteSystemFiles(tables_.driverTable);
+    this->CleanComponents(hardwareId);
     this->CleanDriverStore(hardwareId);
   }
 

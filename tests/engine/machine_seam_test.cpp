@@ -246,7 +246,7 @@ class Footprint {
           engine_.DeleteFilesInFolder(named, Expand(L"%D%\\Named"));
         },
         [this] { engine_.CleanDriverStore(device_.c_str()); },
-        [this] { kyd::DeleteLeftoverInf(leftover_.c_str()); },
+        [this] { kyd::DeleteLeftoverInfHere(leftover_.c_str()); },
     };
   }
   void Run(size_t from = 0, size_t to = SIZE_MAX) {

@@ -87,6 +87,8 @@ TEST(DrvuninstJson, ListedDevicesReadBackWithQuotesBackslashesAndNonAscii) {
   EXPECT_EQ((*listed)["class"], "System");
   EXPECT_EQ((*listed)["classGuid"], ToUtf8(kSystemClass));
   EXPECT_TRUE((*listed)["driverInf"].is_null());
+  EXPECT_EQ((*listed)["extensionInfs"], Json::array());
+  EXPECT_EQ((*listed)["componentInfs"], Json::array());
   EXPECT_EQ((*listed)["companionPackageInstalled"], false);
 }
 

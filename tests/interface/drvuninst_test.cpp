@@ -133,6 +133,19 @@ TEST(DrvuninstList, ShowsTheDriverInfAndCompanionPackageOfTheVendorsDevices) {
   std::wstring infName = inf.path().substr(inf.path().rfind(L'\\') + 1);
   ASSERT_TRUE(kydtest::GiveDeviceADriver(device.instanceId(), infName, L"KydInstall", L"Kyd List Bridge",
                                          L"KydTest", L"KydTest Devices"));
+  // Its driver of the Windows 10 kind: an extension INF for it, adding a
+  // software component whose INF is published too.
+  const std::wstring component = L"VEN_1B2E&AID_" + token;
+  kydtest::SeededInf extension(
+      kydtest::FreeOemInfName(),
+      L"[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=Extension\r\n"
+      L"ClassGuid={e2f84ce7-8efa-411c-aa69-97454ca4cb57}\r\n[Manufacturer]\r\nM=Mfg\r\n[Mfg]\r\nD=Ext, " +
+          withDriver + L"\r\n[Ext.NT.Components]\r\nAddComponent=C,,CInst\r\n[CInst]\r\nComponentIDs=" + component +
+          L"\r\n");
+  kydtest::SeededInf componentInf(kydtest::FreeOemInfName(),
+                                  L"[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=SoftwareComponent\r\n"
+                                  L"[Manufacturer]\r\nM=Mfg\r\n[Mfg]\r\nD=C, SWC\\" + component + L"\r\n");
+  auto nameOf = [](const kydtest::SeededInf& seeded) { return ToNarrow(seeded.path().substr(seeded.path().rfind(L'\\') + 1)); };
   kydtest::SeededDevice bare({L"PCI\\VEN_1B2E&DEV_1531"});
   kydtest::SeededDevice otherVendor({L"PCI\\VEN_1B2F&DEV_1530"});
   kydtest::SeededDevice longerVendor({L"PCI\\VEN_1B2E1&DEV_1530"});  // not VEN_1B2E
@@ -151,8 +164,15 @@ TEST(DrvuninstList, ShowsTheDriverInfAndCompanionPackageOfTheVendorsDevices) {
       << listed;
   EXPECT_NE(listed.find("Driver INF:         " + ToNarrow(infName)), std::string::npos) << listed;
   EXPECT_NE(listed.find("Companion package:  installed"), std::string::npos) << listed;
+  auto line = [&](const std::string& text, const char* title) {
+    size_t at = text.find(title);
+    return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+  };
+  EXPECT_NE(line(listed, "Extension INFs:").find(nameOf(extension)), std::string::npos) << listed;
+  EXPECT_NE(line(listed, "Component INFs:").find(nameOf(componentInf)), std::string::npos) << listed;
   std::string plain = block(bare.instanceId());
   EXPECT_NE(plain.find("Driver INF:         -"), std::string::npos) << run.output;
+  EXPECT_EQ(plain.find("Extension INFs:"), std::string::npos) << run.output;
   EXPECT_TRUE(block(otherVendor.instanceId()).empty()) << run.output;
   EXPECT_TRUE(block(longerVendor.instanceId()).empty()) << run.output;
   EXPECT_NE(run.output.find("2 device(s) listed."), std::string::npos) << run.output;

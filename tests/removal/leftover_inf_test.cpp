@@ -32,7 +32,7 @@ TEST(DeleteLeftoverInf, DeletesEveryOemInfNamingTheChipWithItsPnf) {
   // Found by oem*.inf through its short name (OEM1~1.INF), but no INF.
   SeededInf notInf(FreeOemInfName() + L"x", L"[Models]\r\n\"x\"=i, PCI\\VEN_8086&DEV_0166\r\n", false, false);
 
-  kyd::DeleteLeftoverInf(hwid.c_str());
+  kyd::DeleteLeftoverInfHere(hwid.c_str());
   EXPECT_FALSE(FileExists(mixedCase.path()));
   EXPECT_FALSE(FileExists(mixedCase.pnf()));
   EXPECT_FALSE(FileExists(wide.path()));
@@ -49,7 +49,7 @@ TEST(DeleteLeftoverInf, MatchesTheKeyOnlyWhereTheIdEnds) {
   SeededInf hub(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB30, usb\\root_hub\r\n");
   SeededInf hub30(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB30\r\n", /*utf16=*/true);
   SeededInf hubX(FreeOemInfName(), L"[Models]\r\n\"x\"=i, USB\\ROOT_HUB_X\r\n");
-  kyd::DeleteLeftoverInf(L"USB\\ROOT_HUB");
+  kyd::DeleteLeftoverInfHere(L"USB\\ROOT_HUB");
   EXPECT_FALSE(FileExists(hub.path()));
   EXPECT_TRUE(FileExists(hub30.path()));
   EXPECT_TRUE(FileExists(hubX.path()));
@@ -65,18 +65,18 @@ TEST(DeleteLeftoverInf, ReadsUtf16OnlyWithAMarkAndSkipsFilesHeldOpen) {
   kyd::UniqueFile handle(CreateFileW(held.path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(handle.valid());
 
-  kyd::DeleteLeftoverInf(hwid.c_str());
+  kyd::DeleteLeftoverInfHere(hwid.c_str());
   EXPECT_TRUE(FileExists(noMark.path()));
   EXPECT_TRUE(FileExists(held.path()));
   handle.reset();
-  kyd::DeleteLeftoverInf(hwid.c_str());
+  kyd::DeleteLeftoverInfHere(hwid.c_str());
   EXPECT_FALSE(FileExists(held.path()));
 }
 
 TEST(DeleteLeftoverInf, EmptyOrNullIdDeletesNothing) {
   SeededInf any(FreeOemInfName(), L"[Models]\r\n");
-  kyd::DeleteLeftoverInf(nullptr);
-  kyd::DeleteLeftoverInf(L"");
+  kyd::DeleteLeftoverInfHere(nullptr);
+  kyd::DeleteLeftoverInfHere(L"");
   EXPECT_TRUE(FileExists(any.path()));
 }
 

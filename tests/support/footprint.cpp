@@ -40,7 +40,7 @@ const KindInfo kKinds[] = {
     {"key", Kind::kKey, 2, 2},         {"value", Kind::kValue, 4, 4},
     {"file", Kind::kFile, 2, 4},       {"dir", Kind::kDir, 2, 2},
     {"service", Kind::kService, 2, 2}, {"process", Kind::kProcess, 2, 2},
-    {"device", Kind::kDevice, 3, 3},   {"inf", Kind::kInf, 3, 3},
+    {"device", Kind::kDevice, 3, 3},   {"inf", Kind::kInf, 3, 4},
 };
 
 bool ParseRole(const std::string& word, Role& role, int& onlyIn) {
@@ -400,7 +400,18 @@ bool Bench::Seed(std::string& error) {
       }
       case Kind::kInf: {
         std::wstring name = item.where == L"*" ? FreeOemInfName() : item.where;
-        s.infOf[item.line] = std::make_unique<SeededInf>(name, DriverInfText(item.name, L"Footprint display"));
+        // An INF given as a file is written as it is; else a small driver INF
+        // for the hardware ID.
+        std::wstring text = DriverInfText(item.name, L"Footprint display");
+        if (!item.data.empty()) {
+          const std::wstring source = WinPath(KYD_SOURCE_DIR "/tests/vendors/footprints/") + item.data;
+          if (!FileExists(source)) {
+            error = where + ": no INF file " + ToNarrow(source);
+            return false;
+          }
+          text = ToWide(ReadFileBytes(source));
+        }
+        s.infOf[item.line] = std::make_unique<SeededInf>(name, text);
         break;
       }
     }

@@ -116,6 +116,8 @@ std::vector<Change> Bench::Unexplained(const Snapshot& before, const Snapshot& n
   ownedKeys.push_back(L"hklm\\software\\microsoft\\windows\\currentversion\\driversearching");
   ownedKeys.push_back(L"hklm\\software\\policies\\microsoft\\windows\\driversearching");
   ownedValues.emplace_back(L"hklm\\software\\microsoft\\windows\\currentversion", L"devicepath");
+  // The removal road writes it as the 32-bit library sees the key.
+  ownedValues.emplace_back(L"hklm\\software\\wow6432node\\microsoft\\windows\\currentversion", L"devicepath");
 
   for (const State::CreatedKey& key : s.createdKeys) ownedKeys.push_back(CanonicalKey(key.hivePath, before));
   for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(LowerCase(file));

@@ -12,6 +12,10 @@
 // cannot be continued nothing is changed (a journal with the secret its seal
 // names). Exit code 4: some lines of the plan could not be written (the plan
 // is incomplete).
+// drv64.exe "kydcomponents" "<hardware id>": the device's software devices,
+// component packages and extension packages removed; drv64.exe "kydleftover"
+// "<hardware id>": the published INFs still naming it removed as driver
+// packages. Exit codes: 0 done, 3 bad command line.
 // drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
 // back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
@@ -24,7 +28,9 @@
 #include "platform/base_log.h"
 #include "platform/command_line.h"
 #include "platform/env.h"
+#include "removal/components.h"
 #include "removal/driver_removal.h"
+#include "removal/leftover_inf.h"
 
 namespace {
 
@@ -78,13 +84,19 @@ int Run() {
   }
   const bool remove = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydremove") == 0;
   const bool systemFiles = args.size() >= 3 && _wcsicmp(args[1].c_str(), L"kydsysfiles") == 0;
-  if (!remove && !systemFiles) return 3;
+  const bool components = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydcomponents") == 0;
+  const bool leftover = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydleftover") == 0;
+  if (!remove && !systemFiles && !components && !leftover) return 3;
   std::unique_ptr<kyd::machine::Session> session;
   if (mode != kyd::machine::Mode::kPerform) {
     session = std::make_unique<kyd::machine::Session>(mode, folder, /*continueIn=*/true);
     if (!session->ok()) return 1;
   }
-  const int code = remove ? Remove(args[2]) : DeleteSystemFiles(args);
+  int code = 0;
+  if (remove) code = Remove(args[2]);
+  else if (systemFiles) code = DeleteSystemFiles(args);
+  else if (components) kyd::CleanDeviceComponentsHere(args[2].c_str());
+  else kyd::DeleteLeftoverInfHere(args[2].c_str());
   if (mode == kyd::machine::Mode::kPlan && !session->complete())
     return static_cast<int>(kyd::machine::kChildRecordLost);
   return code;

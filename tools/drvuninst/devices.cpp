@@ -3,7 +3,9 @@
 #include <setupapi.h>
 #include <cfgmgr32.h>
 
+#include "platform/env.h"
 #include "platform/handle.h"
+#include "removal/components.h"
 
 namespace drvuninst {
 namespace {
@@ -67,6 +69,13 @@ std::vector<Device> PresentDevices(DWORD& error) {
     devices.push_back(std::move(device));
   }
   return devices;
+}
+
+void FindComponentPackages(Device& device) {
+  if (device.hardwareIds.empty() || _wcsnicmp(device.inf.c_str(), L"oem", 3) != 0) return;
+  kyd::DeviceComponents found = kyd::FindDeviceComponents(device.hardwareIds, kyd::GetInfDir() + L"\\" + device.inf);
+  device.extensionInfs = found.extensionInfs;
+  device.componentInfs = found.componentInfs;
 }
 
 }  // namespace drvuninst

@@ -116,6 +116,18 @@ bool HasVendor(const std::vector<std::wstring>& hardwareIds, const std::wstring&
   return false;
 }
 
+// The extension and component packages of a device, a line each kind.
+std::wstring Packages(const Device& device) {
+  std::wstring text;
+  for (const auto& [title, infs] : {std::pair{L"\nExtension INFs:     ", &device.extensionInfs},
+                                    std::pair{L"\nComponent INFs:     ", &device.componentInfs}}) {
+    std::wstring names;
+    for (const std::wstring& inf : *infs) names += (names.empty() ? L"" : L", ") + inf;
+    if (!names.empty()) text += title + names;
+  }
+  return text;
+}
+
 int RunList(const Invocation& invocation) {
   Library library;
   if (!library) return library.Failure();
@@ -130,9 +142,10 @@ int RunList(const Invocation& invocation) {
   library.init();
   int shown = 0;
   std::vector<ListedDevice> listed;
-  for (const Device& device : devices) {
+  for (Device& device : devices) {
     if (classFilter && _wcsicmp(device.classGuid.c_str(), classFilter) != 0) continue;
     if (vendorFilter && !HasVendor(device.hardwareIds, vendorFilter)) continue;
+    FindComponentPackages(device);
     std::wstring ids;
     for (const std::wstring& id : device.hardwareIds)
       ids += (ids.empty() ? L"" : L"\n                    ") + id;
@@ -148,7 +161,7 @@ int RunList(const Invocation& invocation) {
     Print(L"Instance ID:        " + device.instanceId +
           L"\nClass:              " + className + (device.classGuid.empty() ? L"-" : device.classGuid) +
           L"\nHardware IDs:       " + (ids.empty() ? L"-" : ids) +
-          L"\nDriver INF:         " + (device.inf.empty() ? L"-" : device.inf) +
+          L"\nDriver INF:         " + (device.inf.empty() ? L"-" : device.inf) + Packages(device) +
           L"\nCompanion package:  " + package + L"\n\n");
     ++shown;
   }
@@ -356,7 +369,8 @@ const std::vector<Command> kCommands = {
       {L"--vendor", &kVendor, L"only devices with this PCI vendor in a hardware ID"},
       kJsonOption},
      L"Shows, for each present device: its instance ID, class, hardware IDs, the\n"
-     L"INF of its installed driver, and whether the companion application\n"
+     L"INF of its installed driver, the extension and component INFs published\n"
+     L"for it (a Windows 10 DCH driver's), and whether the companion application\n"
      L"package of its driver is installed (as `query` tells).\n",
      RunList},
     {L"query",
@@ -386,8 +400,10 @@ const std::vector<Command> kCommands = {
      L"Switches off Windows' automatic driver search, then removes the device's\n"
      L"driver: the vendor's deep clean for NVIDIA, Intel and AMD display adapters\n"
      L"and Realtek sound devices, a silent uninstall of the companion package where\n"
-     L"one is installed, otherwise the device and its OEM driver package; then\n"
-     L"deletes the oem*.inf files that still name the device. Needs administrator\n"
+     L"one is installed, otherwise the device and its OEM driver package; with a\n"
+     L"Windows 10 DCH driver, its software components and extension packages too;\n"
+     L"then removes the oem*.inf files that still name the device (as driver\n"
+     L"packages from Windows Vista on). Needs administrator\n"
      L"rights. Waits while another uninstall or restore runs on the machine.\n"
      L"The vendor deep clean ends the Windows shell; if it was running before,\n"
      L"drvuninst starts it again as the user it ran as (with that shell's own\n"

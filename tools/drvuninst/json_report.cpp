@@ -52,11 +52,16 @@ std::wstring ListDocument(const std::vector<ListedDevice>& devices) {
     const Device& device = *listed.device;
     Json ids = Json::array();
     for (const std::wstring& id : device.hardwareIds) ids.push_back(Text(id));
+    Json extensions = Json::array(), components = Json::array();
+    for (const std::wstring& inf : device.extensionInfs) extensions.push_back(Text(inf));
+    for (const std::wstring& inf : device.componentInfs) components.push_back(Text(inf));
     list.push_back({{"instanceId", Text(device.instanceId)},
                     {"class", TextOrNull(device.className)},
                     {"classGuid", TextOrNull(device.classGuid)},
                     {"hardwareIds", ids},
                     {"driverInf", TextOrNull(device.inf)},
+                    {"extensionInfs", extensions},
+                    {"componentInfs", components},
                     {"companionPackageInstalled",
                      listed.companionPackage < 0 ? Json(nullptr) : Json(listed.companionPackage == 1)}});
   }

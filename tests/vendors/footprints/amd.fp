@@ -225,3 +225,25 @@
 +nd/64 file | %SYSNATIVE%\drivers\atikmdag.sys
 =/64 file   | %SYSNATIVE%\drivers\amdsata.sys
 =/64 file   | %SYSNATIVE%\nvapi64.dll
+
+# ---- the driver of the Windows 10 kind: base and extension INFs, software
+# components (their devices SWC\<component ID> and component INFs). The base
+# INF adds the External Events component for this adapter (and another for a
+# second adapter it also serves); the extension INF adds Radeon Settings.
++  inf     | * | PCI\VEN_1002&DEV_6798&SUBSYS_30001002 | inf/amd_base.inf
++  inf     | * | PCI\VEN_1002&DEV_6798&SUBSYS_30001002 | inf/amd_ext.inf
++  inf     | * | SWC\VEN_1002&AID_0007 | inf/amd_comp_events.inf
++  inf     | * | SWC\VEN_1002&AID_0008 | inf/amd_comp_settings.inf
++  device  | SWC\VEN_1002&AID_0007 | {5c4c3332-344d-483c-8739-259e934c9cc8}
++  device  | SWC\VEN_1002&AID_0008 | {5c4c3332-344d-483c-8739-259e934c9cc8}
+# A component whose ID only begins like one of ours.
+=  inf     | * | SWC\VEN_1002&AID_00070 | inf/amd_comp_longer_id.inf
+=  device  | SWC\VEN_1002&AID_00070 | {5c4c3332-344d-483c-8739-259e934c9cc8}
+# The second adapter's component (named in our base INF) and its extension.
+=  inf     | * | SWC\VEN_1002&AID_0099 | inf/amd_comp_other_device.inf
+=  device  | SWC\VEN_1002&AID_0099 | {5c4c3332-344d-483c-8739-259e934c9cc8}
+=  inf     | * | PCI\VEN_1002&DEV_67DF&SUBSYS_E3871DA2 | inf/amd_ext_other_device.inf
+# Another vendor's extension, its component and its software device.
+=  inf     | * | PCI\VEN_10DE&DEV_1C03&SUBSYS_00000000 | inf/contoso_ext.inf
+=  inf     | * | SWC\VEN_C0DE&AID_0001 | inf/contoso_comp.inf
+=  device  | SWC\VEN_C0DE&AID_0001 | {5c4c3332-344d-483c-8739-259e934c9cc8}
