@@ -107,11 +107,14 @@ target_link_libraries(kydsupport PUBLIC kydplatform version)
 target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}" KYD_PRODUCT_VERSION="${PROJECT_VERSION}"
   KYD_SHIP32_DIR="${KYD_SHIP32}" KYD_SHIP64_DIR="${KYD_SHIP64}" KYD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-# Small helper programs the tests start (posix runtime is fine for them).
-file(GLOB KYD_HELPER_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tools/testhelpers/*)
+# Small helper programs the tests start (posix runtime is fine for them), one
+# folder each under tests/programs/. The DLL doubles there are built in the
+# shipping trees (cmake/doubles.cmake), beside the programs that load them.
+set(KYD_DLL_DOUBLES difx_double planted_dll)
+file(GLOB KYD_HELPER_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/programs/*)
 foreach(dir ${KYD_HELPER_DIRS})
-  if(IS_DIRECTORY ${dir})
-    get_filename_component(helper ${dir} NAME)
+  get_filename_component(helper ${dir} NAME)
+  if(IS_DIRECTORY ${dir} AND NOT helper IN_LIST KYD_DLL_DOUBLES)
     file(GLOB helper_sources ${dir}/*.cpp)
     add_executable(${helper} ${helper_sources})
     target_include_directories(${helper} PRIVATE ${CMAKE_SOURCE_DIR})

@@ -49,7 +49,7 @@ ProcessResult RunProgram(const std::wstring& commandLine,
 
 bool Is64BitPrefix();
 
-// Writes the netapi32.dll test double (tools/testhelpers/netapi_double) to
+// Writes the netapi32.dll test double (tests/programs/netapi_double) to
 // `dll`. A program beside it uses it when Wine is told to prefer the native
 // netapi32 for that program (WINEDLLOVERRIDES or AppDefaults).
 bool MakeNetapiDouble(const std::wstring& dll);  // the test runs under WOW64
