@@ -36,13 +36,18 @@ struct ProcessResult {
   bool started = false;
   DWORD exitCode = 0;
   std::string output;  // standard output and error together
+  bool timedOut = false;  // ended (with its job) when the time limit ran out
 };
 
 // Sees a program's output as it comes, piece by piece.
 using OutputSink = std::function<void(const std::string&)>;
 
 // Runs a program (command line as given) and waits for it, gathering output.
-// Extra environment entries ("NAME=value") are added to ours.
+// Extra environment entries ("NAME=value") are added to ours. Returns within
+// timeoutMs (and a few seconds' grace) whatever the program does: when the
+// limit runs out it is ended with what it started in its job (exit code
+// 0xDEAD). Output that programs it started write after it ended is gathered
+// for two seconds more at most.
 ProcessResult RunProgram(const std::wstring& commandLine,
                          const std::vector<std::wstring>& extraEnvironment = {},
                          DWORD timeoutMs = 120000, const OutputSink& onOutput = {});
