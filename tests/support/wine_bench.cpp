@@ -1,6 +1,7 @@
 #include "support/wine_bench.h"
 
 #include <objbase.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,11 +13,11 @@
 
 namespace kydtest {
 
-std::wstring ToWide(const std::string& narrow) {
+std::wstring ToWide(const std::string& narrow, UINT codePage) {
   if (narrow.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+  int n = MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
+  MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
   return wide;
 }
 
@@ -363,6 +364,24 @@ ProcessResult RunProgram(const std::wstring& commandLine,
   pipe.Cancel(&result.output, onOutput);
   GetExitCodeProcess(processHandle.get(), &result.exitCode);
   return result;
+}
+
+std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName, DWORD waitGoneMs) {
+  for (const DWORD start = GetTickCount();; Sleep(100)) {
+    std::vector<DWORD> ids;
+    kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry))
+      if (_wcsicmp(entry.szExeFile, exeName.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+    if (ids.empty() || GetTickCount() - start >= waitGoneMs) return ids;
+  }
+}
+
+void EndProcess(DWORD id, UINT exitCode) {
+  kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+  if (process && TerminateProcess(process.get(), exitCode)) WaitForSingleObject(process.get(), 5000);
 }
 
 bool Is64BitPrefix() {

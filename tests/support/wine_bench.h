@@ -54,6 +54,12 @@ ProcessResult RunProgram(const std::wstring& commandLine,
 
 bool Is64BitPrefix();
 
+// IDs of the running processes with this file name (any case); with
+// waitGoneMs, once none is left or that time has passed.
+std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName, DWORD waitGoneMs = 0);
+// Ends the process with this ID, if there is one, and waits up to 5 s for it.
+void EndProcess(DWORD id, UINT exitCode = 0);
+
 // Writes the netapi32.dll test double (tests/programs/netapi_double) to
 // `dll`. A program beside it uses it when Wine is told to prefer the native
 // netapi32 for that program (WINEDLLOVERRIDES or AppDefaults).
@@ -71,8 +77,8 @@ void RemoveFolderLink(const std::wstring& link);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 bool CopyTree(const std::wstring& from, const std::wstring& to);
-std::wstring ToWide(const std::string& narrow);
-std::string ToNarrow(const std::wstring& wide);
+std::wstring ToWide(const std::string& narrow, UINT codePage = CP_UTF8);
+std::string ToNarrow(const std::wstring& wide);  // UTF-8
 
 constexpr wchar_t kSystemClass[] = L"{4D36E97D-E325-11CE-BFC1-08002BE10318}";
 constexpr wchar_t kDisplayClass[] = L"{4D36E968-E325-11CE-BFC1-08002BE10318}";
