@@ -107,11 +107,14 @@ target_link_libraries(kydsupport PUBLIC kydplatform version)
 target_compile_definitions(kydsupport PUBLIC KYD_DIST_DIR="${KYD_DIST}" KYD_PRODUCT_VERSION="${PROJECT_VERSION}"
   KYD_SHIP32_DIR="${KYD_SHIP32}" KYD_SHIP64_DIR="${KYD_SHIP64}" KYD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-# Small helper programs the tests start (posix runtime is fine for them).
-file(GLOB KYD_HELPER_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tools/testhelpers/*)
+# Small helper programs the tests start (posix runtime is fine for them), one
+# folder each under tests/programs/. The DLL doubles there are built in the
+# shipping trees (cmake/doubles.cmake), beside the programs that load them.
+set(KYD_DLL_DOUBLES difx_double planted_dll)
+file(GLOB KYD_HELPER_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/programs/*)
 foreach(dir ${KYD_HELPER_DIRS})
-  if(IS_DIRECTORY ${dir})
-    get_filename_component(helper ${dir} NAME)
+  get_filename_component(helper ${dir} NAME)
+  if(IS_DIRECTORY ${dir} AND NOT helper IN_LIST KYD_DLL_DOUBLES)
     file(GLOB helper_sources ${dir}/*.cpp)
     add_executable(${helper} ${helper_sources})
     target_include_directories(${helper} PRIVATE ${CMAKE_SOURCE_DIR})
@@ -157,6 +160,20 @@ list(APPEND KYD_HELPERS sdkhost_lld)
 include(${CMAKE_SOURCE_DIR}/cmake/real_packages.cmake)
 list(APPEND KYD_HELPERS real_packages)
 
+# What a Wine prefix has once and every test program in it shares: suites
+# whose source files name it take turns in a prefix (the interface suites
+# always take the exports' turn).
+# - exports: a file that reaches the exports (a staged host, the package
+#   road's host, a call of its own) makes uninstalls, which write the
+#   driver-search policy and hold the uninstall lock (a wait for it would
+#   count against another test's time bound);
+# - services: a file with services of its own talks to the prefix's one
+#   service manager, which under load lost or delayed the stops of services
+#   while other test programs started and stopped theirs.
+set(KYD_SHARED_LOCKS exports services)
+set(KYD_SHARED_LOCK_exports "StagedHost|FootprintHost|pkghost|DrvUninst_|CloseAutoUpdateDrv")
+set(KYD_SHARED_LOCK_services "TestService")
+
 # One test program per product folder; one ctest entry per test suite and
 # prefix (each suite runs in a process of its own). Suites whose name ends in
 # "W64" run only in the 64-bit prefix, "W32" only in the 32-bit one.
@@ -171,11 +188,22 @@ function(kyd_test_program folder)
   target_compile_options(${exe} PRIVATE ${KYD_GBK_OPTION})
   add_dependencies(${exe} dist ${KYD_HELPERS})
   set(suites "")
+  foreach(lock ${KYD_SHARED_LOCKS})
+    set(sharing_${lock} "")
+  endforeach()
   foreach(src ${sources})
     file(STRINGS ${src} lines REGEX "^(TEST|TEST_F|TEST_P)\\(")
+    set(file_suites "")
     foreach(line ${lines})
       string(REGEX REPLACE "^TEST[_A-Z]*\\(([A-Za-z0-9_]+),.*" "\\1" suite "${line}")
-      list(APPEND suites ${suite})
+      list(APPEND file_suites ${suite})
+    endforeach()
+    list(APPEND suites ${file_suites})
+    foreach(lock ${KYD_SHARED_LOCKS})
+      file(STRINGS ${src} hits REGEX "${KYD_SHARED_LOCK_${lock}}")
+      if(hits)
+        list(APPEND sharing_${lock} ${file_suites})
+      endif()
     endforeach()
   endforeach()
   list(REMOVE_DUPLICATES suites)
@@ -220,13 +248,17 @@ function(kyd_test_program folder)
           PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
           FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
           TIMEOUT 600)
-        # The exports change machine-wide state (the driver-search policy):
-        # their suites take turns within a prefix.
-        if(folder STREQUAL "interface")
-          set_tests_properties(${pfx}.${folder}.${entry} PROPERTIES RESOURCE_LOCK exports-${pfx})
-        endif()
+        set(locks "")
+        foreach(lock ${KYD_SHARED_LOCKS})
+          if(suite IN_LIST sharing_${lock} OR (lock STREQUAL "exports" AND folder STREQUAL "interface"))
+            list(APPEND locks ${lock}-${pfx})
+          endif()
+        endforeach()
         if(pfx MATCHES "^fp")
-          set_tests_properties(${pfx}.${folder}.${entry} PROPERTIES RESOURCE_LOCK footprint-${pfx})
+          list(APPEND locks footprint-${pfx})
+        endif()
+        if(locks)
+          set_tests_properties(${pfx}.${folder}.${entry} PROPERTIES RESOURCE_LOCK "${locks}")
         endif()
       endforeach()
     endforeach()

@@ -11,6 +11,7 @@
 #include "platform/module.h"
 #include "platform/handle.h"
 #include "support/device_tool_bench.h"
+#include "support/staged_host.h"
 #include "support/wine_bench.h"
 
 namespace {
@@ -135,10 +136,8 @@ TEST(DeviceToolBuildChoice, VistaAndLaterAboveClass32XpBuildsForTheRest) {
   EXPECT_EQ(kyd::DeviceToolBuildFor(0, false), 104);
 }
 
-// The probe is a copy of kydverprobe.exe under a name of its own, for which
-// Wine reports the chosen Windows version.
+// The probe is kydverprobe.exe, shown the chosen Windows version.
 TEST(DeviceToolBuildChoice, FollowsTheWindowsVersionAndBitness) {
-  ScratchDir scratch(L"probe");
   const bool windows64 = kydtest::Is64BitPrefix();
   struct Case {
     const wchar_t* version;
@@ -147,12 +146,7 @@ TEST(DeviceToolBuildChoice, FollowsTheWindowsVersionAndBitness) {
   const Case cases[] = {{L"winxp", false}, {L"win7", true}, {L"win81", true}, {L"win10", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(kydtest::ToNarrow(c.version));
-    std::wstring name = L"kydprobe_" + std::wstring(c.version) + L"_" +
-                        std::to_wstring(GetCurrentProcessId()) + L".exe";
-    std::wstring probe = scratch / name;
-    ASSERT_TRUE(CopyFileW((kydtest::TestExeDir() + L"\\kydverprobe.exe").c_str(), probe.c_str(), FALSE));
-    kydtest::WineAppVersion version(name, c.version);
-    kydtest::ProcessResult run = kydtest::RunProgram(L"\"" + probe + L"\"");
+    kydtest::ProcessResult run = kydtest::RunAsWindowsVersion(L"kydverprobe", c.version, L"");
     ASSERT_TRUE(run.started);
     unsigned long versionClass = 0;
     unsigned build = 0;

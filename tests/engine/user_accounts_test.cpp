@@ -2,7 +2,7 @@
 //
 // Wine's NetUserEnum answers information level 1 with ERROR_INVALID_LEVEL
 // (levels 0 and 20 list only "root"), so Windows' answer is played by a test
-// double of netapi32.dll (tools/testhelpers/netapi_double): a copy of this
+// double of netapi32.dll (tests/programs/netapi_double): a copy of this
 // test program runs beside it and prints what GetAllUserName returned. The
 // copy's name gets a DLL override of its own in the prefix (Wine reads
 // WINEDLLOVERRIDES from the Unix environment only, so a Windows environment

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 #include <sddl.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -326,25 +325,11 @@ class ShellStandIn {
   std::wstring path() const { return kydtest::WindowsDir() + L"\\" + name_; }
   bool Start() { return sleepers_.Start(name_) >= 0; }
 
-  std::vector<DWORD> Running() const {
-    std::vector<DWORD> ids;
-    kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry))
-      if (_wcsicmp(entry.szExeFile, name_.c_str()) == 0) ids.push_back(entry.th32ProcessID);
-    return ids;
-  }
+  std::vector<DWORD> Running() const { return kydtest::ProcessIdsNamed(name_); }
   // What a vendor deep clean does to the shell. Every process of this name
   // is ours: the name holds the test's process ID.
   void EndAll() {
-    for (DWORD id : Running()) {
-      kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-      if (!process) continue;
-      TerminateProcess(process.get(), 0);
-      WaitForSingleObject(process.get(), 5000);
-    }
+    for (DWORD id : Running()) kydtest::EndProcess(id);
   }
 
  private:

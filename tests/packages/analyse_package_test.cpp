@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "packages/analyse_package.h"
+#include "support/engine_bench.h"
 #include "support/package_bench.h"
 
 namespace {
@@ -104,7 +105,7 @@ TEST_F(UninstallLookup, KeywordGuidMatchesTheBeginningOfTheKeyName) {
 TEST_F(UninstallLookup, EmptyNameWithoutGuidMatchesNothing) {
   SeededUninstallEntry entry(token_, kView32, {{L"UninstallString", L"first.exe"}});
   ASSERT_TRUE(entry.ok());
-  ASSERT_FALSE(kydtest::pkg::UninstallSubkeys(kView32).empty());
+  ASSERT_FALSE(kydtest::RegSubKeys(HKEY_LOCAL_MACHINE, kydtest::pkg::kUninstallKeyPath, kView32).empty());
   APP_UNSETUP_PACKAGE any = Package(L"");
   EXPECT_EQ(Lookup32(any), kyd::kPackageNotInstalled);
   EXPECT_TRUE(any.wsUninstString.empty());
@@ -160,7 +161,7 @@ class FindPackageLookup : public ::testing::Test {
  protected:
   void Write(const std::wstring& keywords) {
     ASSERT_TRUE(kydtest::WriteFileBytes(
-        path_, kydtest::pkg::Utf8Of(L"<KYD><KYDUNSETUP timeout=\"30\"><company timeout=\"20\"><vid id=\"10EC\"/>"
+        path_, kydtest::ToNarrow(L"<KYD><KYDUNSETUP timeout=\"30\"><company timeout=\"20\"><vid id=\"10EC\"/>"
                                L"<dev guid=\"" + std::wstring(kMediaClass) + L"\">" + keywords +
                                L"</dev></company></KYDUNSETUP></KYD>")));
   }

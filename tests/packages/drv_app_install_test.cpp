@@ -37,7 +37,7 @@ class IsDrvAppInstallHost : public ::testing::Test {
   // A catalogue with one company and one class.
   static void WriteCatalogue(const std::wstring& vid, const std::wstring& guid, const std::wstring& keywords) {
     ASSERT_TRUE(kydtest::WriteFileBytes(
-        Config(), kydtest::pkg::Utf8Of(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<KYD><KYDUNSETUP timeout=\"60\">"
+        Config(), kydtest::ToNarrow(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<KYD><KYDUNSETUP timeout=\"60\">"
                                   L"<company><vid id=\"" + vid + L"\"/><dev guid=\"" + guid + L"\">" + keywords +
                                   L"</dev></company></KYDUNSETUP></KYD>\r\n")));
   }

@@ -14,7 +14,6 @@ namespace {
 using kyd::APP_UNSETUP_PACKAGE;
 using kyd::CXml;
 using kyd::DRV_APP_UNSETUP_PARAMS;
-using kydtest::pkg::FromAnsi;
 using kydtest::kDisplayClass;
 using kydtest::kMediaClass;
 using kydtest::pkg::LogCapture;
@@ -205,7 +204,7 @@ TEST_F(PackageCatalogue, ChineseWindowTextsFollowTheDeclaredEncoding) {
   const std::wstring restart = L"是，立即重新启动计算机。";
   Write("<?xml version=\"1.0\" encoding=\"UTF-8\"?><KYD><KYDUNSETUP><company timeout=\"1\"><vid id=\"1\"/>"
         "<dev guid=\"G\"><keyword name=\"p\"><windows><wnd completewnd_btn=\"" +
-        kydtest::pkg::Utf8Of(restart) + "\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>");
+        kydtest::ToNarrow(restart) + "\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>");
   auto packages = Select(L"1", L"G");
   ASSERT_EQ(packages.size(), 1u);
   ASSERT_EQ(packages[0].vWindows.size(), 1u);
@@ -221,7 +220,7 @@ TEST_F(PackageCatalogue, ChineseWindowTextsFollowTheDeclaredEncoding) {
   packages = Select(L"1", L"G");
   ASSERT_EQ(packages.size(), 1u);
   ASSERT_EQ(packages[0].vWindows.size(), 1u);
-  EXPECT_EQ(packages[0].vWindows[0].wsCompleteWndBtn, FromAnsi(gbk));
+  EXPECT_EQ(packages[0].vWindows[0].wsCompleteWndBtn, kydtest::ToWide(gbk, CP_ACP));
   if (GetACP() == 936) {
     EXPECT_EQ(packages[0].vWindows[0].wsCompleteWndBtn, restart);
   }
@@ -297,8 +296,8 @@ TEST_F(SampleCatalogue, RealtekAudioSelectsItsPanels) {
   EXPECT_EQ(driver.wsGuid, L"{7E4C2A31-5B0D-4F6E-9A1C-3D8B6F20C451}");
   ASSERT_EQ(driver.vWindows.size(), 2u);
   EXPECT_EQ(driver.vWindows[0].wsBeginWndTitle, L"Realtek High Definition Audio Driver - InstallShield Wizard");
-  EXPECT_EQ(driver.vWindows[0].wsBeginWndBtn, FromAnsi("是(&Y)"));
-  EXPECT_EQ(driver.vWindows[0].wsCompleteWndBtn, FromAnsi("是，立即重新启动计算机。"));
+  EXPECT_EQ(driver.vWindows[0].wsBeginWndBtn, kydtest::ToWide("是(&Y)", CP_ACP));
+  EXPECT_EQ(driver.vWindows[0].wsCompleteWndBtn, kydtest::ToWide("是，立即重新启动计算机。", CP_ACP));
   EXPECT_EQ(driver.vWindows[1].wsBeginWndBtn, L"&Yes");
   EXPECT_TRUE(packages[1].vWindows.empty());
   EXPECT_TRUE(packages[1].wsGuid.empty());
@@ -311,7 +310,7 @@ TEST_F(SampleCatalogue, OtherVendorsAndTheGlobalLimit) {
   ASSERT_EQ(Names(nvidia), std::vector<std::wstring>{L"NVIDIA Control Panel"});
   EXPECT_EQ(nvidia[0].nTimeOut, 300);  // company timeout 0
   ASSERT_EQ(nvidia[0].vWindows.size(), 1u);
-  EXPECT_EQ(nvidia[0].vWindows[0].wsCompleteWndTitle, FromAnsi("NVIDIA 卸载程序"));
+  EXPECT_EQ(nvidia[0].vWindows[0].wsCompleteWndTitle, kydtest::ToWide("NVIDIA 卸载程序", CP_ACP));
 
   // AMD lists a second vendor ID.
   auto amd = Select(L"PCI\\VEN_1022&DEV_15D8", kDisplayClass);

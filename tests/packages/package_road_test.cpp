@@ -123,7 +123,7 @@ class PackageRoad : public ::testing::Test {
         name + L"\"><windows><wnd/><wnd beginwnd_title=\"kyd audio " + token_ +
         L"\" beginwnd_btn=\"下一步\" completewnd_title=\"" + doneTitle + L"\" completewnd_btn=\"" +
         CompletionButton(program) + L"\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>\r\n";
-    ASSERT_TRUE(kydtest::WriteFileBytes(host_->folder() + L"\\Kydconfig\\unsetup.xml", kydtest::pkg::Utf8Of(text)));
+    ASSERT_TRUE(kydtest::WriteFileBytes(host_->folder() + L"\\Kydconfig\\unsetup.xml", kydtest::ToNarrow(text)));
   }
 
   // AMD's install manager below an install location, below a program-files
@@ -256,9 +256,7 @@ class PackageRoad : public ::testing::Test {
     EXPECT_TRUE(kydtest::DevicePresent(device.instanceId()));
     EXPECT_FALSE(FileExists(drv64Log_));
     EXPECT_TRUE(host_->ReadDifxLog().empty());
-    int left = kydtest::pkg::RunningProcesses(exeName_);
-    for (int wait = 0; wait < 20 && left > 0; ++wait, left = kydtest::pkg::RunningProcesses(exeName_)) Sleep(100);
-    EXPECT_EQ(left, 0) << "processes of the uninstaller still running";
+    EXPECT_TRUE(kydtest::ProcessIdsNamed(exeName_, 2000).empty()) << "processes of the uninstaller still running";
   }
 
   static StagedHost* host_;

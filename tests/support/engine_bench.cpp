@@ -196,13 +196,8 @@ TestService::~TestService() {
     DWORD needed = 0;
     if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
                              reinterpret_cast<BYTE*>(&process), sizeof process, &needed) &&
-        process.dwCurrentState != SERVICE_STOPPED && process.dwProcessId != 0) {
-      kyd::UniqueHandle handle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId));
-      if (handle) {
-        TerminateProcess(handle.get(), 0xDEAD);
-        WaitForSingleObject(handle.get(), 5000);
-      }
-    }
+        process.dwCurrentState != SERVICE_STOPPED && process.dwProcessId != 0)
+      EndProcess(process.dwProcessId, 0xDEAD);
   }
   DeleteService(service.get());
 }

@@ -51,7 +51,7 @@ std::vector<std::wstring> RegSubKeys(HKEY root, const std::wstring& path, bool v
 // A name no other test process uses at the same time: prefix + process id.
 std::wstring UniqueName(const std::wstring& prefix);
 
-// Copies of tools/testhelpers/sleeper under chosen file names in a folder of
+// Copies of tests/programs/sleeper under chosen file names in a folder of
 // the test's, started by the test and ended by handle when the object goes.
 class SleeperProcesses {
  public:
@@ -71,7 +71,7 @@ class SleeperProcesses {
   std::vector<kyd::UniqueHandle> processes_;
 };
 
-// A service of ours (tools/testhelpers/testsvc) installed under a name, with
+// A service of ours (tests/programs/testsvc) installed under a name, with
 // its stop behaviour: "stop", "pause" or "ignore". Ended and deleted when the
 // object goes.
 class TestService {

@@ -2,7 +2,6 @@
 
 #include <sddl.h>
 #include <shlwapi.h>
-#include <tlhelp32.h>
 
 #include <set>
 
@@ -163,16 +162,8 @@ MachineState MachineWatch::Take() const {
   }
   for (const std::wstring& device : devices_)
     if (DevicePresent(device)) state[L"DEVICE " + device] = L"present";
-  if (!processes_.empty()) {
-    kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-      std::wstring exe = Upper(entry.szExeFile);
-      for (const std::wstring& name : processes_)
-        if (exe == name) state[L"PROCESS " + std::to_wstring(entry.th32ProcessID)] = exe;
-    }
-  }
+  for (const std::wstring& name : processes_)
+    for (DWORD id : ProcessIdsNamed(name)) state[L"PROCESS " + std::to_wstring(id)] = name;
   for (const std::wstring& name : services_) {
     kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     kyd::UniqueService service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS) : nullptr);

@@ -1,7 +1,6 @@
 #include "support/package_bench.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <atomic>
 #include <regex>
@@ -54,42 +53,6 @@ kyd::UniqueDesktop HoldUninstallDesktop() {
     WaitForSingleObject(process.get(), 30000);
   }
   return desktop;
-}
-
-int RunningProcesses(const std::wstring& exeName) {
-  int count = 0;
-  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-    count += _wcsicmp(entry.szExeFile, exeName.c_str()) == 0;
-  return count;
-}
-
-std::vector<std::wstring> UninstallSubkeys(bool view64) {
-  std::vector<std::wstring> names;
-  kyd::UniqueKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ | ViewFlag(view64), key.put()) !=
-      ERROR_SUCCESS)
-    return names;
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[260];
-    DWORD length = 260;
-    if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    names.emplace_back(name, length);
-  }
-  return names;
-}
-
-std::string Utf8Of(const std::wstring& text) { return ToNarrow(text); }
-
-std::wstring FromAnsi(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
-  return wide;
 }
 
 }  // namespace kydtest::pkg

@@ -51,18 +51,9 @@ class SeededUninstallEntry {
 // of its own first.
 kyd::UniqueDesktop HoldUninstallDesktop();
 
-// How many processes run from a file of that name (any folder, any case).
-int RunningProcesses(const std::wstring& exeName);
-
-// Subkey names of the Uninstall key of one view, in enumeration order.
-std::vector<std::wstring> UninstallSubkeys(bool view64);
-
 // Catalogue text as written: bytes in GBK for a "gb2312" declaration, in
-// UTF-8 for "utf-8". A narrow literal in a test is already GBK (the tests are
-// compiled with the product's execution character set).
-std::string Utf8Of(const std::wstring& text);
-// What the ANSI code page makes of bytes (the catalogue loader's reading of a
-// file that declares a non-UTF-8 encoding).
-std::wstring FromAnsi(const std::string& bytes);
+// UTF-8 for "utf-8" (ToNarrow). A narrow literal in a test is already GBK (the
+// tests are compiled with the product's execution character set); what the
+// loader makes of it is ToWide(bytes, CP_ACP).
 
 }  // namespace kydtest::pkg

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/handle.h"
+#include "support/device_tool_bench.h"
 
 namespace kydtest {
 
@@ -41,20 +42,16 @@ int LibraryResult(const ProcessResult& run) {
 
 ProcessResult RunAsWindowsVersion(const std::wstring& helper, const std::wstring& version,
                                   const std::wstring& arguments) {
+  // Wine finds the version by the program's file name, in a key every test
+  // program of the prefix shares: the name is this process's own, so that
+  // another test asking for the same version cannot take the key away while
+  // this copy starts.
   ScratchDir scratch(L"version");
-  std::wstring name = helper + L"_" + version + L".exe";
-  std::wstring copy = scratch / name;
+  const std::wstring name = helper + L"_" + version + L"_" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+  const std::wstring copy = scratch / name;
   CopyFileW((TestExeDir() + L"\\" + helper + L".exe").c_str(), copy.c_str(), FALSE);
-  std::wstring key = L"Software\\Wine\\AppDefaults\\" + name;
-  kyd::UniqueKey appKey;
-  RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, appKey.put(),
-                  nullptr);
-  RegSetValueExW(appKey.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                 static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
-  appKey.reset();
-  ProcessResult result = RunProgram(L"\"" + copy + L"\" " + arguments);
-  RegDeleteTreeIfPresent(HKEY_CURRENT_USER, key, false);
-  return result;
+  WineAppVersion shown(name, version);
+  return RunProgram(L"\"" + copy + L"\" " + arguments);
 }
 
 }  // namespace kydtest

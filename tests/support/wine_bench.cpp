@@ -1,7 +1,9 @@
 #include "support/wine_bench.h"
 
 #include <objbase.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 
@@ -11,11 +13,11 @@
 
 namespace kydtest {
 
-std::wstring ToWide(const std::string& narrow) {
+std::wstring ToWide(const std::string& narrow, UINT codePage) {
   if (narrow.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+  int n = MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
+  MultiByteToWideChar(codePage, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
   return wide;
 }
 
@@ -189,16 +191,11 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
   return listed && ok;
 }
 
-ProcessResult RunProgram(const std::wstring& commandLine,
-                         const std::vector<std::wstring>& extraEnvironment, DWORD timeoutMs,
-                         const OutputSink& onOutput) {
-  ProcessResult result;
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  kyd::UniqueHandle readEnd, writeEnd;
-  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return result;
-  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+namespace {
 
-  // Our environment plus the extra entries, as one block.
+// Our environment plus the extra entries ("NAME=value", replacing ours of
+// that name), as one block.
+std::wstring EnvironmentBlock(const std::vector<std::wstring>& extraEnvironment) {
   std::wstring block;
   if (wchar_t* env = GetEnvironmentStringsW()) {
     for (const wchar_t* p = env; *p; p += std::wcslen(p) + 1) {
@@ -214,34 +211,177 @@ ProcessResult RunProgram(const std::wstring& commandLine,
   }
   for (const std::wstring& extra : extraEnvironment) block += extra + L'\0';
   block += L'\0';
+  return block;
+}
+
+// The child's output pipe. Its read end is a named pipe of this process's
+// own, opened for overlapped reads, so that waiting for output never outlasts
+// the time limit, whatever the child or its own children do with the write
+// end.
+class OutputPipe {
+ public:
+  OutputPipe() {
+    static std::atomic<unsigned> counter{0};
+    const std::wstring name = L"\\\\.\\pipe\\kydtest-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(counter++);
+    read_.reset(CreateNamedPipeW(name.c_str(),
+                                 PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 65536, 0, nullptr));
+    if (!read_) return;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    write_.reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  }
+  ~OutputPipe() { Cancel(); }
+  OutputPipe(const OutputPipe&) = delete;
+  OutputPipe& operator=(const OutputPipe&) = delete;
+
+  bool ok() const { return read_ && write_ && event_; }
+  HANDLE writeEnd() const { return write_.get(); }
+  void CloseWriteEnd() { write_.reset(); }
+  bool ended() const { return ended_; }
+  // Signalled when the read under way has completed.
+  HANDLE event() const { return event_.get(); }
+
+  // Starts the next read unless one is under way or the pipe has ended.
+  void Arm() {
+    if (pending_ || ended_) return;
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = event_.get();
+    if (ReadFile(read_.get(), buffer_, sizeof buffer_, nullptr, &overlapped_) ||
+        GetLastError() == ERROR_IO_PENDING)
+      pending_ = true;
+    else
+      ended_ = true;  // ERROR_BROKEN_PIPE: every write end is closed
+  }
+
+  // Takes what the completed read brought. False while it is under way.
+  bool Collect(std::string& output, const OutputSink& onOutput, bool wait = false) {
+    if (!pending_) return true;
+    DWORD read = 0;
+    if (!GetOverlappedResult(read_.get(), &overlapped_, &read, wait ? TRUE : FALSE)) {
+      if (GetLastError() == ERROR_IO_INCOMPLETE) return false;
+      ended_ = GetLastError() != ERROR_OPERATION_ABORTED;
+    }
+    pending_ = false;
+    if (read > 0) {
+      output.append(buffer_, read);
+      if (onOutput) onOutput(std::string(buffer_, read));
+    }
+    return true;
+  }
+
+  // Gives up the read under way; the buffer is ours again once it returns.
+  void Cancel(std::string* output = nullptr, const OutputSink& onOutput = {}) {
+    if (!pending_) return;
+    CancelIo(read_.get());
+    std::string ignored;
+    Collect(output ? *output : ignored, onOutput, true);
+  }
+
+ private:
+  kyd::UniqueFile read_, write_;
+  kyd::UniqueHandle event_;
+  OVERLAPPED overlapped_{};
+  char buffer_[4096];
+  bool pending_ = false;
+  bool ended_ = false;
+};
+
+// How long output is still gathered after the child has ended, from
+// programs it started that still hold the pipe.
+constexpr DWORD kDrainAfterExitMs = 2000;
+constexpr UINT kTimedOutExitCode = 0xDEAD;
+
+}  // namespace
+
+ProcessResult RunProgram(const std::wstring& commandLine,
+                         const std::vector<std::wstring>& extraEnvironment, DWORD timeoutMs,
+                         const OutputSink& onOutput) {
+  ProcessResult result;
+  OutputPipe pipe;
+  if (!pipe.ok()) return result;
+  std::wstring block = EnvironmentBlock(extraEnvironment);
+
+  // The child and what it starts run in a job of their own (programs may
+  // still leave it, as the package road's uninstallers do), so that a time
+  // limit ends all of them.
+  kyd::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (job) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd.get();
-  startup.hStdError = writeEnd.get();
+  startup.hStdOutput = pipe.writeEnd();
+  startup.hStdError = pipe.writeEnd();
   startup.hStdInput = nullptr;
   PROCESS_INFORMATION process{};
   std::wstring line = commandLine;
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr, &startup,
-                      &process))
+                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | CREATE_SUSPENDED, block.data(),
+                      nullptr, &startup, &process))
     return result;
   result.started = true;
   kyd::UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  writeEnd.reset();
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    result.output.append(buffer, read);
-    if (onOutput) onOutput(std::string(buffer, read));
+  if (job && !AssignProcessToJobObject(job.get(), processHandle.get())) job.reset();
+  ResumeThread(threadHandle.get());
+  pipe.CloseWriteEnd();
+
+  const DWORD start = GetTickCount();
+  bool exited = false;
+  DWORD exitedAt = 0;
+  for (;;) {
+    pipe.Arm();
+    if (exited && pipe.ended()) break;
+    const DWORD now = GetTickCount() - start;
+    const DWORD limit = exited ? std::min(timeoutMs, exitedAt + kDrainAfterExitMs) : timeoutMs;
+    if (now >= limit) break;
+    HANDLE waits[2];
+    DWORD count = 0;
+    if (!pipe.ended()) waits[count++] = pipe.event();
+    if (!exited) waits[count++] = processHandle.get();
+    const DWORD woke = WaitForMultipleObjects(count, waits, FALSE, limit - now);
+    if (woke == WAIT_TIMEOUT) continue;
+    if (woke >= WAIT_OBJECT_0 + count) break;  // a wait that fails cannot be retried
+    if (waits[woke - WAIT_OBJECT_0] == processHandle.get()) {
+      exited = true;
+      exitedAt = GetTickCount() - start;
+    } else {
+      pipe.Collect(result.output, onOutput);
+    }
   }
-  if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(processHandle.get(), 0xDEAD);
+  if (!exited) {
+    result.timedOut = true;
+    if (job) TerminateJobObject(job.get(), kTimedOutExitCode);
+    else TerminateProcess(processHandle.get(), kTimedOutExitCode);
     WaitForSingleObject(processHandle.get(), 5000);
   }
+  pipe.Cancel(&result.output, onOutput);
   GetExitCodeProcess(processHandle.get(), &result.exitCode);
   return result;
+}
+
+std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName, DWORD waitGoneMs) {
+  for (const DWORD start = GetTickCount();; Sleep(100)) {
+    std::vector<DWORD> ids;
+    kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry))
+      if (_wcsicmp(entry.szExeFile, exeName.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+    if (ids.empty() || GetTickCount() - start >= waitGoneMs) return ids;
+  }
+}
+
+void EndProcess(DWORD id, UINT exitCode) {
+  kyd::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+  if (process && TerminateProcess(process.get(), exitCode)) WaitForSingleObject(process.get(), 5000);
 }
 
 bool Is64BitPrefix() {

@@ -36,20 +36,31 @@ struct ProcessResult {
   bool started = false;
   DWORD exitCode = 0;
   std::string output;  // standard output and error together
+  bool timedOut = false;  // ended (with its job) when the time limit ran out
 };
 
 // Sees a program's output as it comes, piece by piece.
 using OutputSink = std::function<void(const std::string&)>;
 
 // Runs a program (command line as given) and waits for it, gathering output.
-// Extra environment entries ("NAME=value") are added to ours.
+// Extra environment entries ("NAME=value") are added to ours. Returns within
+// timeoutMs (and a few seconds' grace) whatever the program does: when the
+// limit runs out it is ended with what it started in its job (exit code
+// 0xDEAD). Output that programs it started write after it ended is gathered
+// for two seconds more at most.
 ProcessResult RunProgram(const std::wstring& commandLine,
                          const std::vector<std::wstring>& extraEnvironment = {},
                          DWORD timeoutMs = 120000, const OutputSink& onOutput = {});
 
 bool Is64BitPrefix();
 
-// Writes the netapi32.dll test double (tools/testhelpers/netapi_double) to
+// IDs of the running processes with this file name (any case); with
+// waitGoneMs, once none is left or that time has passed.
+std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName, DWORD waitGoneMs = 0);
+// Ends the process with this ID, if there is one, and waits up to 5 s for it.
+void EndProcess(DWORD id, UINT exitCode = 0);
+
+// Writes the netapi32.dll test double (tests/programs/netapi_double) to
 // `dll`. A program beside it uses it when Wine is told to prefer the native
 // netapi32 for that program (WINEDLLOVERRIDES or AppDefaults).
 bool MakeNetapiDouble(const std::wstring& dll);  // the test runs under WOW64
@@ -66,8 +77,8 @@ void RemoveFolderLink(const std::wstring& link);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 bool CopyTree(const std::wstring& from, const std::wstring& to);
-std::wstring ToWide(const std::string& narrow);
-std::string ToNarrow(const std::wstring& wide);
+std::wstring ToWide(const std::string& narrow, UINT codePage = CP_UTF8);
+std::string ToNarrow(const std::wstring& wide);  // UTF-8
 
 constexpr wchar_t kSystemClass[] = L"{4D36E97D-E325-11CE-BFC1-08002BE10318}";
 constexpr wchar_t kDisplayClass[] = L"{4D36E968-E325-11CE-BFC1-08002BE10318}";

@@ -15,7 +15,8 @@
 //                               the two pages, and the entry stays for the restart
 //   --stuck                     (wizard) the confirmation button does nothing
 //   --modal                     (wizard) the confirmation button first asks
-//                               "Are you sure?" in a modal box ("asked")
+//                               "Are you sure?" in a modal box ("asked at
+//                               <tick count>")
 //   --stall                     (wizard) after the confirmation a progress page
 //                               with the first page's title and a "取消" button
 //                               stays, and the completion page never comes
@@ -91,7 +92,7 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       case kConfirmId:
         if (g_options.stuck) return 0;
         if (g_options.modal) {
-          Note(L"asked");
+          Note(L"asked at " + std::to_wstring(GetTickCount()));
           if (MessageBoxW(window, L"Are you sure?", L"Kyd", MB_YESNO) != IDYES) return 0;
         }
         Note(L"confirmed");
