@@ -262,13 +262,31 @@ bool ReadManifest(const std::wstring& folder, Manifest& manifest) {
     if (text[0] == '#') {
       if (text.rfind("# mode\t", 0) == 0) manifest.mode = FromUtf8(text.substr(7));
       else if (text.rfind("# id\t", 0) == 0) manifest.id = FromUtf8(text.substr(5));
-      else if (text.rfind("# ended", 0) == 0) manifest.ended = true;
+      else if (text.rfind("# ended", 0) == 0) manifest.ended = true, manifest.endMarker = text;
       continue;
     }
     Line line;
     if (Parse(text, line)) manifest.lines.push_back(line);
     else manifest.damaged.push_back(text);
   }
+  return true;
+}
+
+std::string FormatEnd(const std::string& time, int last, const Seal* seal) {
+  std::string text = "# ended\t" + time + "\tlast " + std::to_string(last);
+  if (seal) text += "\t@" + ToUtf8(seal->Of(Seal::kLine, text));
+  return text;
+}
+
+bool SealedEnd(const Manifest& manifest, const Seal& seal, int& last) {
+  const std::string& text = manifest.endMarker;
+  const size_t mark = text.rfind("\t@"), number = text.rfind("\tlast ", mark);
+  if (mark == std::string::npos || number == std::string::npos) return false;
+  const std::string body = text.substr(0, mark);
+  if (ToUtf8(seal.Of(Seal::kLine, body)) != text.substr(mark + 2)) return false;
+  const std::string digits = body.substr(number + 6);
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  last = std::stoi(digits);
   return true;
 }
 

@@ -166,13 +166,14 @@ bool Record(Session::State& s, Line line,
       refused.verb = L"not-saved";
       refused.target = line.target;
       refused.Set(L"verb", line.verb).Set(L"error", std::to_wstring(error));
-      journal::AppendText(s.manifest, journal::Format(refused, &s.seal));
+      if (!journal::AppendText(s.manifest, journal::Format(refused, &s.seal))) --s.last;  // nothing changed
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: it could not be saved (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(error));
       SetLastError(kNotSaved);
       return false;
     }
     if (!journal::AppendText(s.manifest, journal::Format(line, &s.seal))) {
+      --s.last;  // nothing changed: the number is the next change's, so the numbers run without a gap
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: the manifest cannot be written (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(GetLastError()));
       SetLastError(kNotSaved);
@@ -321,7 +322,11 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
 
 Session::~Session() {
   if (!state_) return;
-  if (!state_->child) journal::AppendText(state_->manifest, "# ended\t" + journal::ToUtf8(TimeText()));
+  if (!state_->child) {
+    journal::AppendText(state_->manifest,
+                        journal::FormatEnd(journal::ToUtf8(TimeText()), state_->last,
+                                           state_->mode == Mode::kJournal ? &state_->seal : nullptr));
+  }
   g_state = nullptr;
 }
 
