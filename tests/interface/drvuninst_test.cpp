@@ -96,7 +96,7 @@ TEST(DrvuninstUsage, HelpDescribesEveryCommandAndItsExitCodes) {
   const char* synopses[] = {"drvuninst list [--class GUID] [--vendor VEN_xxxx]",
                             "drvuninst query HWID GUID [--log]",
                             "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--native-system] [--no-wait] [--log] [--json]",
-                            "drvuninst restore DIR [--log]"};
+                            "drvuninst restore DIR [--forget] [--log]"};
   for (const wchar_t* args : {L"--help", L"/?", L"help"}) {
     auto run = host.Cli(args);
     EXPECT_EQ(run.exitCode, 0u) << ToNarrow(args);
