@@ -10,6 +10,7 @@
 #include "machine/journal.h"
 #include "machine/machine.h"
 #include "machine/seal.h"
+#include "platform/handle.h"
 #include "support/machine_snapshot.h"
 #include "support/wine_bench.h"
 
@@ -181,6 +182,30 @@ TEST(SeamRestore, LinesTakenOutOrARunCutShortAreNamedAndTheRestoreIsPartial) {
         << "a complete restore deletes the secret, a partial one keeps it";
     RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, key, true);
   }
+}
+
+// A change whose line cannot be written is not made, and leaves no gap in
+// the numbers: the journal restores whole.
+TEST(SeamRestore, AChangeNotRecordedLeavesNoGap) {
+  ScratchDir dir(L"unrecorded"), above(L"unrecorded journal");
+  const std::wstring journalFolder = above / L"j";
+  ASSERT_TRUE(CreateDirectoryW(journalFolder.c_str(), nullptr));
+  for (const wchar_t* name : {L"1", L"2", L"3"}) ASSERT_TRUE(WriteFileBytes(dir / name, "kept"));
+  {
+    machine::Session session(machine::Mode::kJournal, journalFolder);
+    ASSERT_TRUE(session.ok());
+    EXPECT_TRUE(machine::RemoveFile(dir / L"1"));
+    {
+      kyd::UniqueFile held(CreateFileW((journalFolder + L"\\manifest.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held);
+      EXPECT_FALSE(machine::RemoveFile(dir / L"2"));
+    }
+    EXPECT_TRUE(machine::RemoveFile(dir / L"3"));
+  }
+  EXPECT_TRUE(FileExists(dir / L"2"));
+  EXPECT_EQ(machine::Restore(journalFolder), machine::kRestoreComplete) << ToNarrow(Report(journalFolder));
+  EXPECT_TRUE(FileExists(dir / L"1") && FileExists(dir / L"3"));
 }
 
 // A journal that will not be restored gives its secret up; a manifest that
