@@ -153,6 +153,18 @@ void Apply(Session::State& s, const Line& recorded) {
   }
 }
 
+// The material saved for a line that could not be written: a values file,
+// or a file set (a flat folder). Deleted plainly: the session's own files
+// are no change to the machine, and the seam leaves its folder alone.
+void DiscardMaterial(const Session::State& s, const Line& line) {
+  const std::wstring material = line.Get(L"material");
+  if (material.empty() || material.find_first_of(L"\\/:") != std::wstring::npos) return;
+  const std::wstring path = s.folder + L"\\" + material;
+  if (DeleteFileW(path.c_str())) return;
+  for (const WIN32_FIND_DATAW& entry : RawEntries(path)) DeleteFileW((path + L"\\" + entry.cFileName).c_str());
+  RemoveDirectoryW(path.c_str());
+}
+
 }  // namespace
 
 bool Record(Session::State& s, Line line,
@@ -166,14 +178,17 @@ bool Record(Session::State& s, Line line,
       refused.verb = L"not-saved";
       refused.target = line.target;
       refused.Set(L"verb", line.verb).Set(L"error", std::to_wstring(error));
-      if (!journal::AppendText(s.manifest, journal::Format(refused, &s.seal))) --s.last;  // nothing changed
+      journal::AppendText(s.manifest, journal::Format(refused, &s.seal));
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: it could not be saved (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(error));
       SetLastError(kNotSaved);
       return false;
     }
     if (!journal::AppendText(s.manifest, journal::Format(line, &s.seal))) {
-      --s.last;  // nothing changed: the number is the next change's, so the numbers run without a gap
+      // Nothing changed: what was saved for it goes, and its number is the
+      // next change's, so that the numbers run without a gap.
+      DiscardMaterial(s, line);
+      --s.last;
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: the manifest cannot be written (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(GetLastError()));
       SetLastError(kNotSaved);
