@@ -241,8 +241,8 @@ enum RestoreResult {
 // writes restore.txt there: one line per change with what became of it
 // (restored, present, left, not restorable and why, damaged, refused,
 // failed). The whole run is undone, values it wrote included (the
-// driver-search policy among them). Restoring a second time finds
-// everything present. Only lines and material that carry the journal's seal
+// driver-search policy among them). A partial restore tried again finds
+// what came back present. Only lines and material that carry the journal's seal
 // are acted on (the others are named "refused" or "damaged"); a journal
 // whose secret is missing, or whose folder or manifest others may change, or
 // that lies below a folder others may change, is refused whole, with a log

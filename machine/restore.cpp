@@ -1,7 +1,7 @@
 // Restore from a journal: last change first, each item put back only where
 // it is missing (or, for a written value, only while it still holds what the
-// run wrote), so that a second restore finds everything present and a change
-// made since the run is not undone.
+// run wrote), so that a partial restore tried again finds what came back
+// present and a change made since the run is not undone.
 #include <windows.h>
 #include <setupapi.h>
 #include <winioctl.h>

@@ -145,6 +145,8 @@ TEST(DrvuninstJson, PlanUninstallAndRestoreCarryResultSummaryAndManifest) {
   EXPECT_EQ(r["summary"]["devices"]["cannotComeBack"], 1) << restore.out;
   EXPECT_EQ(r["summary"]["all"]["changed"], run.document["summary"]["all"]);
   EXPECT_EQ(r["summary"]["all"]["notBack"], 0);
+  ASSERT_EQ(r["notes"].size(), 1u) << restore.out;
+  EXPECT_EQ(r["notes"][0].get<std::string>().rfind("forgotten: everything is back", 0), 0u) << restore.out;
   EXPECT_EQ(r["changes"].size(), run.document["changes"].size());
 
   JsonRun query = RunJson(host, L"query " + quoted + L" " + kSystemClass + L" --json");
