@@ -29,8 +29,13 @@ constexpr ACCESS_MASK kFolderSwap =
 // Rights that read a secret's value or change the key.
 constexpr ACCESS_MASK kKeyUse = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE | WRITE_DAC |
                                 WRITE_OWNER | GENERIC_READ | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
-// NT SERVICE\TrustedInstaller, which owns Windows' own folders.
-constexpr wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// NT SERVICE\TrustedInstaller (S-1-5-80-956008885-3418522649-1831038044-
+// 1853292631-2271478464), which owns Windows' own folders, laid out as a SID.
+struct {
+  BYTE revision = SID_REVISION, count = 6;
+  SID_IDENTIFIER_AUTHORITY authority = {SECURITY_NT_AUTHORITY};
+  DWORD subAuthorities[6] = {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464};
+} kTrustedInstaller;
 
 std::string SidText(PSID sid) {
   wchar_t* text = nullptr;
@@ -52,11 +57,6 @@ class Trusted {
     CreateWellKnownSid(WinCreatorOwnerSid, nullptr, creatorOwner_, &size);
     size = SECURITY_MAX_SID_SIZE;
     CreateWellKnownSid(WinCreatorGroupSid, nullptr, creatorGroup_, &size);
-    PSID installer = nullptr;
-    if (ConvertStringSidToSidW(kTrustedInstaller, &installer)) {
-      UniqueLocal owned(installer);
-      CopySid(sizeof installer_, installer_, installer);
-    }
     UniqueHandle token;
     if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) ||
         OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
@@ -67,7 +67,7 @@ class Trusted {
   PSID administrators() { return administrators_; }
   bool Is(PSID sid) {
     return EqualSid(sid, administrators_) || EqualSid(sid, system_) ||
-           (IsValidSid(installer_) && EqualSid(sid, installer_)) || (hasUser_ && EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user_)->User.Sid));
+           EqualSid(sid, &kTrustedInstaller) || (hasUser_ && EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user_)->User.Sid));
   }
   // CREATOR OWNER and CREATOR GROUP stand for others only in what is made inside.
   bool Placeholder(PSID sid) { return EqualSid(sid, creatorOwner_) || EqualSid(sid, creatorGroup_); }
@@ -77,7 +77,6 @@ class Trusted {
   BYTE system_[SECURITY_MAX_SID_SIZE] = {};
   BYTE creatorOwner_[SECURITY_MAX_SID_SIZE] = {};
   BYTE creatorGroup_[SECURITY_MAX_SID_SIZE] = {};
-  BYTE installer_[SECURITY_MAX_SID_SIZE] = {};
   alignas(8) BYTE user_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
   bool hasUser_ = false;
 };
