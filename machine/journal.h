@@ -54,6 +54,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,14 @@ std::string FormatEnd(const std::string& time, int last, const Seal* seal = null
 // Whether the manifest's end marker carries this journal's seal; `last` is
 // the number it names.
 bool SealedEnd(const Manifest& manifest, const Seal& seal, int& last);
+// What the line numbers say is missing from a journal whose lines `sealed`
+// carry its seal: numbers absent from 1 to the last (those in `refused`,
+// named already, aside), numbers that stand twice, and a missing or foreign
+// end marker. Each finding is a report line ("# missing<TAB>..."); empty
+// when the journal is whole. A journal cut short by a crash is still
+// restored as far as it goes: this only says what it lacks.
+std::wstring WhatIsMissing(const Manifest& manifest, const std::vector<Line>& sealed, const std::set<int>& refused,
+                           const Seal& seal);
 // Reads folder\manifest.txt; false when it cannot be read at all.
 bool ReadManifest(const std::wstring& folder, Manifest& manifest);
 // Appends one UTF-8 line and a line end to an existing file.

@@ -534,50 +534,6 @@ DWORD PublishHere(const std::wstring& inf, const std::wstring& folder, std::wstr
   return error;
 }
 
-// "1, 4-6": numbers in ascending order, runs joined.
-std::wstring Runs(const std::vector<int>& numbers) {
-  std::wstring text;
-  for (size_t i = 0; i < numbers.size();) {
-    size_t end = i;
-    while (end + 1 < numbers.size() && numbers[end + 1] == numbers[end] + 1) ++end;
-    text += (text.empty() ? L"" : L", ") + std::to_wstring(numbers[i]) +
-            (end > i ? L"-" + std::to_wstring(numbers[end]) : L"");
-    i = end + 1;
-  }
-  return text;
-}
-
-// What the line numbers say is missing from a journal: numbers absent from
-// 1 to the last (those of lines already named as refused aside), numbers
-// that stand twice, and a missing or foreign end marker. Each finding is a
-// report line; none when the journal is whole. The lines are left as they
-// are: a journal cut short by a crash is still restored as far as it goes.
-std::wstring Completeness(const journal::Manifest& manifest, const std::vector<Line>& sealed,
-                          const std::set<int>& refused, const Seal& seal) {
-  std::set<int> seen;
-  std::vector<int> twice;
-  int highest = 0;
-  for (const Line& line : sealed) {
-    if (!seen.insert(line.number).second) twice.push_back(line.number);
-    highest = std::max(highest, line.number);
-  }
-  int last = 0;
-  const bool ended = journal::SealedEnd(manifest, seal, last);
-  std::vector<int> missing;
-  for (int number = 1; number <= std::max(highest, ended ? last : 0); ++number)
-    if (!seen.count(number) && !refused.count(number)) missing.push_back(number);
-  std::wstring text;
-  if (!missing.empty())
-    text += L"# missing\tline(s) " + Runs(missing) + L" not in the journal: taken out, or never written\r\n";
-  if (!twice.empty()) text += L"# repeated\tline(s) " + Runs(twice) + L" stand more than once\r\n";
-  if (!ended)
-    text += L"# unended\tno end marker of this journal: the run was cut short (the lines there are restored) "
-            L"or lines were taken from its end\r\n";
-  else if (highest > last)
-    text += L"# unended\tlines after the end marker's last line " + std::to_wstring(last) + L"\r\n";
-  return text;
-}
-
 // The report of a restore refused before it began, for the one who reads
 // restore.txt rather than the log.
 void WriteRefusal(const std::wstring& folder, const std::string& reason) {
@@ -668,7 +624,7 @@ int Restore(const std::wstring& folderIn) {
               journal::Escape(line.target) + L"\tits seal does not match: not written by the library; not acted on\r\n";
     partial = true;
   }
-  const std::wstring gaps = Completeness(manifest, lines, refusedNumbers, j.seal);
+  const std::wstring gaps = journal::WhatIsMissing(manifest, lines, refusedNumbers, j.seal);
   if (!gaps.empty()) {
     report += gaps;
     partial = true;
