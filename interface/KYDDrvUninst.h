@@ -169,13 +169,16 @@ KYD_API int KYD_CALL DrvUninst_UninstallDrvEx(const wchar_t *hardwareId,
  * (their files) come back, and the services the run stopped are started
  * again (not one disabled since). Only a journal made on this machine
  * (its secret is kept under HKLM\SOFTWARE\KYDDrvUninst\Journals) in a
- * folder nobody but administrators can change is restored. Ended
+ * folder nobody but administrators can change (nor any folder above
+ * it) is restored. Ended
  * programs, uninstalled applications and removed devices are not brought
  * back (a device returns when Windows detects it again). Writes
  * restore.txt into journalFolder: one line per change and what became of
  * it. Returns KYD_RESTORE_NOTHING, KYD_RESTORE_COMPLETE,
  * KYD_RESTORE_PARTIAL or KYD_RESULT_BUSY (after a 20 minutes' wait).
- * Restoring twice is harmless. */
+ * A restore that brought everything back deletes the journal's secret,
+ * so the journal cannot be restored again; a partial one keeps it, and
+ * restoring again is harmless: what came back is found present. */
 KYD_API int KYD_CALL DrvUninst_Restore(const wchar_t *journalFolder);
 
 typedef int(KYD_CALL *KYD_UNINSTALLDRVEX_FN)(const wchar_t *, const wchar_t *,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <set>
 
 #include "machine/machine.h"
 #include "machine/seal.h"
@@ -262,7 +263,7 @@ bool ReadManifest(const std::wstring& folder, Manifest& manifest) {
     if (text[0] == '#') {
       if (text.rfind("# mode\t", 0) == 0) manifest.mode = FromUtf8(text.substr(7));
       else if (text.rfind("# id\t", 0) == 0) manifest.id = FromUtf8(text.substr(5));
-      else if (text.rfind("# ended", 0) == 0) manifest.ended = true;
+      else if (text.rfind("# ended", 0) == 0) manifest.ended = true, manifest.endMarker = text;
       continue;
     }
     Line line;
@@ -270,6 +271,69 @@ bool ReadManifest(const std::wstring& folder, Manifest& manifest) {
     else manifest.damaged.push_back(text);
   }
   return true;
+}
+
+std::string FormatEnd(const std::string& time, int last, const Seal* seal) {
+  std::string text = "# ended\t" + time + "\tlast " + std::to_string(last);
+  if (seal) text += "\t@" + ToUtf8(seal->Of(Seal::kLine, text));
+  return text;
+}
+
+bool SealedEnd(const Manifest& manifest, const Seal& seal, int& last) {
+  const std::string& text = manifest.endMarker;
+  const size_t mark = text.rfind("\t@"), number = text.rfind("\tlast ", mark);
+  if (mark == std::string::npos || number == std::string::npos) return false;
+  const std::string body = text.substr(0, mark);
+  if (ToUtf8(seal.Of(Seal::kLine, body)) != text.substr(mark + 2)) return false;
+  const std::string digits = body.substr(number + 6);
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  last = std::stoi(digits);
+  return true;
+}
+
+namespace {
+
+// "1, 4-6": numbers in ascending order, runs joined.
+std::wstring Runs(const std::vector<int>& numbers) {
+  std::wstring text;
+  for (size_t i = 0; i < numbers.size();) {
+    size_t end = i;
+    while (end + 1 < numbers.size() && numbers[end + 1] == numbers[end] + 1) ++end;
+    text += (text.empty() ? L"" : L", ") + std::to_wstring(numbers[i]) +
+            (end > i ? L"-" + std::to_wstring(numbers[end]) : L"");
+    i = end + 1;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::wstring WhatIsMissing(const Manifest& manifest, const std::vector<Line>& sealed, const std::set<int>& refused,
+                           const Seal& seal) {
+  std::set<int> seen;
+  std::vector<int> twice;
+  int highest = 0;
+  for (const Line& line : sealed) {
+    if (!seen.insert(line.number).second) twice.push_back(line.number);
+    highest = std::max(highest, line.number);
+  }
+  std::sort(twice.begin(), twice.end());
+  twice.erase(std::unique(twice.begin(), twice.end()), twice.end());
+  int last = 0;
+  const bool ended = SealedEnd(manifest, seal, last);
+  std::vector<int> missing;
+  for (int number = 1; number <= std::max(highest, ended ? last : 0); ++number)
+    if (!seen.count(number) && !refused.count(number)) missing.push_back(number);
+  std::wstring text;
+  if (!missing.empty())
+    text += L"# missing\tline(s) " + Runs(missing) + L" not in the journal: taken out, or never written\r\n";
+  if (!twice.empty()) text += L"# repeated\tline(s) " + Runs(twice) + L" stand more than once\r\n";
+  if (!ended)
+    text += L"# unended\tno end marker of this journal: the run was cut short (the lines there are restored) "
+            L"or lines were taken from its end\r\n";
+  else if (highest > last)
+    text += L"# unended\tlines after the end marker's last line " + std::to_wstring(last) + L"\r\n";
+  return text;
 }
 
 bool AppendText(const std::wstring& path, const std::string& text) {

@@ -8,14 +8,16 @@
 //   # id<TAB><journal id>                  (journals: names the seal's secret)
 //   # begun<TAB><UTC time><TAB>pid <n>
 //   <n><TAB><verb><TAB><target>[<TAB><key>=<value>]...[<TAB>@<seal>]<TAB>~<checksum>
-//   # ended<TAB><UTC time>
+//   # ended<TAB><UTC time><TAB>last <n>[<TAB>@<seal>]
 // Texts are escaped so that a line stays one line: '%', control characters
 // and lone surrogates become %XX or %uXXXX. The checksum (8 hex digits) covers
 // the line's text before "<TAB>~", so a damaged line is known as such; it is
 // no proof of who wrote the line. In a journal every line carries its seal,
 // a keyed MAC of the text before "<TAB>@" (machine/seal.h): only
 // the library, which holds the journal's secret, can write a line that
-// restore acts on.
+// restore acts on. Lines are numbered from 1 without a gap; the end marker
+// names the last number and, in a journal, carries its seal too, so that
+// restore knows when lines were taken out or the run was cut short.
 //
 // Verbs and their fields (target first):
 //   delete-key       registry path        view, material (.values), mac
@@ -52,6 +54,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,7 +108,22 @@ struct Manifest {
   std::vector<Line> lines;           // intact change lines, in file order
   std::vector<std::string> damaged;  // lines that are neither header nor intact
   bool ended = false;
+  std::string endMarker;             // the "# ended" line as read
 };
+// The end marker for a manifest whose last change line is `last`, sealed
+// when `seal` is given (without a line end).
+std::string FormatEnd(const std::string& time, int last, const Seal* seal = nullptr);
+// Whether the manifest's end marker carries this journal's seal; `last` is
+// the number it names.
+bool SealedEnd(const Manifest& manifest, const Seal& seal, int& last);
+// What the line numbers say is missing from a journal whose lines `sealed`
+// carry its seal: numbers absent from 1 to the last (those in `refused`,
+// named already, aside), numbers that stand twice, and a missing or foreign
+// end marker. Each finding is a report line ("# missing<TAB>..."); empty
+// when the journal is whole. A journal cut short by a crash is still
+// restored as far as it goes: this only says what it lacks.
+std::wstring WhatIsMissing(const Manifest& manifest, const std::vector<Line>& sealed, const std::set<int>& refused,
+                           const Seal& seal);
 // Reads folder\manifest.txt; false when it cannot be read at all.
 bool ReadManifest(const std::wstring& folder, Manifest& manifest);
 // Appends one UTF-8 line and a line end to an existing file.

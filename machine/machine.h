@@ -249,17 +249,26 @@ enum RestoreResult {
 // writes restore.txt there: one line per change with what became of it
 // (restored, present, left, not restorable and why, damaged, refused,
 // failed). The whole run is undone, values it wrote included (the
-// driver-search policy among them). Restoring a second time finds
-// everything present. Only lines and material that carry the journal's seal
+// driver-search policy among them). A partial restore tried again finds
+// what came back present. Only lines and material that carry the journal's seal
 // are acted on (the others are named "refused" or "damaged"); a journal
-// whose secret is missing, or whose folder or manifest others may change, is
-// refused whole, with a log line saying why. A service is started again
+// whose secret is missing, or whose folder or manifest others may change, or
+// that lies below a folder others may change, is refused whole, with a log
+// line saying why (and, for a folder above, restore.txt). A saved file is
+// written from the very bytes whose seal was checked. Line numbers that are
+// missing or repeated, or a missing end marker, make the restore partial
+// (what the journal holds is still restored) and are named in the report,
+// as is a journal moved from the folder it was made in. A restore that
+// brought everything back deletes the journal's secret. A service is started again
 // only if the run stopped it and it is stopped and not disabled now. A
 // driver package is added back
 // through SetupAPI (SetupCopyOEMInfW from the saved copy), never by copying
 // into the INF folder or the driver store, except that a package without a
 // store folder gets its INF and PNF back under their own free names.
 int Restore(const std::wstring& folder);
+// For tests: called with a saved copy's path after its seal was checked and
+// before its bytes are written back (null: nothing is called).
+void SetRestoreCheckedHook(void (*hook)(const std::wstring& savedCopy));
 
 // Adds the driver package whose INF is `inf`, its files beside it in
 // `folder`, to the driver store and publishes it (SetupCopyOEMInfW). On

@@ -1,12 +1,15 @@
 // Restore from a journal: last change first, each item put back only where
 // it is missing (or, for a written value, only while it still holds what the
-// run wrote), so that a second restore finds everything present and a change
-// made since the run is not undone.
+// run wrote), so that a partial restore tried again finds what came back
+// present and a change made since the run is not undone.
 #include <windows.h>
 #include <setupapi.h>
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
+#include <set>
 
 #include "machine/dir_tree.h"
 #include "machine/journal.h"
@@ -160,6 +163,15 @@ Result RestoreWrittenValue(const Journal& j, const Line& line) {
 
 // ------------------------------------------------------------- files
 
+// What SetFileAttributesW takes of a saved item's attributes (a folder's
+// own bit and a link's are the item's kind, not settable).
+DWORD Settable(DWORD attributes) {
+  const DWORD settable = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  return settable ? settable : FILE_ATTRIBUTE_NORMAL;
+}
+
 bool MakeFolders(const std::wstring& folder) {
   if (folder.size() <= 3 || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   size_t slash = folder.rfind(L'\\');
@@ -172,41 +184,105 @@ std::wstring ParentOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// Whether the file holds exactly the item's saved bytes (its seal matches):
-// a saved copy is checked whole before anything is written from it.
-bool CopyIntact(const Journal& j, const std::wstring& data, const journal::SavedItem& item) {
-  UniqueFile file(CreateFileW(data.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return false;
-  Seal::Mac mac(j.seal, Seal::kMaterial);
-  uint64_t size = 0;
-  std::vector<char> buffer(1 << 16);
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
-    mac.Add(buffer.data(), read);
-    size += read;
+void (*g_checkedHook)(const std::wstring&) = nullptr;
+
+// A saved copy of a file, opened once and held so that nobody may change,
+// delete or rename it while restore uses it: what is written from it is
+// exactly what was checked, whatever happens to its path meanwhile.
+class SavedCopy {
+ public:
+  SavedCopy(const Journal& j, const std::wstring& path, const journal::SavedItem& item)
+      : j_(j), path_(path), item_(item),
+        file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
+    intact_ = file_ && Read(nullptr);
   }
-  return size == item.size && !item.mac.empty() && mac.Finish() == item.mac;
+  // Whether the file holds exactly the item's saved bytes (its seal matches).
+  bool intact() const { return intact_; }
+
+  enum Written { kWritten, kDamaged, kFailed };
+  // Writes the checked bytes to `to`, which must not exist yet. They are
+  // checked again as they are written; a copy whose bytes no longer match
+  // is deleted again (kDamaged), as is a half-written one (kFailed, `error`).
+  Written WriteTo(const std::wstring& to, DWORD& error) {
+    if (!intact_) return kDamaged;
+    if (g_checkedHook) g_checkedHook(path_);
+    UniqueFile target(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) {
+      error = GetLastError();
+      return kFailed;
+    }
+    bool written = true;
+    const bool same = Read([&](const char* bytes, DWORD size) {
+      DWORD done = 0;
+      written = WriteFile(target.get(), bytes, size, &done, nullptr) && done == size;
+      if (!written) error = GetLastError();
+      return written;
+    });
+    if (same && written) return kWritten;
+    target.reset();
+    DeleteFileW(to.c_str());
+    return written ? kDamaged : kFailed;
+  }
+
+ private:
+  // The file from its start, each piece handed to `use` (when given); true
+  // when all of it was read and its seal is the item's.
+  bool Read(const std::function<bool(const char*, DWORD)>& use) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) return false;
+    Seal::Mac mac(j_.seal, Seal::kMaterial);
+    uint64_t size = 0;
+    std::vector<char> buffer(1 << 16);
+    DWORD read = 0;
+    while (ReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+      mac.Add(buffer.data(), read);
+      size += read;
+      if (use && !use(buffer.data(), read)) return false;
+    }
+    return size == item_.size && !item_.mac.empty() && mac.Finish() == item_.mac;
+  }
+
+  const Journal& j_;
+  std::wstring path_;
+  const journal::SavedItem& item_;
+  UniqueFile file_;
+  bool intact_ = false;
+};
+
+// The saved copy `data` of `item` written to `to`; the outcome, with the
+// detail to report unless it was written.
+Outcome CopySaved(const Journal& j, const std::wstring& data, const journal::SavedItem& item, const std::wstring& to,
+                  std::wstring& detail) {
+  SavedCopy copy(j, data, item);
+  DWORD error = 0;
+  if (copy.intact() && MakeFolders(ParentOf(to))) {
+    switch (copy.WriteTo(to, error)) {
+      case SavedCopy::kWritten: return Outcome::kRestored;
+      case SavedCopy::kDamaged: break;
+      case SavedCopy::kFailed:
+        detail = to + L": error " + std::to_wstring(error);
+        return Outcome::kFailed;
+    }
+  } else if (copy.intact()) {
+    detail = to + L": error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
+  detail = L"saved copy of " + item.path + L" missing or damaged";
+  return Outcome::kDamaged;
 }
 
 Outcome RestoreFile(const Journal& j, const std::wstring& setFolder, const journal::SavedItem& item,
                     std::wstring& detail) {
   if (GetFileAttributesW(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return Outcome::kPresent;
-  const std::wstring data = setFolder + L"\\" + item.data;
-  if (!CopyIntact(j, data, item)) {
-    detail = L"saved copy of " + item.path + L" missing or damaged";
-    return Outcome::kDamaged;
-  }
-  if (!MakeFolders(ParentOf(item.path)) || !CopyFileW(data.c_str(), item.path.c_str(), TRUE)) {
-    detail = item.path + L": error " + std::to_wstring(GetLastError());
-    return Outcome::kFailed;
-  }
+  const Outcome copied = CopySaved(j, setFolder + L"\\" + item.data, item, item.path, detail);
+  if (copied != Outcome::kRestored) return copied;
   {
     UniqueFile file(CreateFileW(item.path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 0, nullptr));
     if (file) SetFileTime(file.get(), &item.created, nullptr, &item.written);
   }
-  if (!SetFileAttributesW(item.path.c_str(), item.attributes)) {
+  if (!SetFileAttributesW(item.path.c_str(), Settable(item.attributes))) {
     detail = item.path + L": back, but not its attributes, error " + std::to_wstring(GetLastError());
     return Outcome::kFailed;
   }
@@ -264,7 +340,10 @@ Outcome RestoreFolder(const Journal& j, const std::wstring& setFolder, const jou
       return Outcome::kFailed;
     }
   }
-  SetFileAttributesW(item.path.c_str(), item.attributes);
+  if (!SetFileAttributesW(item.path.c_str(), Settable(item.attributes))) {
+    detail = item.path + L": back, but not its attributes, error " + std::to_wstring(GetLastError());
+    return Outcome::kFailed;
+  }
   return Outcome::kRestored;
 }
 
@@ -319,15 +398,8 @@ Outcome StagePackage(const Journal& j, const std::wstring& setFolder, const std:
       CreateDirectoryW(to.c_str(), nullptr);
       continue;
     }
-    const std::wstring data = setFolder + L"\\" + item.data;
-    if (!CopyIntact(j, data, item)) {
-      detail = L"saved copy of " + item.path + L" missing or damaged";
-      return Outcome::kDamaged;
-    }
-    if (!MakeFolders(ParentOf(to)) || !CopyFileW(data.c_str(), to.c_str(), TRUE)) {
-      detail = to + L": error " + std::to_wstring(GetLastError());
-      return Outcome::kFailed;
-    }
+    const Outcome copied = CopySaved(j, setFolder + L"\\" + item.data, item, to, detail);
+    if (copied != Outcome::kRestored) return copied;
     if (stagedInf.empty() && relative.find(L'\\') == std::wstring::npos && item.mac == inf.mac &&
         item.size == inf.size)
       stagedInf = to;
@@ -338,16 +410,7 @@ Outcome StagePackage(const Journal& j, const std::wstring& setFolder, const std:
   size_t dot = journal::UpperCase(name).find(L".INF_");
   name = dot != std::wstring::npos ? name.substr(0, dot + 4) : inf.path.substr(inf.path.rfind(L'\\') + 1);
   stagedInf = stage + L"\\" + name;
-  const std::wstring data = setFolder + L"\\" + inf.data;
-  if (!CopyIntact(j, data, inf)) {
-    detail = L"saved copy of " + inf.path + L" missing or damaged";
-    return Outcome::kDamaged;
-  }
-  if (!CopyFileW(data.c_str(), stagedInf.c_str(), TRUE)) {
-    detail = stagedInf + L": error " + std::to_wstring(GetLastError());
-    return Outcome::kFailed;
-  }
-  return Outcome::kRestored;
+  return CopySaved(j, setFolder + L"\\" + inf.data, inf, stagedInf, detail);
 }
 
 // A removed driver package goes back the way Windows takes packages in:
@@ -373,7 +436,7 @@ Result RestorePackage(const Journal& j, const Line& line, const std::wstring& in
     // is never called with file-system redirection off.
     journal::NativePaths native(native64);
     const bool published = GetFileAttributesW(infPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (published && CopyIntact(j, infPath, *inf))
+    if (published && SavedCopy(j, infPath, *inf).intact())
       return store.empty() ? RestoreItems(j, line) : Result{Outcome::kPresent, L"published as " + infPath};
     if (store.empty() && !published) return RestoreItems(j, line);
     RemoveDirectoryTree(stage);  // what an interrupted restore left
@@ -472,7 +535,18 @@ DWORD PublishHere(const std::wstring& inf, const std::wstring& folder, std::wstr
   return error;
 }
 
+// The report of a restore refused before it began, for the one who reads
+// restore.txt rather than the log.
+void WriteRefusal(const std::wstring& folder, const std::string& reason) {
+  const std::string text = "# restore of " + journal::ToUtf8(folder) + "\r\n# refused\t" + reason + "\r\n";
+  const std::wstring path = folder + L"\\" + kRestoreReportName;
+  DeleteFileW(path.c_str());
+  journal::WriteNewFile(path, text.data(), text.size());
+}
+
 }  // namespace
+
+void SetRestoreCheckedHook(void (*hook)(const std::wstring& savedCopy)) { g_checkedHook = hook; }
 
 DWORD PublishDriverPackage(const std::wstring& inf, const std::wstring& folder, std::wstring& published) {
   const std::wstring program = GetHostFolder() + L"drv64\\drv64.exe";
@@ -512,37 +586,54 @@ int Restore(const std::wstring& folderIn) {
     return kRestoreNothing;
   }
   // A journal is replayed as the administrator who restores it: only one
-  // that nobody else could have changed, sealed with its own secret.
+  // that nobody else could have changed, or put in its place, sealed with
+  // its own secret.
   std::string why;
   const char* refusal = nullptr;
   if (journal::OthersCanChange(folder, why)) refusal = "others can change the journal folder";
   else if (journal::OthersCanChange(folder + L"\\" + kManifestName, why)) refusal = "others can change its manifest";
+  else if (journal::OthersCanChangeAbove(folder, why)) refusal = "others can change a folder above it";
   else if (!j.seal.Load(manifest.id, why)) refusal = "its seal cannot be checked";
   if (refusal) {
     KLOG(base::LOG_ERROR, "restore (%S): refused, %s: %s", folder.c_str(), refusal, why.c_str());
+    // The journal folder itself is safe to write in when only a folder above is not.
+    if (std::strcmp(refusal, "others can change a folder above it") == 0)
+      WriteRefusal(folder, std::string(refusal) + ": " + why);
     return kRestoreNothing;
   }
   std::wstring report = L"# restore of " + folder +
                         L"\r\n# a restore undoes the whole run: values it wrote go back to what they were, "
                         L"the driver-search policy included\r\n";
+  // A journal that was moved is restored where it is now, and says so.
+  if (!j.seal.folder().empty() && _wcsicmp(j.seal.folder().c_str(), folder.c_str()) != 0)
+    report += L"# moved\tthe journal was made in " + journal::Escape(j.seal.folder()) + L"\r\n";
   bool partial = false;
   for (const std::string& damaged : manifest.damaged) {
     report += L"?\tdamaged\tline not restored: " + journal::Escape(journal::FromUtf8(damaged)) + L"\r\n";
     partial = true;
   }
   std::vector<Line> lines;
+  std::set<int> refusedNumbers;
+  std::set<std::string> acted;
   for (const Line& line : manifest.lines) {
     if (journal::Sealed(line, j.seal)) {
       lines.push_back(line);
       continue;
     }
+    refusedNumbers.insert(line.number);
     report += std::to_wstring(line.number) + L"\t" + OutcomeName(Outcome::kRefused) + L"\t" + line.verb + L"\t" +
               journal::Escape(line.target) + L"\tits seal does not match: not written by the library; not acted on\r\n";
+    partial = true;
+  }
+  const std::wstring gaps = journal::WhatIsMissing(manifest, lines, refusedNumbers, j.seal);
+  if (!gaps.empty()) {
+    report += gaps;
     partial = true;
   }
   std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.number > b.number; });
   int restored = 0;
   for (const Line& line : lines) {
+    if (!acted.insert(line.sealed).second) continue;  // the same line again: put back once
     Result result = RestoreLine(j, line);
     if (result.outcome == Outcome::kRestored) ++restored;
     if (result.outcome == Outcome::kDamaged || result.outcome == Outcome::kFailed || result.outcome == Outcome::kLeft)
@@ -551,12 +642,17 @@ int Restore(const std::wstring& folderIn) {
               journal::Escape(line.target) + (result.detail.empty() ? L"" : L"\t" + journal::Escape(result.detail)) +
               L"\r\n";
   }
+  // Everything is back: the secret has served, and goes (a partial restore
+  // keeps it, so that it may be tried again).
+  if (!partial)
+    report += L"# forgotten\teverything is back: the journal's secret was deleted, it cannot be restored again\r\n";
   std::string text = journal::ToUtf8(report);
   const std::wstring reportPath = folder + L"\\" + kRestoreReportName;
   DeleteFileW(reportPath.c_str());
   journal::WriteNewFile(reportPath, text.data(), text.size());
+  if (!partial) Seal::Forget(manifest.id);
   KLOG(base::LOG_INFO, "restore (%S): %d of %d changes put back%s", folder.c_str(), restored,
-       static_cast<int>(manifest.lines.size()), partial ? ", some could not be" : "");
+       static_cast<int>(manifest.lines.size()), partial ? ", some could not be" : "; its secret was deleted");
   return partial ? kRestorePartial : kRestoreComplete;
 }
 

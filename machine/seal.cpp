@@ -22,9 +22,20 @@ constexpr wchar_t kFolderProtection[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 constexpr ACCESS_MASK kFileChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
                                     FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
                                     GENERIC_ALL | MAXIMUM_ALLOWED;
+// Rights on a folder above a journal that let someone put another folder in
+// the journal's way: delete or rename it or what is in it, or take it over.
+constexpr ACCESS_MASK kFolderSwap =
+    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | MAXIMUM_ALLOWED;
 // Rights that read a secret's value or change the key.
 constexpr ACCESS_MASK kKeyUse = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE | WRITE_DAC |
                                 WRITE_OWNER | GENERIC_READ | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+// NT SERVICE\TrustedInstaller (S-1-5-80-956008885-3418522649-1831038044-
+// 1853292631-2271478464), which owns Windows' own folders, laid out as a SID.
+struct {
+  BYTE revision = SID_REVISION, count = 6;
+  SID_IDENTIFIER_AUTHORITY authority = {SECURITY_NT_AUTHORITY};
+  DWORD subAuthorities[6] = {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464};
+} kTrustedInstaller;
 
 std::string SidText(PSID sid) {
   wchar_t* text = nullptr;
@@ -56,7 +67,7 @@ class Trusted {
   PSID administrators() { return administrators_; }
   bool Is(PSID sid) {
     return EqualSid(sid, administrators_) || EqualSid(sid, system_) ||
-           (hasUser_ && EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user_)->User.Sid));
+           EqualSid(sid, &kTrustedInstaller) || (hasUser_ && EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user_)->User.Sid));
   }
   // CREATOR OWNER and CREATOR GROUP stand for others only in what is made inside.
   bool Placeholder(PSID sid) { return EqualSid(sid, creatorOwner_) || EqualSid(sid, creatorGroup_); }
@@ -109,6 +120,29 @@ bool OthersMay(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights, std::string&
     }
   }
   return false;
+}
+
+// The folder kept beside a secret; empty when there is none.
+std::wstring ReadFolderValue(HKEY key) {
+  std::vector<wchar_t> text(MAX_PATH * 2 + 1);
+  DWORD type = 0, size = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
+  if (RegQueryValueExW(key, kFolderValue, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return {};
+  text[size / sizeof(wchar_t)] = L'\0';
+  return text.data();
+}
+
+PACL ProtectedDacl(UniqueLocal& descriptor) {
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderProtection, SDDL_REVISION_1,
+                                                            reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+                                                            nullptr) ||
+      !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
+    return nullptr;
+  return dacl;
 }
 
 }  // namespace
@@ -181,6 +215,7 @@ bool Seal::Create(const std::wstring& id, const std::wstring& folder, std::strin
   bool imported = Import(secret, why);
   SecureZeroMemory(secret.data(), secret.size());
   if (!imported) Forget(id);
+  if (imported) folder_ = folder;
   return imported;
 }
 
@@ -220,6 +255,7 @@ bool Seal::Load(const std::wstring& id, std::string& why) {
     return false;
   }
   secret.resize(size);
+  folder_ = ReadFolderValue(key.get());
   bool imported = Import(secret, why);
   SecureZeroMemory(secret.data(), secret.size());
   return imported;
@@ -296,12 +332,8 @@ bool IsJournalId(const std::wstring& id) {
 
 bool ProtectFolder(const std::wstring& folder, std::string& why) {
   UniqueLocal descriptor;
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderProtection, SDDL_REVISION_1,
-                                                            reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
-                                                            nullptr) ||
-      !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted)) {
+  PACL dacl = ProtectedDacl(descriptor);
+  if (!dacl) {
     why = "error " + std::to_string(GetLastError()) + " building its permissions";
     return false;
   }
@@ -331,7 +363,21 @@ bool ProtectFolder(const std::wstring& folder, std::string& why) {
   return true;
 }
 
-bool OthersCanChange(const std::wstring& path, std::string& why) {
+DWORD CreateProtectedFolder(const std::wstring& folder) {
+  UniqueLocal descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderProtection, SDDL_REVISION_1,
+                                                            reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+                                                            nullptr))
+    return GetLastError();
+  SECURITY_ATTRIBUTES protection{sizeof protection, descriptor.get(), FALSE};
+  return CreateDirectoryW(folder.c_str(), &protection) ? ERROR_SUCCESS : GetLastError();
+}
+
+bool DescriptorLetsOthersChange(PSECURITY_DESCRIPTOR descriptor, Reach reach, std::string& why) {
+  return OthersMay(descriptor, reach == Reach::kAbove ? kFolderSwap : kFileChange, why);
+}
+
+bool OthersCanChange(const std::wstring& path, std::string& why, Reach reach) {
   UniqueFile handle(CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -344,7 +390,56 @@ bool OthersCanChange(const std::wstring& path, std::string& why) {
     why = "its permissions cannot be read (error " + std::to_string(error) + ")";
     return true;
   }
-  return OthersMay(descriptor, kFileChange, why);
+  return DescriptorLetsOthersChange(descriptor, reach, why);
+}
+
+bool OthersCanChangeAbove(const std::wstring& folder, std::string& why) {
+  // "C:\a\b" has "C:\a" and "C:\" above it; "\\server\share\a" has the
+  // share's root.
+  const size_t rootEnd = folder.rfind(L"\\\\", 0) == 0 ? folder.find(L'\\', folder.find(L'\\', 2) + 1) : 2;
+  std::wstring above = folder;
+  while (rootEnd != std::wstring::npos && above.size() > rootEnd + 1) {
+    const size_t slash = above.rfind(L'\\');
+    if (slash == std::wstring::npos || slash < rootEnd) break;
+    above.resize(slash == rootEnd ? slash + 1 : slash);
+    std::string who;
+    if (OthersCanChange(above, who, Reach::kAbove)) {
+      why = ToUtf8(above) + ": " + who;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ForgetJournal(const std::wstring& folderIn, bool& gone, std::string& why) {
+  gone = false;
+  wchar_t full[MAX_PATH * 2] = {};
+  const DWORD length = GetFullPathNameW(folderIn.c_str(), MAX_PATH * 2, full, nullptr);
+  std::wstring folder = length > 0 && length < MAX_PATH * 2 ? full : folderIn;
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  Manifest manifest;
+  if (!ReadManifest(folder, manifest) || manifest.mode != L"journal") {
+    why = "no journal there";
+    return false;
+  }
+  Seal seal;
+  if (!seal.Load(manifest.id, why)) {
+    UniqueKey key;
+    gone = IsJournalId(manifest.id) &&
+           RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kSecretsKey) + L"\\" + manifest.id).c_str(), 0,
+                         KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) == ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  // A manifest may name any journal's id: only a secret that sealed one of
+  // its lines, or that was made for this folder, is this journal's.
+  bool ours = _wcsicmp(seal.folder().c_str(), folder.c_str()) == 0;
+  for (const Line& line : manifest.lines) ours = ours || Sealed(line, seal);
+  if (!ours) {
+    why = "the secret it names was made for another journal (" + ToUtf8(seal.folder()) + ")";
+    return false;
+  }
+  Seal::Forget(manifest.id);
+  return true;
 }
 
 }  // namespace kyd::machine::journal

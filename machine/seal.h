@@ -7,19 +7,22 @@
 // in a key only Administrators and SYSTEM may open; every manifest line and
 // every saved file carries a keyed MAC (HMAC-SHA1) made with that secret. A
 // journal whose secret is missing (another machine, a deleted key) cannot be
-// restored. The key stays after a restore: a restore may be run again (it is
-// harmless, and a partial one may be retried once its cause is mended), which
-// needs the secret; an administrator deletes the key with a journal folder
-// no longer wanted. HMAC-SHA1: what every Windows from XP SP3 on computes
+// restored. A restore that brought everything back deletes the key; a
+// partial one keeps it, so that it may be retried once its cause is mended;
+// ForgetJournal deletes it for a journal that will not be restored, so that
+// secrets do not pile up under HKLM. HMAC-SHA1: what every Windows from XP SP3 on computes
 // through CryptoAPI, and a sound MAC (HMAC does not rest on the hash's
 // collision resistance).
 //
 // The journal folder itself gets, at session start, Administrators as owner
 // and a protected DACL (Administrators and SYSTEM, full control, inherited
 // by what is made inside); restore refuses a folder or manifest that anyone
-// else may change. The user who runs the check counts as one of them: an
-// administrator can change what they own anyway (and Wine, which keeps no
-// security descriptors of its own for files, shows the Unix owner so).
+// else may change, and one below a folder that anyone else could replace
+// (rename, delete, or re-permission it or what is in it): through such a
+// folder a user could put other bytes where restore reads. The user who runs
+// the check counts as trusted: an administrator can change what they own
+// anyway (and Wine, which keeps no security descriptors of its own for
+// files, shows the Unix owner so).
 #pragma once
 
 #include <windows.h>
@@ -75,6 +78,8 @@ class Seal {
   // malformed, or its key may be read or changed by others.
   bool Load(const std::wstring& id, std::string& why);
   bool ok() const { return key_.valid(); }
+  // The journal's folder as kept beside the secret (Create, Load).
+  const std::wstring& folder() const { return folder_; }
 
   // A keyed MAC over a manifest line's text or a saved file's bytes, as 40
   // hex digits; empty when it cannot be computed.
@@ -101,6 +106,7 @@ class Seal {
 
   UniqueCryptProvider provider_;
   UniqueCryptKey key_;
+  std::wstring folder_;
 };
 
 // A new journal ID: a GUID in braces.
@@ -111,8 +117,32 @@ bool IsJournalId(const std::wstring& id);
 // Gives the folder Administrators as owner (where the caller may) and the
 // protected DACL above. False, with the reason, when it cannot be set.
 bool ProtectFolder(const std::wstring& folder, std::string& why);
-// Whether anyone but Administrators, SYSTEM and the calling user may change
-// the file or folder (or its permissions); `why` names who, or the failure.
-bool OthersCanChange(const std::wstring& path, std::string& why);
+// Makes `folder` (its parent must exist) with that protected DACL from the
+// start; the Windows error, ERROR_SUCCESS when made.
+DWORD CreateProtectedFolder(const std::wstring& folder);
+
+// What a path is to a journal: the journal folder, its manifest or anything
+// in it (any change counts), or a folder above the journal (what lets
+// someone put another folder in the journal's way counts: deleting or
+// renaming it or what is in it, changing its permissions or owner; adding
+// entries does not, so a drive's root, where users may make folders, is fine).
+enum class Reach { kJournal, kAbove };
+// The trust decision on one security descriptor: whether its owner, or an
+// entry of its DACL, lets anyone but Administrators, SYSTEM, TrustedInstaller
+// and the calling user make such a change; `why` names who.
+bool DescriptorLetsOthersChange(PSECURITY_DESCRIPTOR descriptor, Reach reach, std::string& why);
+// The same decision on a file or folder's own descriptor; a descriptor that
+// cannot be read counts as open to others.
+bool OthersCanChange(const std::wstring& path, std::string& why, Reach reach = Reach::kJournal);
+// Whether any folder above `folder` (a full path), up to its root, lets
+// others change it in that way; `why` names the folder and who.
+bool OthersCanChangeAbove(const std::wstring& folder, std::string& why);
+
+// Deletes the secret of the journal in `folder`, which will not be restored.
+// Only a secret the journal shows itself to belong to is deleted: one that
+// seals a line of its manifest, or that names this folder beside it. False,
+// with the reason, when nothing was deleted; `gone` tells a secret deleted
+// before (nothing left to do) from a refusal.
+bool ForgetJournal(const std::wstring& folder, bool& gone, std::string& why);
 
 }  // namespace kyd::machine::journal

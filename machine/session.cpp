@@ -153,6 +153,18 @@ void Apply(Session::State& s, const Line& recorded) {
   }
 }
 
+// The material saved for a line that could not be written: a values file,
+// or a file set (a flat folder). Deleted plainly: the session's own files
+// are no change to the machine, and the seam leaves its folder alone.
+void DiscardMaterial(const Session::State& s, const Line& line) {
+  const std::wstring material = line.Get(L"material");
+  if (material.empty() || material.find_first_of(L"\\/:") != std::wstring::npos) return;
+  const std::wstring path = s.folder + L"\\" + material;
+  if (DeleteFileW(path.c_str())) return;
+  for (const WIN32_FIND_DATAW& entry : RawEntries(path)) DeleteFileW((path + L"\\" + entry.cFileName).c_str());
+  RemoveDirectoryW(path.c_str());
+}
+
 }  // namespace
 
 bool Record(Session::State& s, Line line,
@@ -173,6 +185,10 @@ bool Record(Session::State& s, Line line,
       return false;
     }
     if (!journal::AppendText(s.manifest, journal::Format(line, &s.seal))) {
+      // Nothing changed: what was saved for it goes, and its number is the
+      // next change's, so that the numbers run without a gap.
+      DiscardMaterial(s, line);
+      --s.last;
       KLOG(base::LOG_ERROR, "journal: %S %S left unchanged: the manifest cannot be written (error %d)",
            line.verb.c_str(), line.target.c_str(), static_cast<int>(GetLastError()));
       SetLastError(kNotSaved);
@@ -321,7 +337,11 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
 
 Session::~Session() {
   if (!state_) return;
-  if (!state_->child) journal::AppendText(state_->manifest, "# ended\t" + journal::ToUtf8(TimeText()));
+  if (!state_->child) {
+    journal::AppendText(state_->manifest,
+                        journal::FormatEnd(journal::ToUtf8(TimeText()), state_->last,
+                                           state_->mode == Mode::kJournal ? &state_->seal : nullptr));
+  }
   g_state = nullptr;
 }
 

@@ -60,18 +60,20 @@ bool OpenToEveryone(const std::wstring& path) {
   return !text || std::wstring(text).find(L";WD)") != std::wstring::npos;
 }
 
-// The smallest journal, in a folder open to everyone before: one file
-// deleted under it.
+// The smallest journal, in a folder open to everyone before (one below a
+// folder of the test's own): one file deleted under it.
 class OneFileJournal {
  public:
   OneFileJournal() {
+    EXPECT_TRUE(CreateDirectoryW(folder().c_str(), nullptr));
     EXPECT_TRUE(WriteFileBytes(file(), "kept") && SetDacl(folder(), L"D:(A;OICI;FA;;;WD)"));
     EXPECT_TRUE(OpenToEveryone(folder()));
     machine::Session session(machine::Mode::kJournal, folder());
     EXPECT_TRUE(session.ok());
     EXPECT_TRUE(machine::RemoveFile(file()));
   }
-  std::wstring folder() const { return journal_.path(); }
+  std::wstring above() const { return above_.path(); }
+  std::wstring folder() const { return above_ / L"journal"; }
   std::wstring file() const { return dir_ / L"victim.txt"; }
   std::wstring SecretKey() const {
     journal::Manifest manifest;
@@ -80,40 +82,108 @@ class OneFileJournal {
   }
 
  private:
-  ScratchDir dir_{L"trusted"}, journal_{L"trusted journal"};
+  ScratchDir dir_{L"trusted"}, above_{L"trusted above"};
 };
 
 // The session takes the journal folder from everyone else at once; restore
-// refuses a journal that someone else could have changed since, or whose
-// secret is gone, and says why; once the cause is mended it restores.
+// refuses a journal that someone else could have changed since, or put in
+// its way through a folder above it, or whose secret is gone, and says why;
+// once the cause is mended it restores.
 TEST(SeamTrust, RestoreRefusesAJournalOthersCouldHaveChanged) {
+  enum Where { kFolder, kManifest, kAbove, kSecret };
   struct Case {
-    const wchar_t* opened;  // what is opened to everyone (in the folder); null: the secret is deleted
+    Where opened;  // what is opened to everyone; kSecret: the secret is deleted
     const char* said;
-  } cases[] = {{L"", "others can change the journal folder: "},
-               {L"\\manifest.txt", "others can change its manifest: "},
-               {nullptr, "its seal cannot be checked: its secret is missing"}};
+  } cases[] = {{kFolder, "others can change the journal folder: "},
+               {kManifest, "others can change its manifest: "},
+               {kAbove, "others can change a folder above it: "},
+               {kSecret, "its seal cannot be checked: its secret is missing"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
     OneFileJournal j;
-    EXPECT_FALSE(OpenToEveryone(j.folder())) << "the session left its folder open";
+    std::string why;
+    EXPECT_FALSE(journal::OthersCanChange(j.folder(), why)) << "the session left its folder open: " << why;
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, j.SecretKey(), true));
-    if (c.opened) {
-      EXPECT_TRUE(SetDacl(j.folder() + c.opened, L"D:(A;OICI;FA;;;WD)"));
+    const std::wstring opened = c.opened == kAbove      ? j.above()
+                                : c.opened == kManifest ? j.folder() + L"\\manifest.txt"
+                                                        : j.folder();
+    if (c.opened != kSecret) {
+      EXPECT_TRUE(SetDacl(opened, L"D:(A;OICI;FA;;;WD)"));
     } else {
       RegDeleteTreeIfPresent(HKEY_LOCAL_MACHINE, j.SecretKey(), true);
     }
     {
       LogCapture log;
       EXPECT_EQ(machine::Restore(j.folder()), machine::kRestoreNothing);
-      EXPECT_TRUE(Contains(log.Messages(), "restore (" + ToNarrow(j.folder()) + "): refused, " + c.said))
+      EXPECT_TRUE(Contains(log.Messages(), "restore (" + ToNarrow(j.folder()) + "): refused, " + c.said +
+                                               (c.opened == kAbove ? ToNarrow(j.above()) + ": S-1-1-0 may change it" : "")))
           << log.Text();
     }
     EXPECT_FALSE(FileExists(j.file()));
-    if (!c.opened) continue;
-    SetDacl(j.folder() + c.opened, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
+    if (c.opened == kAbove) {  // the journal folder itself is safe to write the reason in
+      EXPECT_NE(Report(j.folder()).find(L"# refused\tothers can change a folder above it: " + j.above()),
+                std::wstring::npos)
+          << ToNarrow(Report(j.folder()));
+    }
+    if (c.opened == kSecret) continue;
+    SetDacl(opened, L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
     EXPECT_EQ(machine::Restore(j.folder()), machine::kRestoreComplete) << ToNarrow(Report(j.folder()));
     EXPECT_EQ(ReadFileBytes(j.file()), "kept");
+  }
+}
+
+// The trust decision itself, on descriptors built here (Wine keeps none of
+// its own on folders): whom a journal's folder and manifest, and the folders
+// above it, may belong to and be open to. "U" is a user other than the one
+// who asks.
+TEST(SeamTrust, WhoMayChangeAJournalOrAFolderAboveIt) {
+  using journal::Reach;
+  const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+  const std::wstring installer = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  struct Case {
+    const char* what;
+    std::wstring sddl;
+    Reach reach;
+    const char* refusal;  // a part of the reason; null: trusted
+  } cases[] = {
+      {"the protected journal folder", L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", Reach::kJournal, nullptr},
+      {"owned by everyone", L"O:WDD:P(A;OICI;FA;;;BA)", Reach::kJournal, "it is owned by S-1-1-0"},
+      {"owned by a user", L"O:" + user + L"D:P(A;OICI;FA;;;BA)", Reach::kJournal, "it is owned by S-1-5-21-"},
+      {"a folder above owned by a user", L"O:" + user + L"D:P(A;OICI;FA;;;BA)", Reach::kAbove,
+       "it is owned by S-1-5-21-"},
+      {"owned by TrustedInstaller", L"O:" + installer + L"D:P(A;;FA;;;" + installer + L")(A;;FA;;;BA)",
+       Reach::kAbove, nullptr},
+      {"no access list", L"O:BA", Reach::kJournal, "it has no access list"},
+      {"a user may change it", L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;" + user + L")", Reach::kJournal, " may change it"},
+      {"users may only read it", L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", Reach::kJournal, nullptr},
+      {"users' rights only for what is made inside", L"O:BAD:P(A;OICIIO;FA;;;BU)(A;;FA;;;BA)", Reach::kJournal,
+       nullptr},
+      {"users may add to the journal folder", L"O:BAD:P(A;;FA;;;BA)(A;;0x4;;;BU)", Reach::kJournal,
+       "S-1-5-32-545 may change it"},
+      {"a drive's root, where users may make folders",
+       L"O:SYD:(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)(A;OICI;FA;;;SY)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)"
+       L"(A;OICI;FA;;;BA)",
+       Reach::kAbove, nullptr},
+      {"users may delete what is in a folder above", L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;DT;;;BU)",
+       Reach::kAbove, "S-1-5-32-545 may change it"},
+      {"users may rename a folder above", L"O:BAD:(A;;FA;;;BA)(A;;SD;;;BU)", Reach::kAbove,
+       "S-1-5-32-545 may change it"},
+      {"users may re-permission a folder above", L"O:BAD:(A;;FA;;;BA)(A;;WD;;;AU)", Reach::kAbove,
+       "S-1-5-11 may change it"},
+      {"everyone has full control of a folder above", L"O:BAD:(A;OICI;FA;;;WD)", Reach::kAbove,
+       "S-1-1-0 may change it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    kyd::UniqueLocal owned(descriptor);
+    std::string why;
+    EXPECT_EQ(journal::DescriptorLetsOthersChange(descriptor, c.reach, why), c.refusal != nullptr) << why;
+    if (c.refusal) {
+      EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+    }
   }
 }
 

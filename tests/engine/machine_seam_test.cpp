@@ -327,7 +327,8 @@ TEST(SeamPlan, ChangesNothingAndEqualsWhatARealRunChanges) {
 // Restore gives back what a journaled run took, byte for byte (every value
 // type, the read-only and the hidden system file with their attributes and
 // times), except the ended
-// process, which the report names; a second restore finds it all present.
+// process, which the report names. Having served, the journal's secret is
+// deleted; with it put back, a second restore finds it all present.
 TEST(SeamJournal, RestoreGivesBackWhatTheRunTook) {
   Footprint footprint;
   ScratchDir journal(L"journal");
@@ -335,11 +336,15 @@ TEST(SeamJournal, RestoreGivesBackWhatTheRunTook) {
   const MachineState cleaned = footprint.Take();
   ASSERT_GT(Differences(before, cleaned).size(), 30u);
 
+  const KeptSecret secret(journal.path());
   EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(journal.path()));
   for (const std::string& line : Differences(before, footprint.Take()))
     EXPECT_EQ(line.rfind("PROCESS ", 0), 0u) << line << "\n" << ToNarrow(Outcomes(journal.path()));
   EXPECT_NE(Outcomes(journal.path()).find(L"\tnot restorable\tend-process\t"), std::wstring::npos);
 
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, secret.key(), true));
+  EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreNothing) << "its secret is gone";
+  ASSERT_TRUE(secret.PutBack());
   EXPECT_EQ(machine::Restore(journal.path()), machine::kRestoreComplete);
   EXPECT_EQ(Outcomes(journal.path()).find(L"\trestored\t"), std::wstring::npos) << ToNarrow(Outcomes(journal.path()));
 }
@@ -619,6 +624,7 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
     const std::string other = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Other\r\n";
     ASSERT_TRUE(WriteFileBytes(published.path(), other));  // installed since
 
+    const KeptSecret secret(journal.path());
     EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete) << ToNarrow(Outcomes(journal.path()));
     const std::wstring report = Outcomes(journal.path()), said = L"added back to the driver store as ";
     const size_t at = report.find(said);
@@ -634,6 +640,7 @@ TEST(SeamJournal, ARemovedDriverPackageIsPublishedAgainThroughSetupApi) {
       EXPECT_FALSE(FileExists(journal / kyd::machine::journal::MaterialName(1, L"-stage")));
     }
 
+    ASSERT_TRUE(secret.PutBack());  // deleted by the complete restore
     EXPECT_EQ(restore(journal.path()), machine::kRestoreComplete);
     EXPECT_NE(Outcomes(journal.path()).find(L"\tpresent\tremove-driver-package\t"), std::wstring::npos)
         << ToNarrow(Outcomes(journal.path()));

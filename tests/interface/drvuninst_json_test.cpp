@@ -4,10 +4,14 @@
 // makes when it is missing, which the export itself refuses.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <nlohmann/json.hpp>
 
 #include "interface/KYDDrvUninst.h"
 #include "machine/journal.h"
+#include "machine/seal.h"
 #include "platform/handle.h"
 #include "support/engine_bench.h"
 #include "support/machine_snapshot.h"
@@ -143,6 +147,8 @@ TEST(DrvuninstJson, PlanUninstallAndRestoreCarryResultSummaryAndManifest) {
   EXPECT_EQ(r["summary"]["devices"]["cannotComeBack"], 1) << restore.out;
   EXPECT_EQ(r["summary"]["all"]["changed"], run.document["summary"]["all"]);
   EXPECT_EQ(r["summary"]["all"]["notBack"], 0);
+  ASSERT_EQ(r["notes"].size(), 1u) << restore.out;
+  EXPECT_EQ(r["notes"][0].get<std::string>().rfind("forgotten: everything is back", 0), 0u) << restore.out;
   EXPECT_EQ(r["changes"].size(), run.document["changes"].size());
 
   JsonRun query = RunJson(host, L"query " + quoted + L" " + kSystemClass + L" --json");
@@ -152,8 +158,32 @@ TEST(DrvuninstJson, PlanUninstallAndRestoreCarryResultSummaryAndManifest) {
   EXPECT_EQ(query.exitCode, 1u);
 }
 
-// drvuninst makes a missing journal folder; the export, called as a host
-// calls it, refuses one and changes nothing.
+// Whether a folder's access list grants nothing to everyone or to users, as
+// a journal folder's (Administrators and SYSTEM only). Wine keeps no access
+// list on a folder but maps it to the Unix permissions, so the list read
+// back names the owner rather than Administrators; a folder made plain
+// names Everyone.
+bool ProtectedAsAJournal(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  kyd::UniqueLocal owned(descriptor);
+  wchar_t* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  kyd::UniqueLocal ownedText(text);
+  if (!text) return false;
+  const std::wstring dacl = text;
+  return dacl.find(L";WD)") == std::wstring::npos && dacl.find(L";AU)") == std::wstring::npos &&
+         dacl.find(L";BU)") == std::wstring::npos;
+}
+
+// drvuninst makes a missing journal folder, and the folders above it, as
+// protected as a journal folder; the export, called as a host calls it,
+// refuses one and changes nothing. A second call into the same folder is
+// refused, and reports no summary of the first; the journal that will not be
+// restored gives up its secret.
 TEST(DrvuninstJson, AMissingJournalFolderIsMadeByDrvuninstAndRefusedByTheExport) {
   StagedHost host;
   const std::wstring id = L"PCI\\VEN_1B21&DEV_1406";
@@ -177,6 +207,59 @@ TEST(DrvuninstJson, AMissingJournalFolderIsMadeByDrvuninstAndRefusedByTheExport)
   EXPECT_EQ(run.document["libraryResult"], 1);
   EXPECT_FALSE(DevicePresent(device.instanceId()));
   EXPECT_NE(ReadUtf8(missing + L"\\manifest.txt").find(L"\tremove-device\t" + device.instanceId()), std::wstring::npos);
+  EXPECT_TRUE(ProtectedAsAJournal(scratch / L"a")) << "a folder above the journal";
+  EXPECT_TRUE(ProtectedAsAJournal(missing));
+
+  JsonRun again = RunJson(host, L"uninstall \"" + id + L"\" " + kSystemClass + L" --journal \"" + missing + L"\" --json");
+  ASSERT_TRUE(again.parsed) << again.out;
+  EXPECT_EQ(again.document["libraryResult"], 0);
+  EXPECT_TRUE(again.document["summary"].is_null()) << again.out;
+  EXPECT_TRUE(again.document["changes"].is_null()) << again.out;
+  EXPECT_TRUE(again.document["manifest"].is_null()) << again.out;
+
+  kyd::machine::journal::Manifest manifest;
+  ASSERT_TRUE(kyd::machine::journal::ReadManifest(missing, manifest));
+  const std::wstring secret = std::wstring(kyd::machine::journal::kSecretsKey) + L"\\" + manifest.id;
+  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, secret, true));
+  for (const char* said : {"its secret was deleted:", "its secret was deleted before"}) {
+    JsonRun forget = RunJson(host, L"restore \"" + missing + L"\" --forget --json");
+    ASSERT_TRUE(forget.parsed) << forget.out;
+    EXPECT_EQ(forget.exitCode, 0u) << forget.out;
+    EXPECT_EQ(forget.document["result"].get<std::string>().rfind(said, 0), 0u) << forget.out;
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, secret, true));
+  }
+  EXPECT_FALSE(DevicePresent(device.instanceId())) << "nothing was restored";
+}
+
+// A library that cannot be loaded, or lacks an export: the document still
+// comes, with the error and drvuninst's exit code in it.
+TEST(DrvuninstJson, ALibraryThatCannotBeUsedStillGivesADocument) {
+  struct Case {
+    const wchar_t* standIn;  // put in the library's place; null: none there
+    DWORD exitCode;
+    const char* said;
+  } cases[] = {{nullptr, ERROR_MOD_NOT_FOUND, "(error 126)"},
+               {L"difxapi.dll", ERROR_PROC_NOT_FOUND, "lacks DrvUninst_"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exitCode);
+    StagedHost host;
+    ASSERT_TRUE(DeleteFileW(host.dll().c_str()));
+    if (c.standIn) {
+      ASSERT_TRUE(CopyFileW((host.folder() + L"\\" + c.standIn).c_str(), host.dll().c_str(), FALSE));
+    }
+    for (const wchar_t* command : {L"query", L"list"}) {
+      JsonRun run = RunJson(host, std::wstring(command) +
+                                      (command[0] == L'q' ? L" \"PCI\\VEN_1B21&DEV_1407\" " + std::wstring(kSystemClass)
+                                                          : L"") +
+                                      L" --json");
+      ASSERT_TRUE(run.parsed) << run.out;
+      EXPECT_EQ(run.exitCode, c.exitCode);
+      EXPECT_EQ(run.document["command"], ToUtf8(command));
+      EXPECT_EQ(run.document["exitCode"], c.exitCode);
+      EXPECT_NE(run.document["error"].get<std::string>().find(c.said), std::string::npos) << run.out;
+      EXPECT_TRUE(run.document["summary"].is_null());
+    }
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "interface/KYDDrvUninst.h"
+#include "machine/journal.h"
 #include "platform/handle.h"
 #include "support/engine_bench.h"
 #include "support/package_bench.h"
@@ -94,7 +95,7 @@ TEST(DrvuninstUsage, HelpDescribesEveryCommandAndItsExitCodes) {
   const char* synopses[] = {"drvuninst list [--class GUID] [--vendor VEN_xxxx]",
                             "drvuninst query HWID GUID [--log]",
                             "drvuninst uninstall HWID GUID [--keep-device] [--plan] [--journal DIR] [--native-system] [--no-wait] [--log] [--json]",
-                            "drvuninst restore DIR [--log]"};
+                            "drvuninst restore DIR [--forget] [--log]"};
   for (const wchar_t* args : {L"--help", L"/?", L"help"}) {
     auto run = host.Cli(args);
     EXPECT_EQ(run.exitCode, 0u) << ToNarrow(args);
@@ -285,6 +286,20 @@ TEST(DrvuninstBusyW64, ACallThatMayNotWaitAnswersBusyWhileAnotherUninstallRuns) 
   EXPECT_EQ(busy.exitCode, 1618u) << busy.output;
   EXPECT_NE(busy.output.find("Result: busy:"), std::string::npos) << busy.output;
   EXPECT_EQ(kydtest::LibraryResult(busy), KYD_RESULT_BUSY) << busy.output;
+  // --json alike; a plan folder that holds an older plan is not reported as this call's.
+  kydtest::ScratchDir older(L"busy-older-plan");
+  kyd::machine::journal::Line planned;
+  planned.number = 1;
+  planned.verb = L"remove-device";
+  planned.target = L"ROOT\\OLDER\\0000";
+  ASSERT_TRUE(kydtest::WriteFileBytes(older / L"manifest.txt", "# KYDDrvUninst journal\r\n# mode\tplan\r\n" +
+                                                                   kyd::machine::journal::Format(planned) + "\r\n"));
+  auto busyJson = host.Cli(L"uninstall " + Quote(second) + L" " + guid + L" --plan --journal " + Quote(older.path()) +
+                           L" --no-wait --json");
+  EXPECT_EQ(busyJson.exitCode, 1618u) << busyJson.output;
+  EXPECT_NE(busyJson.output.find("\"exitCode\": 1618"), std::string::npos) << busyJson.output;
+  EXPECT_NE(busyJson.output.find("\"summary\": null"), std::string::npos) << busyJson.output;
+  EXPECT_EQ(busyJson.output.find("OLDER"), std::string::npos) << busyJson.output;
 
   kydtest::ScratchDir plan(L"busy-plan");
   kyd::UniqueModule library(LoadLibraryW(host.dll().c_str()));

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "machine/journal.h"
+#include "machine/seal.h"
 #include "platform/handle.h"
 #include "support/wine_bench.h"
 
@@ -306,6 +307,43 @@ std::vector<std::wstring> ManifestLines(const std::wstring& journalFolder) {
   for (const std::string& line : kyd::machine::journal::TextLines(ReadFileBytes(journalFolder + L"\\manifest.txt")))
     if (line[0] != '#') lines.push_back(kyd::machine::journal::FromUtf8(line));
   return lines;
+}
+
+KeptSecret::KeptSecret(const std::wstring& journalFolder) {
+  namespace journal = kyd::machine::journal;
+  journal::Manifest manifest;
+  if (!journal::ReadManifest(journalFolder, manifest)) return;
+  key_ = std::wstring(journal::kSecretsKey) + L"\\" + manifest.id;
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+    return;
+  DWORD size = 64;
+  secret_.resize(size);
+  if (RegQueryValueExW(key.get(), L"Secret", nullptr, nullptr, secret_.data(), &size) == ERROR_SUCCESS)
+    secret_.resize(size);
+  else
+    secret_.clear();
+  wchar_t folder[MAX_PATH * 2] = {};
+  size = sizeof folder - sizeof(wchar_t);
+  if (RegQueryValueExW(key.get(), L"Folder", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size) ==
+      ERROR_SUCCESS)
+    folder_ = folder;
+}
+
+bool KeptSecret::PutBack() const {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (secret_.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                             L"D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  kyd::UniqueLocal owned(descriptor);
+  SECURITY_ATTRIBUTES protection{sizeof protection, descriptor, FALSE};
+  kyd::UniqueKey key;
+  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                         &protection, key.put(), nullptr) == ERROR_SUCCESS &&
+         RegSetValueExW(key.get(), L"Secret", 0, REG_BINARY, secret_.data(), static_cast<DWORD>(secret_.size())) ==
+             ERROR_SUCCESS &&
+         RegSetValueExW(key.get(), L"Folder", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder_.c_str()),
+                        static_cast<DWORD>((folder_.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 }  // namespace kydtest

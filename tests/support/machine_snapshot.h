@@ -65,4 +65,19 @@ std::wstring CurrentUserKeyName();
 std::vector<std::wstring> ManifestLines(const std::wstring& journalFolder);  // change lines, raw
 std::wstring ReadUtf8(const std::wstring& path);
 
+// A journal's secret as it is now, to be put back (protected as the library
+// keeps it) after a complete restore deleted it, so that a test may restore
+// the same journal again.
+class KeptSecret {
+ public:
+  explicit KeptSecret(const std::wstring& journalFolder);
+  const std::wstring& key() const { return key_; }  // under HKLM, 64-bit view
+  bool PutBack() const;
+
+ private:
+  std::wstring key_;
+  std::vector<BYTE> secret_;
+  std::wstring folder_;
+};
+
 }  // namespace kydtest

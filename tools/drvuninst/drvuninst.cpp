@@ -20,6 +20,7 @@
 #include "platform/env.h"
 #include "platform/handle.h"
 #include "machine/journal.h"
+#include "machine/seal.h"
 #include "tools/drvuninst/arguments.h"
 #include "tools/drvuninst/console_text.h"
 #include "tools/drvuninst/devices.h"
@@ -82,6 +83,7 @@ const Option kJsonOption{L"--json", nullptr,
 
 // The command line after the command's name.
 struct Invocation {
+  std::wstring command;
   std::vector<std::wstring> arguments;
   std::map<std::wstring, std::wstring> options;  // name -> value ("" for a switch)
 
@@ -128,9 +130,17 @@ std::wstring Packages(const Device& device) {
   return text;
 }
 
+// The library cannot be used: said on standard error, and with --json as
+// the document too, so that a script reading it learns why.
+int LibraryFailure(const Invocation& invocation, const Library& library) {
+  const int exitCode = library.Failure();
+  if (invocation.Has(L"--json")) Print(ErrorDocument(invocation.command, library.Problem(), exitCode));
+  return exitCode;
+}
+
 int RunList(const Invocation& invocation) {
   Library library;
-  if (!library) return library.Failure();
+  if (!library) return LibraryFailure(invocation, library);
   DWORD error = ERROR_SUCCESS;
   std::vector<Device> devices = PresentDevices(error);
   if (error != ERROR_SUCCESS) {
@@ -185,7 +195,7 @@ bool CallLibrary(const Invocation& invocation, const std::function<int(const Lib
     library.Needs(library.uninstallEx, "DrvUninst_UninstallDrvEx") &&
         library.Needs(library.restore, "DrvUninst_Restore");
   if (!library) {
-    result = library.Failure();
+    result = LibraryFailure(invocation, library);
     return false;
   }
   library.init();
@@ -194,12 +204,39 @@ bool CallLibrary(const Invocation& invocation, const std::function<int(const Lib
   return true;
 }
 
+// What a library result means to the one who asked, and drvuninst's exit
+// code for it: one table per command.
+struct Answer {
+  int result;
+  int exitCode;
+  const wchar_t* meaning;
+};
+
 // Another uninstall or restore held the machine: nothing was done.
-constexpr wchar_t kBusyMeaning[] =
-    L"busy: another uninstall or restore is running on this machine; nothing was changed, try again later";
-int Busy(int result) {
-  Print(std::wstring(L"Result: ") + kBusyMeaning + L" (library result " + std::to_wstring(result) + L")\n");
-  return kExitBusy;
+constexpr Answer kBusy{KYD_RESULT_BUSY, kExitBusy,
+                       L"busy: another uninstall or restore is running on this machine; nothing was changed, "
+                       L"try again later"};
+constexpr Answer kUninstallAnswers[] = {
+    {KYD_RESULT_UNINSTALLED, kExitDone, L"uninstalled"},
+    {KYD_RESULT_UNINSTALLED_RESTART, kExitRestart, L"uninstalled; restart Windows to finish"},
+    kBusy,
+};
+constexpr Answer kRestoreAnswers[] = {
+    {KYD_RESTORE_NOTHING, kExitNothing, L"nothing restored"},
+    {KYD_RESTORE_COMPLETE, kExitDone, L"everything restored"},
+    {KYD_RESTORE_PARTIAL, kExitNothing, L"partly restored (see the changes not back)"},
+    kBusy,
+};
+
+template <size_t N>
+Answer AnswerTo(int result, const Answer (&answers)[N], const wchar_t* otherwise) {
+  for (const Answer& answer : answers)
+    if (answer.result == result) return answer;
+  return {result, kExitNothing, otherwise};
+}
+
+void PrintResult(const wchar_t* label, const Answer& answer) {
+  Print(std::wstring(label) + answer.meaning + L" (library result " + std::to_wstring(answer.result) + L")\n");
 }
 
 int RunQuery(const Invocation& invocation) {
@@ -244,7 +281,10 @@ int RunUninstall(const Invocation& invocation) {
     }
   }
   // The library takes only an existing empty folder; one the caller names
-  // is made here when it is missing.
+  // is made here when it is missing. Only a manifest that was not there
+  // before the call is this call's to report.
+  const std::wstring manifestPath = folder + L"\\manifest.txt";
+  const bool manifestBefore = !folder.empty() && GetFileAttributesW(manifestPath.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (journal) {
     DWORD error = MakeFolderPath(folder);
     if (error != ERROR_SUCCESS) {
@@ -269,26 +309,18 @@ int RunUninstall(const Invocation& invocation) {
           },
           result, flags != 0))
     return result;
-  if (result == KYD_RESULT_BUSY && !json) return Busy(result);
+  const Answer answer = AnswerTo(result, kUninstallAnswers, L"nothing was uninstalled");
+  const int exitCode = answer.exitCode;
   kyd::machine::journal::Manifest manifest;
-  const bool haveManifest = (plan || journal) && kyd::machine::journal::ReadManifest(folder, manifest);
+  const bool haveManifest = (plan || journal) && result != KYD_RESULT_BUSY && !manifestBefore &&
+                            kyd::machine::journal::ReadManifest(folder, manifest);
+  if ((plan || journal) && result != KYD_RESULT_BUSY && !haveManifest)
+    Error(L"drvuninst: no " + std::wstring(plan ? L"plan" : L"journal") + L" was written in " + folder +
+          (manifestBefore ? L": it holds one already" : L"") + L" (--log tells why)\n");
   if (haveManifest && !json) {
     Print(ChangeTable(plan ? L"The uninstall would change:" : L"The uninstall changed:", CountChanges(manifest)));
     Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
-    Print(JournalFileText(folder + L"\\manifest.txt"));
-  }
-
-  int exitCode = kExitNothing;
-  const wchar_t* meaning = L"nothing was uninstalled";
-  if (result == KYD_RESULT_UNINSTALLED) {
-    exitCode = kExitDone;
-    meaning = L"uninstalled";
-  } else if (result == KYD_RESULT_UNINSTALLED_RESTART) {
-    exitCode = kExitRestart;
-    meaning = L"uninstalled; restart Windows to finish";
-  } else if (result == KYD_RESULT_BUSY) {
-    exitCode = kExitBusy;
-    meaning = kBusyMeaning;
+    Print(JournalFileText(manifestPath));
   }
   if (json) {
     UninstallReport report;
@@ -299,38 +331,54 @@ int RunUninstall(const Invocation& invocation) {
     report.libraryResult = result;
     report.exitCode = exitCode;
     report.restartNeeded = exitCode == kExitRestart;
-    report.meaning = meaning;
+    report.meaning = answer.meaning;
     if (haveManifest) report.manifest = &manifest;
-    if (haveManifest && journal) report.manifestPath = folder + L"\\manifest.txt";
+    if (haveManifest && journal) report.manifestPath = manifestPath;
     Print(UninstallDocument(report));
   } else {
-    Print(std::wstring(plan ? L"Planned result: " : L"Result: ") + meaning + L" (library result " +
-          std::to_wstring(result) + L")\n");
+    PrintResult(plan && result != KYD_RESULT_BUSY ? L"Planned result: " : L"Result: ", answer);
   }
-  const std::wstring shellNote = shell.StartAgainIfEnded();
-  if (!shellNote.empty()) (json ? Error : Print)(shellNote);
+  if (result != KYD_RESULT_BUSY) {  // a busy call ran nothing, and ended no shell
+    const std::wstring shellNote = shell.StartAgainIfEnded();
+    if (!shellNote.empty()) (json ? Error : Print)(shellNote);
+  }
+  return exitCode;
+}
+
+// `restore DIR --forget`: the journal will not be restored; its secret goes.
+int RunForget(const Invocation& invocation) {
+  const std::wstring& folder = invocation.arguments[0];
+  bool gone = false;
+  std::string why;
+  const bool forgotten = kyd::machine::journal::ForgetJournal(folder, gone, why);
+  const std::wstring meaning =
+      forgotten ? L"its secret was deleted: the journal cannot be restored any more"
+      : gone    ? L"its secret was deleted before: nothing to do"
+                : L"nothing deleted: " + kyd::machine::journal::FromUtf8(why);
+  const int exitCode = forgotten || gone ? kExitDone : kExitNothing;
+  if (invocation.Has(L"--json"))
+    Print(ForgetDocument(folder, meaning, exitCode));
+  else
+    Print(L"Journal " + folder + L": " + meaning + L"\n");
   return exitCode;
 }
 
 int RunRestore(const Invocation& invocation) {
+  if (invocation.Has(L"--forget")) return RunForget(invocation);
   const std::wstring& folder = invocation.arguments[0];
   int result = KYD_RESTORE_NOTHING;
   if (!CallLibrary(invocation, [&](const Library& library) { return library.restore(folder.c_str()); }, result,
                    true))
     return result;
   const bool json = invocation.Has(L"--json");
-  if (result == KYD_RESULT_BUSY && !json) return Busy(result);
-  static const wchar_t* const kMeaning[] = {L"nothing restored", L"everything restored",
-                                            L"partly restored (see the changes not back)"};
-  const std::wstring meaning = result == KYD_RESULT_BUSY            ? kBusyMeaning
-                               : result >= 0 && result <= 2 ? kMeaning[result]
-                                                            : L"unknown";
-  const int exitCode = result == KYD_RESULT_BUSY        ? kExitBusy
-                       : result == KYD_RESTORE_COMPLETE ? kExitDone
-                                                        : kExitNothing;
+  const Answer answer = AnswerTo(result, kRestoreAnswers, L"unknown");
+  const int exitCode = answer.exitCode;
   // The report a restore wrote, with the manifest that says what each of
-  // its lines touched.
+  // its lines touched, and its notes (what the journal lacks, a move).
   const std::wstring reportPath = folder + L"\\restore.txt";
+  const std::vector<std::wstring> notes =
+      result == KYD_RESTORE_COMPLETE || result == KYD_RESTORE_PARTIAL ? ReportNotes(reportPath)
+                                                                      : std::vector<std::wstring>();
   kyd::machine::journal::Manifest manifest;
   std::vector<RestoreEntry> entries;
   const bool haveReport = result != KYD_RESTORE_NOTHING && kyd::machine::journal::ReadManifest(folder, manifest) &&
@@ -340,7 +388,8 @@ int RunRestore(const Invocation& invocation) {
     report.folder = folder;
     report.libraryResult = result;
     report.exitCode = exitCode;
-    report.meaning = meaning;
+    report.meaning = answer.meaning;
+    report.notes = notes;
     if (haveReport) {
       report.reportPath = reportPath;
       report.manifest = &manifest;
@@ -354,10 +403,11 @@ int RunRestore(const Invocation& invocation) {
     std::wstring notBack;
     for (const RestoreEntry& entry : entries)
       if (FateOf(entry) == Fate::kCannotComeBack || FateOf(entry) == Fate::kNotBack) notBack += kyd::machine::journal::FromUtf8(entry.text) + L"\n";
+    for (const std::wstring& note : notes) notBack += L"Note: " + note + L"\n";
     Print(RestoreTable(CountRestore(manifest, entries)) + notBack + L"Every change and its outcome: " + reportPath +
           L"\n");
   }
-  Print(L"Result: " + meaning + L" (library result " + std::to_wstring(result) + L")\n");
+  PrintResult(L"Result: ", answer);
   return exitCode;
 }
 
@@ -412,15 +462,23 @@ const std::vector<Command> kCommands = {
     {L"restore",
      L"put back what a journaled uninstall saved",
      {&kJournalFolder},
-     {kLogOption, kJsonOption},
+     {{L"--forget", nullptr,
+       L"restore nothing: delete the journal's secret, for a journal that\n"
+       L"will not be restored (it can then never be restored)"},
+      kLogOption, kJsonOption},
      L"Puts back, last change first, what `uninstall --journal DIR` saved: registry\n"
      L"keys and values, files, folders, driver package files; starts stopped\n"
      L"services again. Ended programs, uninstalled applications and removed devices\n"
      L"do not come back (a device returns when Windows detects it again). Writes\n"
-     L"DIR\\restore.txt, prints a table of what came back by kind of change and\n"
-     L"the changes that did not. Restoring twice is harmless. Waits while\n"
-     L"another uninstall or restore runs on the machine (up to 20 minutes). Exit\n"
-     L"code 0 when everything saved is back, 1 otherwise.\n",
+     L"DIR\\restore.txt, prints a table of what came back by kind of change, the\n"
+     L"changes that did not, and what the journal lacks (lines taken out, the end\n"
+     L"of a run cut short). A restore that brought everything back deletes the\n"
+     L"journal's secret kept in the registry, so it cannot be restored again; a\n"
+     L"partial one keeps it, to be tried again once its cause is mended. Refuses\n"
+     L"a journal that others could have changed, also through a folder above it.\n"
+     L"Waits while another uninstall or restore runs on the machine (up to 20\n"
+     L"minutes). Exit code 0 when everything saved is back (--forget: when the\n"
+     L"secret is gone), 1 otherwise.\n",
      RunRestore},
 };
 
@@ -500,6 +558,7 @@ int Run() {
   if (!command) return UsageError(nullptr, L"unknown command " + args[1]);
 
   Invocation invocation;
+  invocation.command = command->name;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
     if (IsHelp(arg)) {

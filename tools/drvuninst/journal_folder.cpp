@@ -1,6 +1,7 @@
 #include "tools/drvuninst/journal_folder.h"
 
 #include "machine/journal.h"
+#include "machine/seal.h"
 
 namespace drvuninst {
 
@@ -14,8 +15,10 @@ DWORD MakeFolderPath(const std::wstring& folder) {
     if (parent != ERROR_SUCCESS) return parent;
   }
   if (slash + 1 == folder.size()) return ERROR_SUCCESS;  // "C:\x\": the parent was the folder
-  if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return ERROR_SUCCESS;
-  return GetLastError();
+  // Made as the journal folder will be protected: a folder above a journal
+  // that others could change would let them put other bytes in its way.
+  const DWORD error = kyd::machine::journal::CreateProtectedFolder(folder);
+  return error == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : error;
 }
 
 std::wstring JournalFileText(const std::wstring& path) {
@@ -30,6 +33,21 @@ std::wstring JournalFileText(const std::wstring& path) {
     out += line + L"\n";
   }
   return out;
+}
+
+std::vector<std::wstring> ReportNotes(const std::wstring& path) {
+  namespace journal = kyd::machine::journal;
+  std::string bytes;
+  std::vector<std::wstring> notes;
+  if (!journal::ReadWholeFile(path, bytes)) return notes;
+  for (const std::string& text : journal::TextLines(bytes)) {
+    const size_t tab = text.find('\t');
+    if (text.rfind("# ", 0) != 0 || tab == std::string::npos) continue;
+    std::wstring note;
+    journal::Unescape(journal::FromUtf8(text.substr(2, tab - 2) + ": " + text.substr(tab + 1)), note);
+    notes.push_back(note);
+  }
+  return notes;
 }
 
 PlanFolder::PlanFolder() {

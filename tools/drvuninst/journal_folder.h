@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace drvuninst {
 
-// Makes `folder` and any missing folders above it when it does not exist;
+// Makes `folder` and any missing folders above it when it does not exist,
+// each with the journal folder's protection (Administrators and SYSTEM);
 // ERROR_SUCCESS when something is there by that name afterwards, else the
 // Windows error.
 DWORD MakeFolderPath(const std::wstring& folder);
@@ -16,6 +18,10 @@ DWORD MakeFolderPath(const std::wstring& folder);
 // The lines of a UTF-8 file of a journal folder (a plan, a journal, a
 // restore report) without their checksums; empty when it cannot be read.
 std::wstring JournalFileText(const std::wstring& path);
+
+// The notes of a restore report ("missing: line(s) 3 not in the journal
+// ...", "moved: ...", "forgotten: ..."), in the order written.
+std::vector<std::wstring> ReportNotes(const std::wstring& path);
 
 // A fresh folder for a plan nobody asked to keep; removed once printed.
 class PlanFolder {

@@ -102,6 +102,9 @@ std::wstring RestoreDocument(const RestoreReport& report) {
                    {"libraryResult", report.libraryResult},
                    {"result", Text(report.meaning)},
                    {"exitCode", report.exitCode}};
+  Json notes = Json::array();
+  for (const std::wstring& note : report.notes) notes.push_back(Text(note));
+  document["notes"] = notes;
   if (report.manifest && report.entries) {
     RestoreCounts counts = CountRestore(*report.manifest, *report.entries);
     Json summary = Json::object();
@@ -122,6 +125,22 @@ std::wstring RestoreDocument(const RestoreReport& report) {
     document["changes"] = nullptr;
   }
   return Dump(document);
+}
+
+std::wstring ForgetDocument(const std::wstring& folder, const std::wstring& meaning, int exitCode) {
+  return Dump({{"command", "restore"},
+               {"journal", Text(folder)},
+               {"forget", true},
+               {"result", Text(meaning)},
+               {"exitCode", exitCode}});
+}
+
+std::wstring ErrorDocument(const std::wstring& command, const std::wstring& error, int exitCode) {
+  return Dump({{"command", Text(command)},
+               {"error", Text(error)},
+               {"libraryResult", nullptr},
+               {"summary", nullptr},
+               {"exitCode", exitCode}});
 }
 
 }  // namespace drvuninst

@@ -44,7 +44,15 @@ struct RestoreReport {
   std::wstring meaning;
   const kyd::machine::journal::Manifest* manifest = nullptr;
   const std::vector<RestoreEntry>* entries = nullptr;
+  std::vector<std::wstring> notes;  // the report's notes: what is missing, moved, forgotten
 };
 std::wstring RestoreDocument(const RestoreReport& report);
+
+// `restore DIR --forget`: whether the journal's secret was deleted.
+std::wstring ForgetDocument(const std::wstring& folder, const std::wstring& meaning, int exitCode);
+
+// A command that could not run (the library could not be loaded): what
+// went wrong, and no result.
+std::wstring ErrorDocument(const std::wstring& command, const std::wstring& error, int exitCode);
 
 }  // namespace drvuninst

@@ -21,10 +21,14 @@ Library::Library() : path_(kyd::GetHostFolder() + L"KYDDrvUninst.dll") {
   }
 }
 
+std::wstring Library::Problem() const {
+  return L"cannot use " + path_ +
+         (missing_.empty() ? L"" : L": it lacks " + std::wstring(missing_.begin(), missing_.end())) + L" (error " +
+         std::to_wstring(error_) + L")";
+}
+
 int Library::Failure() const {
-  Error(L"drvuninst: cannot use " + path_ +
-        (missing_.empty() ? L"" : L": it lacks " + std::wstring(missing_.begin(), missing_.end())) +
-        L" (error " + std::to_wstring(error_) + L")\n");
+  Error(L"drvuninst: " + Problem() + L"\n");
   bool clashes = error_ == kExitDone || error_ == kExitNothing || error_ == kExitUsage ||
                  error_ == static_cast<DWORD>(kExitRestart) || error_ == static_cast<DWORD>(kExitBusy);
   return clashes ? ERROR_MOD_NOT_FOUND : static_cast<int>(error_);

@@ -30,6 +30,8 @@ class Library {
   // (one that reads as another of drvuninst's codes is reported as "not
   // found").
   int Failure() const;
+  // What Failure says, without its line end.
+  std::wstring Problem() const;
 
   decltype(&DrvUninst_Init) init = nullptr;
   decltype(&DrvUninst_Unit) unit = nullptr;
