@@ -66,7 +66,9 @@ std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now) c
         break;
       }
       case Kind::kService: {
-        DWORD state = s.serviceOf.at(item.line)->State();
+        // The library has a stop accepted and waits a few seconds; a target
+        // still stopping then is given time to finish, as a process is.
+        DWORD state = s.serviceOf.at(item.line)->State(SERVICE_STOPPED, expect == Expect::kGone ? 30000 : 0);
         v.gone = state == SERVICE_STOPPED;
         v.intact = state == SERVICE_RUNNING;
         targetLeft = "target service not stopped";
