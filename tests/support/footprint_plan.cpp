@@ -142,7 +142,7 @@ bool DeviceRegistry(const Change& change, const std::vector<std::wstring>& devic
 
 std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snapshot& before, const Snapshot& after,
                                      const std::vector<std::wstring>& deviceKeys,
-                                     const std::vector<std::wstring>& shellKeys) {
+                                     const std::vector<std::wstring>& shellKeys, const std::wstring& journalFolder) {
   std::vector<std::string> failures;
   journal::Manifest manifest;
   if (!journal::ReadManifest(planFolder, manifest) || manifest.mode != L"plan") {
@@ -171,6 +171,17 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
                                              : Under(key, change.path) && line.Get(L"created") == L"yes");
       }
       if (!planned) failures.push_back("real run, not in the plan: " + text);
+    }
+  }
+  // What the run left for the next restart is as good as done: the plan
+  // could not know it would be in use.
+  journal::Manifest run;
+  if (!journalFolder.empty() && journal::ReadManifest(journalFolder, run)) {
+    for (const journal::Line& mark : run.lines) {
+      if (mark.verb != L"delete-at-restart") continue;
+      for (const journal::Line& line : run.lines)
+        if (std::to_wstring(line.number) == mark.Get(L"of"))
+          real.insert(Entry("file", OnDisk(line.target, line.Get(L"fs")), nullptr, "removed"));
     }
   }
   for (const std::string& item : real)
