@@ -152,9 +152,27 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
   for (const std::string& damaged : manifest.damaged) failures.push_back("damaged plan line: " + damaged);
   PlannedChanges plan = ReadPlan(manifest, before);
 
+  // What the run left for the next restart is as good as done: the plan
+  // could not know it would be in use. Windows' list of such deletions is
+  // where the run wrote them.
   std::set<std::string> real, realAttributes;
+  journal::Manifest run;
+  bool leftForRestart = false;
+  if (!journalFolder.empty() && journal::ReadManifest(journalFolder, run)) {
+    for (const journal::Line& mark : run.lines) {
+      if (mark.verb != L"delete-at-restart") continue;
+      leftForRestart = true;
+      for (const journal::Line& line : run.lines)
+        if (std::to_wstring(line.number) == mark.Get(L"of"))
+          real.insert(Entry("file", OnDisk(line.target, line.Get(L"fs")), nullptr, "removed"));
+    }
+  }
   for (const Change& change : Diff(before, after, shellKeys)) {
     if (DeviceRegistry(change, deviceKeys)) continue;
+    if (leftForRestart && change.isValue &&
+        change.path == L"hklm\\system\\currentcontrolset\\control\\session manager" &&
+        change.valueName == L"pendingfilerenameoperations")
+      continue;
     const std::string text = change.Describe();
     if (change.what == "removed") {
       real.insert(text);
@@ -171,17 +189,6 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
                                              : Under(key, change.path) && line.Get(L"created") == L"yes");
       }
       if (!planned) failures.push_back("real run, not in the plan: " + text);
-    }
-  }
-  // What the run left for the next restart is as good as done: the plan
-  // could not know it would be in use.
-  journal::Manifest run;
-  if (!journalFolder.empty() && journal::ReadManifest(journalFolder, run)) {
-    for (const journal::Line& mark : run.lines) {
-      if (mark.verb != L"delete-at-restart") continue;
-      for (const journal::Line& line : run.lines)
-        if (std::to_wstring(line.number) == mark.Get(L"of"))
-          real.insert(Entry("file", OnDisk(line.target, line.Get(L"fs")), nullptr, "removed"));
     }
   }
   for (const std::string& item : real)

@@ -61,6 +61,7 @@ void RestartRound(fp::Bench& bench, fp::FootprintHost& host, const FootprintCase
                                          journal.path() + L"\" --log");
   ASSERT_TRUE(run.started);
   EXPECT_EQ(LibraryResult(run), 2) << run.output;
+  EXPECT_NE(run.output.find("of these, in use and deleted at the next restart:"), std::string::npos) << run.output;
   ReportAll(bench.CheckPending(), "second run", run);
   std::string error;
   ASSERT_TRUE(bench.SimulateRestart(error)) << error;
@@ -76,6 +77,8 @@ void RestartRound(fp::Bench& bench, fp::FootprintHost& host, const FootprintCase
   EXPECT_NE(report.find("\tdelete-at-restart\t"), std::string::npos) << report;
   EXPECT_EQ(report.find("called off before the restart"), std::string::npos) << report;
   EXPECT_NE(report.find("deleted at a restart"), std::string::npos) << report;
+  EXPECT_NE(restore.output.find("deletions due at the next restart: 0 called off"), std::string::npos)
+      << restore.output;
   for (const fp::Item& item : bench.footprint().items) {
     if (item.option.rfind(L"inuse:", 0) != 0 ||
         fp::ExpectFor(item, Is64BitPrefix(), c.keepDevice, c.nativeSystem) != fp::Expect::kGone)
@@ -134,7 +137,10 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
   ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys, shellKeys), "restore", restore);
   ReportAll(bench.CheckContents(), "restore", restore);
-  if (inUse) RestartRound(bench, host, c, before);
+  if (!inUse) return;
+  EXPECT_NE(restore.output.find(" called off (those files stayed), 0 carried out at a restart"), std::string::npos)
+      << restore.output;
+  RestartRound(bench, host, c, before);
 }
 
 // What the shell adds when it starts (Wine's shell32 makes the Advanced key
