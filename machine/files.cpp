@@ -186,6 +186,10 @@ bool InUse(const std::wstring& path, DWORD error) {
 // marks the journal's line of its deletion (the line before, which saved it).
 Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* scheduledAs) {
   const std::wstring real = RealPath(path);
+  if (scheduledAs) *scheduledAs = real;
+  // Met again under another name (on 64-bit Windows the system folder and
+  // SysWOW64 are one folder to this module): Windows has it already.
+  if (g_scheduled.count(UpperCase(real))) return Removal::kAtRestart;
   {
     journal::NativePaths native(true);  // the real name is the 64-bit file system's
     if (!MoveFileExW(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return Removal::kFailed;
@@ -201,7 +205,6 @@ Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* sc
   }
   g_scheduled.insert(UpperCase(real));
   ++g_scheduledCount;
-  if (scheduledAs) *scheduledAs = real;
   return Removal::kAtRestart;
 }
 

@@ -130,8 +130,10 @@ std::vector<std::string> Bench::CheckPending() const {
       if (at(folder) < static_cast<ptrdiff_t>(ops.size()) && at(folder) < file)
         failures.push_back(item->Describe() + ": due after its folder " + ToNarrow(folder));
   }
-  // Nothing else: every operation of ours deletes a file in use or a folder above one.
+  // Nothing else, and nothing twice: every operation of ours deletes a file
+  // in use or a folder above one.
   for (const pending::Operation& op : ops) {
+    if (std::count(ops.begin(), ops.end(), op) > 1) failures.push_back("due twice: " + ToNarrow(op.from));
     bool explained = false;
     for (const Item* item : s.inUse) {
       const std::wstring path = LowerCase(kNt + ResolveFolder(item->where));
