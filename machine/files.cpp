@@ -153,8 +153,12 @@ bool Deletable(DWORD attributes) {
 std::set<std::wstring> g_scheduled;
 long g_scheduledCount = 0;
 
+// Given to Windows by this process and still in its list (a restore may
+// have taken it out).
 bool Scheduled(const std::wstring& path) {
-  return !g_scheduled.empty() && g_scheduled.count(UpperCase(RealPath(path))) != 0;
+  if (g_scheduled.empty()) return false;
+  const std::wstring real = RealPath(path);
+  return g_scheduled.count(UpperCase(real)) != 0 && pending::Due(real);
 }
 
 // A folder's entries as the plan sees them; what goes at the next restart
@@ -189,7 +193,7 @@ Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* sc
   if (scheduledAs) *scheduledAs = real;
   // Met again under another name (on 64-bit Windows the system folder and
   // SysWOW64 are one folder to this module): Windows has it already.
-  if (g_scheduled.count(UpperCase(real))) return Removal::kAtRestart;
+  if (Scheduled(path)) return Removal::kAtRestart;
   {
     journal::NativePaths native(true);  // the real name is the 64-bit file system's
     if (!MoveFileExW(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return Removal::kFailed;

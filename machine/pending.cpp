@@ -91,28 +91,48 @@ std::wstring NativeNameOf(const std::wstring& path, const std::wstring& system, 
   return wow64 + path.substr(folder.size());
 }
 
+namespace {
+
+// The list as the key holds it: ERROR_FILE_NOT_FOUND when there is none,
+// ERROR_INVALID_DATA when it is no such list.
+LONG ReadList(HKEY key, std::vector<Operation>& operations) {
+  DWORD type = 0, size = 0;
+  LONG status = RegQueryValueExW(key, kValue, nullptr, &type, nullptr, &size);
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<BYTE> data(size);
+  if (size > 0) status = RegQueryValueExW(key, kValue, nullptr, &type, data.data(), &size);
+  data.resize(size);
+  if (status != ERROR_SUCCESS) return status;
+  return type == REG_MULTI_SZ && Parse(data, operations) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+}  // namespace
+
+bool Due(const std::wstring& realPath) {
+  UniqueKey key;
+  std::vector<Operation> operations;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) ==
+             ERROR_SUCCESS &&
+         ReadList(key.get(), operations) == ERROR_SUCCESS && DropDeletion(operations, realPath);
+}
+
 Withdrawal Withdraw(const std::wstring& realPath, DWORD& error) {
   UniqueKey key;
   error = static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0,
                                            KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, key.put()));
   if (error != ERROR_SUCCESS) return Withdrawal::kFailed;
-  DWORD type = 0, size = 0;
-  LONG status = RegQueryValueExW(key.get(), kValue, nullptr, &type, nullptr, &size);
-  if (status == ERROR_FILE_NOT_FOUND) return Withdrawal::kAbsent;
-  std::vector<BYTE> data(size);
-  if (status == ERROR_SUCCESS && size > 0)
-    status = RegQueryValueExW(key.get(), kValue, nullptr, &type, data.data(), &size);
-  data.resize(size);
   std::vector<Operation> operations;
-  if (status != ERROR_SUCCESS || type != REG_MULTI_SZ || !Parse(data, operations)) {
-    error = status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA;
+  LONG status = ReadList(key.get(), operations);
+  if (status == ERROR_FILE_NOT_FOUND) return Withdrawal::kAbsent;
+  if (status != ERROR_SUCCESS) {
+    error = static_cast<DWORD>(status);
     return Withdrawal::kFailed;
   }
   if (!DropDeletion(operations, realPath)) return Withdrawal::kAbsent;
   if (operations.empty()) {
     status = RegDeleteValueW(key.get(), kValue);
   } else {
-    data = Format(operations);
+    std::vector<BYTE> data = Format(operations);
     status = RegSetValueExW(key.get(), kValue, 0, REG_MULTI_SZ, data.data(), static_cast<DWORD>(data.size()));
   }
   error = static_cast<DWORD>(status);

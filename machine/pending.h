@@ -34,6 +34,9 @@ bool DropDeletion(std::vector<Operation>& operations, const std::wstring& path);
 // folder's Sysnative it is below `system`. Other paths are their own name.
 std::wstring NativeNameOf(const std::wstring& path, const std::wstring& system, const std::wstring& wow64);
 
+// Whether the list deletes `realPath` (a restore may have taken it out since).
+bool Due(const std::wstring& realPath);
+
 enum class Withdrawal { kWithdrawn, kAbsent, kFailed };
 // Takes this path's deletion out of the list Windows carries out at start,
 // writing the rest back unchanged in one go (the value goes when nothing is
