@@ -30,6 +30,20 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
   return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
 }
 
+// Each folder's "delete dir <folder> <outcome>" line is there, deepest first.
+void ExpectDeepestFirst(const std::vector<std::string>& lines, const std::vector<std::wstring>& folders,
+                        const std::string& outcome) {
+  size_t previous = 0;
+  for (const std::wstring& folder : folders) {
+    size_t at = IndexOf(lines, "delete dir " + N(folder) + " " + outcome);
+    ASSERT_LT(at, lines.size()) << N(folder);
+    if (&folder != &folders.front()) {
+      EXPECT_LT(previous, at) << N(folder);
+    }
+    previous = at;
+  }
+}
+
 class FolderCleanup : public ::testing::Test {
  protected:
   ~FolderCleanup() override {
@@ -61,12 +75,7 @@ TEST_F(FolderCleanup, TreeWithReadOnlyFilesGoesDeepestFoldersFirst) {
   std::vector<std::string> lines = log_.Messages();
   EXPECT_TRUE(Contains(lines, "delete file " + N(b + L"\\deep.dll") + " success"));
   EXPECT_TRUE(Contains(lines, "delete file " + N(root + L"\\top.dll") + " success"));
-  size_t bLine = IndexOf(lines, "delete dir " + N(b) + " success");
-  size_t aLine = IndexOf(lines, "delete dir " + N(a) + " success");
-  size_t rootLine = IndexOf(lines, "delete dir " + N(root) + " success");
-  ASSERT_LT(rootLine, lines.size());
-  EXPECT_LT(bLine, aLine);
-  EXPECT_LT(aLine, rootLine);
+  ExpectDeepestFirst(lines, {b, a, root}, "success");
   EXPECT_TRUE(Contains(lines, "delete dir " + N(root + L"\\Empty") + " success"));
 }
 
@@ -89,12 +98,7 @@ TEST_F(FolderCleanup, FileHeldOpenGoesAtTheRestartAndTakesItsFoldersThen) {
   EXPECT_TRUE(FileExists(root));
   std::vector<std::string> lines = log_.Messages();
   EXPECT_TRUE(Contains(lines, "delete file " + N(held) + " at the next restart"));
-  size_t bLine = IndexOf(lines, "delete dir " + N(b) + " at the next restart");
-  size_t aLine = IndexOf(lines, "delete dir " + N(a) + " at the next restart");
-  size_t rootLine = IndexOf(lines, "delete dir " + N(root) + " at the next restart");
-  ASSERT_LT(rootLine, lines.size());
-  EXPECT_LT(bLine, aLine);
-  EXPECT_LT(aLine, rootLine);
+  ExpectDeepestFirst(lines, {b, a, root}, "at the next restart");
   DWORD error = 0;
   for (const std::wstring& path : {root, a, b, held})
     EXPECT_EQ(kyd::machine::pending::Withdraw(path, error), kyd::machine::pending::Withdrawal::kWithdrawn);

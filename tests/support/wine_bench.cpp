@@ -228,7 +228,11 @@ ProcessResult RunProgram(const std::wstring& commandLine,
                       &process))
     return result;
   result.started = true;
-  kyd::UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+  // A Unix program (ln, rm) started from a 32-bit program under WOW64 comes
+  // back without its process information: what is there is no handle of
+  // ours, and closing it could close one that is (this program's output).
+  const bool known = process.dwProcessId != 0 && GetProcessId(process.hProcess) == process.dwProcessId;
+  kyd::UniqueHandle processHandle(known ? process.hProcess : nullptr), threadHandle(known ? process.hThread : nullptr);
   writeEnd.reset();
   char buffer[4096];
   DWORD read = 0;
@@ -236,6 +240,7 @@ ProcessResult RunProgram(const std::wstring& commandLine,
     result.output.append(buffer, read);
     if (onOutput) onOutput(std::string(buffer, read));
   }
+  if (!known) return result;  // it has ended: its output is closed
   if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(processHandle.get(), 0xDEAD);
     WaitForSingleObject(processHandle.get(), 5000);
