@@ -22,11 +22,20 @@ namespace {
 
 constexpr char kLogUnit[] = "BaseDrvUninst";
 
-// Removes an (empty) folder or a folder link and logs the outcome.
+// Removes an (empty) folder or a folder link and logs the outcome. A folder
+// that holds nothing but files the running system keeps goes with them at
+// the next restart.
 bool RemoveFolderLogged(const std::wstring& folder) {
-  if (machine::RemoveFolder(folder)) {
-    KLOG(base::LOG_INFO, "delete dir %S success", folder.c_str());
-    return true;
+  std::wstring real;
+  switch (machine::RemoveFolderOrSchedule(folder, &real)) {
+    case machine::Removal::kGone:
+      KLOG(base::LOG_INFO, "delete dir %S success", folder.c_str());
+      return true;
+    case machine::Removal::kAtRestart:
+      KLOG(base::LOG_INFO, "delete dir %S at the next restart", real.c_str());
+      return true;
+    case machine::Removal::kFailed:
+      break;
   }
   KLOG(base::LOG_INFO, "delete dir %S failed", folder.c_str());
   return false;
@@ -89,10 +98,20 @@ struct NetBufferFree {
 }  // namespace
 
 bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
-  if (machine::RemoveFile(path))
-    KLOG(base::LOG_INFO, "delete file %S success", path.c_str());
-  else
-    KLOG(base::LOG_INFO, "delete file %S failed", path.c_str());
+  // A file in use (a loaded display driver DLL, a file a program keeps open)
+  // goes at the next restart, under the name it really has there.
+  std::wstring real;
+  switch (machine::RemoveFileOrSchedule(path, &real)) {
+    case machine::Removal::kGone:
+      KLOG(base::LOG_INFO, "delete file %S success", path.c_str());
+      break;
+    case machine::Removal::kAtRestart:
+      KLOG(base::LOG_INFO, "delete file %S at the next restart", real.c_str());
+      break;
+    case machine::Removal::kFailed:
+      KLOG(base::LOG_INFO, "delete file %S failed", path.c_str());
+      break;
+  }
   DeleteStartupEntriesNaming(path);
   return true;
 }
@@ -173,7 +192,9 @@ void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,
     return true;
   });
   if (!listed) return;
-  machine::RemoveFolder(folder);  // goes only when nothing else was in it
+  // Goes only when nothing else was in it (at the next restart when what was
+  // in it goes then).
+  machine::RemoveFolderOrSchedule(folder);
 }
 
 void CBaseDrvUninst::DeleteMatchingEntries(const wchar_t* pattern, const std::wstring& folder) {

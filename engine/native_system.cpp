@@ -5,6 +5,8 @@
 // the host, sees them and deletes them with the engine's own rules, the plan
 // or journal going on in it as for the removal road:
 //   drv64.exe "kydsysfiles" "<hardware id>" "<name>"... ["--plan"|"--journal" "<folder>"]
+// A native file in use goes at the next restart, scheduled by drv64.exe under
+// its native name; its exit code says so.
 #include <windows.h>
 
 #include <cwchar>
@@ -49,6 +51,7 @@ void CBaseDrvUninst::DeleteNativeSystemFiles(NameList names) {
            static_cast<int>(GetLastError()));
     } else {
       machine::ChildFinished(exitCode);  // what it planned or journaled is ours now
+      if (exitCode == machine::kChildScheduledAtRestart) machine::ChildScheduled();
       KLOG(base::LOG_INFO, "native system files: %d names, drv64.exe returned %d", count,
            static_cast<int>(exitCode));
     }

@@ -50,6 +50,7 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
                                       int keepDevice, bool nativeSystem) {
   base::FunctionTracer trace("CDrvUninstMangement::UninstallDrv");
   machine::RunReads reads;  // each key is read once in this run
+  const long scheduledBefore = machine::ScheduledDeletions();
   int result = kNothingUninstalled;
   bool cleanInf = false;
   if (hardwareId) {
@@ -84,6 +85,12 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
       }
     }
     if (!roadTaken) result = KYDRemove(hardwareId);
+    // Files the running system held go when Windows starts again.
+    if (machine::ScheduledDeletions() != scheduledBefore) {
+      KLOG(base::LOG_INFO, "%ld files and folders go at the next restart",
+           machine::ScheduledDeletions() - scheduledBefore);
+      result = kUninstalledReboot;
+    }
     cleanInf = result >= kUninstalled;
   }
   if (cleanInf) DeleteLeftoverInf(hardwareId);

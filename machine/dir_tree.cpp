@@ -21,11 +21,15 @@ void ClearReadOnly(const std::wstring& path, const WIN32_FIND_DATAW& entry) {
 }
 
 bool RemoveDirectoryTree(const std::wstring& folder) {
+  // What the running system holds goes at the next restart, and the folders
+  // that hold it follow.
   auto removeFile = [](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
     ClearReadOnly(path, entry);
-    return machine::RemoveFile(path) != FALSE;
+    return machine::RemoveFileOrSchedule(path) != machine::Removal::kFailed;
   };
-  auto removeFolder = [](const std::wstring& path) { return machine::RemoveFolder(path) != FALSE; };
+  auto removeFolder = [](const std::wstring& path) {
+    return machine::RemoveFolderOrSchedule(path) != machine::Removal::kFailed;
+  };
   return RemoveTree(folder, removeFile, removeFolder);
 }
 

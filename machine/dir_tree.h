@@ -34,9 +34,10 @@ template <typename RemoveFile, typename RemoveFolder>
 bool RemoveTree(const std::wstring& folder, RemoveFile& removeFile, RemoveFolder& removeFolder);
 
 // Deletes folder (no trailing backslash) with all its files and subfolders;
-// read-only files are made writable first, links are removed as links. Stops
-// at the first entry that cannot be deleted and returns false; nothing is
-// logged.
+// read-only files are made writable first, links are removed as links. A
+// file in use, and then the folders that hold it, go at the next restart
+// (machine::RemoveFileOrSchedule). Stops at the first entry that can go
+// neither now nor then and returns false; nothing is logged.
 bool RemoveDirectoryTree(const std::wstring& folder);
 
 // Creates a new folder with a name that cannot be guessed inside `parent`

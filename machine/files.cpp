@@ -5,7 +5,9 @@
 
 #include <winioctl.h>
 
+#include "machine/pending.h"
 #include "platform/base_log.h"
+#include "platform/env.h"
 
 namespace kyd::machine {
 
@@ -145,11 +147,69 @@ bool Deletable(DWORD attributes) {
          !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-// A folder's entries as the plan sees them.
+// What this process has given Windows to delete at the next restart (real
+// names, upper case: Windows deletes by name, whatever is there then), and
+// how many such deletions there were (a child program's are counted in too).
+std::set<std::wstring> g_scheduled;
+long g_scheduledCount = 0;
+
+// Given to Windows by this process and still in its list (a restore may
+// have taken it out).
+bool Scheduled(const std::wstring& path) {
+  if (g_scheduled.empty()) return false;
+  const std::wstring real = RealPath(path);
+  return g_scheduled.count(UpperCase(real)) != 0 && pending::Due(real);
+}
+
+// A folder's entries as the plan sees them; what goes at the next restart
+// counts as gone.
 bool EmptyAsSeen(const std::wstring& folder) {
   for (WIN32_FIND_DATAW& entry : RawEntries(folder))
-    if (Listed(folder, entry)) return false;
+    if (Listed(folder, entry) && !Scheduled(folder + L"\\" + entry.cFileName)) return false;
   return true;
+}
+
+// Whether a deletion failed because the running system holds the file rather
+// than because this process may not delete it. A sharing violation is in
+// use: Windows checks access before sharing. Access denied is in use only on
+// a file that is not read-only and that this process may open for deletion
+// (an open refused for sharing has passed the access check too): a loaded
+// program file. What access control keeps from us stays a plain failure.
+bool InUse(const std::wstring& path, DWORD error) {
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || IsFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY))
+    return false;
+  if (error == ERROR_SHARING_VIOLATION) return true;
+  UniqueFile probe(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return probe.valid() || GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Gives Windows the item to delete when it starts, under its real name, and
+// marks the journal's line of its deletion (the line before, which saved it).
+Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* scheduledAs) {
+  const std::wstring real = RealPath(path);
+  if (scheduledAs) *scheduledAs = real;
+  // Met again under another name (on 64-bit Windows the system folder and
+  // SysWOW64 are one folder to this module): Windows has it already.
+  if (Scheduled(path)) return Removal::kAtRestart;
+  {
+    journal::NativePaths native(true);  // the real name is the 64-bit file system's
+    if (!MoveFileExW(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return Removal::kFailed;
+  }
+  if (Session::State* s = g_state; s && s->mode == Mode::kJournal) {
+    Line line = MakeLine(L"delete-at-restart", real);
+    line.Set(L"item", item).Set(L"of", std::to_wstring(s->last)).Set(L"path", path);
+    if (!Record(*s, line)) {
+      DWORD error = 0;
+      pending::Withdraw(real, error);  // no deletion the journal cannot take back
+      return Removal::kFailed;
+    }
+  }
+  g_scheduled.insert(UpperCase(real));
+  ++g_scheduledCount;
+  return Removal::kAtRestart;
 }
 
 }  // namespace
@@ -249,6 +309,54 @@ bool RemoveInfAndPnf(const std::wstring& infPath) {
   });
   if (!go) return false;
   return s->mode == Mode::kPlan || deleteBoth();
+}
+
+Removal RemoveFileOrSchedule(const std::wstring& path, std::wstring* scheduledAs) {
+  if (RemoveFile(path)) return Removal::kGone;
+  const DWORD error = GetLastError();
+  if (Planning() || !InUse(path, error)) {
+    SetLastError(error);
+    return Removal::kFailed;
+  }
+  Removal removal = Schedule(path, L"file", scheduledAs);
+  if (removal == Removal::kFailed) SetLastError(error);
+  return removal;
+}
+
+Removal RemoveFolderOrSchedule(const std::wstring& path, std::wstring* scheduledAs) {
+  if (RemoveFolder(path)) return Removal::kGone;
+  const DWORD error = GetLastError();
+  // Only a folder that holds nothing but what goes at the restart follows it.
+  if (Planning() || g_scheduled.empty() || RawEntries(path).empty() || !EmptyAsSeen(path)) {
+    SetLastError(error);
+    return Removal::kFailed;
+  }
+  Removal removal = Schedule(path, L"folder", scheduledAs);
+  if (removal == Removal::kFailed) SetLastError(error);
+  return removal;
+}
+
+long ScheduledDeletions() { return g_scheduledCount; }
+
+void ChildScheduled() { ++g_scheduledCount; }
+
+std::wstring RealPath(const std::wstring& pathIn) {
+  wchar_t full[MAX_PATH * 2] = {};
+  DWORD length = GetFullPathNameW(pathIn.c_str(), MAX_PATH * 2, full, nullptr);
+  const std::wstring path = length > 0 && length < MAX_PATH * 2 ? full : pathIn;
+#ifdef _WIN64
+  return path;
+#else
+  if (!IsWow64()) return path;
+  using Wow64DirFn = UINT(WINAPI*)(LPWSTR, UINT);
+  static const auto wow64Dir = reinterpret_cast<Wow64DirFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemWow64DirectoryW")));
+  wchar_t system[MAX_PATH] = {}, wow64[MAX_PATH] = {};
+  UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+  UINT wow64Length = wow64Dir ? wow64Dir(wow64, MAX_PATH) : 0;
+  if (systemLength == 0 || systemLength >= MAX_PATH || wow64Length == 0 || wow64Length >= MAX_PATH) return path;
+  return pending::NativeNameOf(path, system, wow64);
+#endif
 }
 
 // ------------------------------------------------------------- reads

@@ -33,6 +33,12 @@
 //   end-process      executable name      pid
 //   stop-service     service name         (written once the stop was accepted)
 //   remove-device    device instance ID
+//   delete-at-restart  path as the 64-bit system process names it
+//                                         item (file | folder), of (the number
+//                                         of the deletion's line, which saved
+//                                         it), path (as the program saw it):
+//                                         that deletion was left to Windows
+//                                         for the next restart (in use)
 //   not-saved        target of the change that was refused: verb, error
 // Registry paths are the key's own name as Windows reports it, "HKLM\..." or
 // "HKU\<sid>\..." (a redirected or merged key shows where it really lives);

@@ -136,6 +136,33 @@ LONG WriteValue(HKEY root, const std::wstring& path, REGSAM access, bool create,
 BOOL RemoveFile(const std::wstring& path);                      // DeleteFileW
 BOOL RemoveFolder(const std::wstring& path);                    // RemoveDirectoryW
 BOOL ChangeAttributes(const std::wstring& path, DWORD attributes);  // SetFileAttributesW
+// A file the running system holds (a loaded program file, one open without
+// delete sharing) cannot be deleted now; these delete it at the next restart
+// instead. "In use": a sharing violation, or access denied on a file that is
+// not read-only and that this process may open for deletion; what access
+// control keeps from us stays a failure, as it would for Windows' own
+// deletion at the restart. The deletion is given to Windows
+// (MoveFileExW, MOVEFILE_DELAY_UNTIL_REBOOT) under the item's real name,
+// RealPath, as the 64-bit system process that carries it out finds it. A
+// plan names the deletion as RemoveFile does (it cannot know what will be in
+// use); a journal saves the item first, like any deletion, and then writes a
+// delete-at-restart line after it.
+enum class Removal { kGone, kAtRestart, kFailed };
+Removal RemoveFileOrSchedule(const std::wstring& path, std::wstring* scheduledAs = nullptr);
+// A folder that holds nothing but what goes at the next restart goes then
+// too, after what is in it.
+Removal RemoveFolderOrSchedule(const std::wstring& path, std::wstring* scheduledAs = nullptr);
+// Deletions at the next restart this process has given Windows so far,
+// those of its child programs (ChildScheduled) included.
+long ScheduledDeletions();
+void ChildScheduled();
+// A full path as a 64-bit program names it: on 64-bit Windows a 32-bit
+// program's System32 (apart from the folders WOW64 leaves alone) is SysWOW64,
+// and its Sysnative is System32.
+std::wstring RealPath(const std::wstring& path);
+// drv64.exe's exit code for a run that left deletions for the next restart.
+constexpr DWORD kChildScheduledAtRestart = 2;
+
 // An INF and its precompiled twin (oem12.inf, oem12.PNF), each deleted when
 // present. True when at least one was deleted.
 bool RemoveInfAndPnf(const std::wstring& infPath);

@@ -14,6 +14,7 @@
 #include "machine/dir_tree.h"
 #include "machine/journal.h"
 #include "machine/machine.h"
+#include "machine/pending.h"
 #include "machine/seal.h"
 #include "platform/base_log.h"
 #include "platform/command_line.h"
@@ -497,7 +498,30 @@ Result RestartService(const Line& line) {
   return {Outcome::kRestored, L"started again"};
 }
 
+// A deletion the run left for the next restart: before the restart it is
+// taken out of Windows' list (ours only; the item then stays where it is),
+// after it the item is gone and its deletion line (restored next) brings it
+// back from the journal.
+Result CallOffDeletion(const Line& line) {
+  DWORD error = 0;
+  switch (pending::Withdraw(line.target, error)) {
+    case pending::Withdrawal::kWithdrawn:
+      return {Outcome::kRestored, L"called off before the restart: it stayed where it was"};
+    case pending::Withdrawal::kAbsent: {
+      journal::NativePaths native(true);
+      if (GetFileAttributesW(line.target.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return {Outcome::kPresent, L"no longer due at the next restart, and still there"};
+      return {Outcome::kPresent, L"deleted at a restart: it comes back from the journal's copy (line " +
+                                     line.Get(L"of") + L")"};
+    }
+    case pending::Withdrawal::kFailed: break;
+  }
+  return {Outcome::kFailed, L"its deletion at the next restart could not be called off, error " +
+                                std::to_wstring(error)};
+}
+
 Result RestoreLine(const Journal& j, const Line& line) {
+  if (line.verb == L"delete-at-restart") return CallOffDeletion(line);
   const std::wstring& verb = line.verb;
   if (verb == L"delete-key" || verb == L"delete-value") return RestoreValues(j, line);
   if (verb == L"set-value") return RestoreWrittenValue(j, line);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "machine/journal.h"
+#include "machine/pending.h"
 #include "machine/read_cache.h"
 #include "machine/seal.h"
 #include "platform/base_log.h"
@@ -86,14 +87,7 @@ std::wstring Redirected32(const std::wstring& path) {
   wchar_t system[MAX_PATH] = {}, wow64[MAX_PATH] = {};
   UINT length = GetSystemDirectoryW(system, MAX_PATH);
   if (length == 0 || length >= MAX_PATH || !GetSystemWow64DirectoryW(wow64, MAX_PATH)) return path;
-  const std::wstring upper = UpperCase(path), folder = UpperCase(system) + L"\\";
-  if (upper.compare(0, folder.size(), folder) != 0) return path;
-  for (const wchar_t* exempt : {L"CATROOT", L"CATROOT2", L"DRIVERSTORE", L"DRIVERS\\ETC", L"LOGFILES", L"SPOOL"}) {
-    const std::wstring inside = folder + exempt;
-    if (upper.compare(0, inside.size(), inside) == 0 && (upper.size() == inside.size() || upper[inside.size()] == L'\\'))
-      return path;
-  }
-  return std::wstring(wow64) + path.substr(folder.size() - 1);
+  return pending::NativeNameOf(path, system, wow64);
 }
 #endif
 

@@ -251,8 +251,18 @@ int main(int argc, char** argv) {
   std::vector<std::string> elsewhere;
   for (const fp::Change& change : bench.Unexplained(before, after)) elsewhere.push_back(change.Describe());
   const std::vector<std::wstring> deviceKeys = bench.DeviceKeys(before);
-  const std::vector<std::string> planDiffers = fp::ComparePlan(planFolder, before, after, deviceKeys, shellKeys);
-  Say(RunTable(removed) + Listed(removed.failures, "NOT AS EXPECTED") + "  anything else changed: " +
+  const std::vector<std::string> planDiffers =
+      fp::ComparePlan(planFolder, before, after, deviceKeys, shellKeys, journalFolder);
+  // Files another program holds: still there, and due at the next restart.
+  std::string inUse;
+  const std::vector<std::string> pendingWrong = bench.HasFilesInUse() ? bench.CheckPending() : std::vector<std::string>{};
+  for (const fp::Item& item : footprint.items)
+    if (item.option.rfind(L"inuse:", 0) == 0 && fp::ExpectFor(item, Is64BitPrefix(), false) == fp::Expect::kGone)
+      inUse += "    " + ToNarrow(item.where) + (item.option == L"inuse:loaded" ? " (loaded" : " (held open") +
+               " by another program): going at the next restart\n";
+  if (!inUse.empty()) inUse = "  targets in use, counted as removed:\n" + inUse;
+  Say(RunTable(removed) + inUse + Listed(pendingWrong, "NOT AS EXPECTED") + Listed(removed.failures, "NOT AS EXPECTED") +
+      "  anything else changed: " +
       (elsewhere.empty() ? "none\n" : std::to_string(elsewhere.size()) + "\n" + Listed(elsewhere, "CHANGED")) +
       "  the plan named what the uninstall changed: " +
       (planDiffers.empty() ? "every change, and no other\n" : "NO\n" + Listed(planDiffers, "DIFFERS")));
@@ -271,7 +281,8 @@ int main(int argc, char** argv) {
       (differs.empty() ? "none\n" : std::to_string(differs.size()) + "\n" + Listed(differs, "DIFFERENT")));
 
   const bool decoysIntact = Sum(removed.intact) == Sum(removed.decoys) && Sum(restored.intact) == Sum(restored.decoys);
-  const bool ok = decoysIntact && removed.failures.empty() && elsewhere.empty() && planDiffers.empty() &&
+  const bool ok = decoysIntact && removed.failures.empty() && pendingWrong.empty() && elsewhere.empty() &&
+                  planDiffers.empty() &&
                   notBack.empty() && differs.empty() && planned.started && run.started && restore.started;
   if (!decoysIntact) Say("\nDEMO FAILED: A DECOY WAS TOUCHED\n");
   else if (!ok) Say("\nDEMO FAILED: see the lines in capitals above\n");

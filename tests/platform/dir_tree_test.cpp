@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "machine/dir_tree.h"
+#include "machine/pending.h"
 #include "platform/handle.h"
 #include "support/wine_bench.h"
 
@@ -8,7 +11,22 @@ namespace {
 
 using kydtest::FileExists;
 using kydtest::ScratchDir;
+using kydtest::ToNarrow;
 using kydtest::WriteFileBytes;
+
+// Whether the folder holds exactly these entries.
+bool FolderHolds(const std::wstring& folder, std::vector<std::wstring> names) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW data;
+  kyd::UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!search) return false;
+  do {
+    if (std::wstring(data.cFileName) != L"." && std::wstring(data.cFileName) != L"..") found.push_back(data.cFileName);
+  } while (FindNextFileW(search.get(), &data));
+  std::sort(found.begin(), found.end());
+  std::sort(names.begin(), names.end());
+  return found == names;
+}
 
 class RemoveTree : public ::testing::Test {
  protected:
@@ -40,17 +58,25 @@ TEST_F(RemoveTree, MissingFolderIsAFailureAndEmptyFolderASuccess) {
   EXPECT_FALSE(FileExists(empty));
 }
 
-TEST_F(RemoveTree, FileHeldOpenStopsTheWalkAndKeepsTheFoldersAbove) {
+// A file the running system holds goes at the next restart and its folders
+// after it; the walk goes on (the list is edited back here).
+TEST_F(RemoveTree, FileHeldOpenGoesAtTheRestartWithTheFoldersAbove) {
   std::wstring root = MakeTree();
   std::wstring held = root + L"\\a\\b\\deep.dll";
   kyd::UniqueFile handle(CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(handle.valid());
-  EXPECT_FALSE(kyd::RemoveDirectoryTree(root));
+  EXPECT_TRUE(kyd::RemoveDirectoryTree(root));
   EXPECT_TRUE(FileExists(held));
-  EXPECT_TRUE(FileExists(root + L"\\a\\b"));
-  EXPECT_TRUE(FileExists(root));
+  EXPECT_TRUE(FolderHolds(root + L"\\a\\b", {L"deep.dll"}));
+  EXPECT_TRUE(FolderHolds(root + L"\\a", {L"b"}));
+  EXPECT_TRUE(FolderHolds(root, {L"a"}));
+  DWORD error = 0;
+  for (const std::wstring& path : {held, root + L"\\a\\b", root + L"\\a", root})
+    EXPECT_EQ(kyd::machine::pending::Withdraw(path, error), kyd::machine::pending::Withdrawal::kWithdrawn)
+        << ToNarrow(path);
   handle.reset();
   EXPECT_TRUE(kyd::RemoveDirectoryTree(root));
+  EXPECT_FALSE(FileExists(root));
 }
 
 // A link in a package folder, or a package folder that is itself a link,

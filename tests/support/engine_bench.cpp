@@ -106,10 +106,10 @@ SleeperProcesses::~SleeperProcesses() {
   processes_.clear();
 }
 
-int SleeperProcesses::Start(const std::wstring& exeName) {
+int SleeperProcesses::Start(const std::wstring& exeName, const std::wstring& arguments) {
   std::wstring exe = folder_ + L"\\" + exeName;
   if (!FileExists(exe)) CopyFileW((TestExeDir() + L"\\sleeper.exe").c_str(), exe.c_str(), FALSE);
-  std::wstring line = L"\"" + exe + L"\" 120";
+  std::wstring line = L"\"" + exe + L"\" 120" + (arguments.empty() ? L"" : L" " + arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
@@ -122,6 +122,27 @@ int SleeperProcesses::Start(const std::wstring& exeName) {
   kyd::UniqueHandle thread(info.hThread);
   processes_.emplace_back(info.hProcess);
   return static_cast<int>(processes_.size()) - 1;
+}
+
+int SleeperProcesses::StartHolding(const std::wstring& exeName, const std::vector<std::wstring>& open,
+                                   const std::vector<std::wstring>& loaded) {
+  const std::wstring ready = UniqueName(L"kydready");
+  kyd::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, ready.c_str()));
+  std::wstring arguments;
+  for (const std::wstring& path : open) arguments += L" --hold \"" + path + L"\"";
+  for (const std::wstring& path : loaded) arguments += L" --load \"" + path + L"\"";
+  int index = event ? Start(exeName, arguments + L" --ready " + ready) : -1;
+  if (index < 0) return -1;
+  HANDLE waits[] = {event.get(), processes_[index].get()};
+  if (WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0) return index;
+  End(index);
+  return -1;
+}
+
+void SleeperProcesses::End(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= processes_.size()) return;
+  TerminateProcess(processes_[index].get(), 0xDEAD);
+  WaitForSingleObject(processes_[index].get(), 5000);
 }
 
 bool SleeperProcesses::Ended(int index, DWORD timeoutMs) const {

@@ -61,7 +61,15 @@ class SleeperProcesses {
   SleeperProcesses& operator=(const SleeperProcesses&) = delete;
 
   // Starts one more process from a copy named exeName; returns its index.
-  int Start(const std::wstring& exeName);
+  // arguments: the sleeper's own after its time ("--hold <file>", "--load <dll>").
+  int Start(const std::wstring& exeName, const std::wstring& arguments = {});
+  // Ends the process and waits for it.
+  void End(int index);
+  // Starts one that holds files as another maker's program would: `open`
+  // held open without delete sharing, `loaded` loaded as DLLs. Returns its
+  // index once it holds them all, -1 when it does not.
+  int StartHolding(const std::wstring& exeName, const std::vector<std::wstring>& open,
+                   const std::vector<std::wstring>& loaded);
   // True when the process has ended (waits up to timeoutMs for it).
   bool Ended(int index, DWORD timeoutMs = 5000) const;
   DWORD ExitCode(int index) const;

@@ -172,7 +172,8 @@ bool ParseFootprint(const std::string& text, Footprint& out, std::string& error)
       item.option = item.data;
       item.data = item.name;
       item.name.clear();
-      if (!item.option.empty() && item.option != L"attr:readonly") {
+      if (!item.option.empty() && item.option != L"attr:readonly" && item.option != L"inuse:open" &&
+          item.option != L"inuse:loaded") {
         error = "line " + std::to_string(number) + ": unknown file option";
         return false;
       }
@@ -296,6 +297,8 @@ bool CreateFolderPath(const std::wstring& folder, std::vector<std::wstring>& mad
 bool Bench::Seed(std::string& error) {
   State& s = *state_;
   const bool is64 = Is64BitPrefix();
+  // What a file loaded as a DLL holds: a DLL of this program's bitness.
+  const std::string loadable = ReadFileBytes(SystemDir() + L"\\msvcrt.dll");
   // The second user's hive, loaded from a file as Windows loads a profile.
   {
     PrivilegesScope privileges({L"SeBackupPrivilege", L"SeRestorePrivilege"});
@@ -358,6 +361,8 @@ bool Bench::Seed(std::string& error) {
         }
         if (item.kind == Kind::kDir) break;
         std::string text = item.data.empty() ? "footprint " + where : ToNarrow(item.data);
+        if (item.option == L"inuse:loaded") text = s.seededBytes[item.line] = loadable;
+        if (IsInUse(item)) s.inUse.push_back(&item);
         if (!FileExists(path)) s.createdFiles.push_back(path);
         if (!WriteFileBytes(path, text)) {
           error = where + ": cannot write the file";
@@ -420,11 +425,13 @@ bool Bench::Seed(std::string& error) {
     error = "the footprint names no device";
     return false;
   }
-  return true;
+  return s.inUse.empty() || HoldFilesInUse(s, error);
 }
 
 Bench::~Bench() {
   State& s = *state_;
+  if (s.holder >= 0) s.sleepers.End(s.holder);  // so that its files can go
+  if (!s.inUse.empty()) PutBackPending(s);
   for (auto it = s.addedValues.rbegin(); it != s.addedValues.rend(); ++it)
     RegDeleteValueIfPresent(it->root, it->path, it->name, true);
   for (auto it = s.createdKeys.rbegin(); it != s.createdKeys.rend(); ++it)

@@ -28,7 +28,7 @@ struct Item {
   std::wstring where;   // hive path, folder path, service or program name, hardware ID, INF name
   std::wstring name;    // value name ("" the default value), class GUID, hardware ID an INF names
   std::wstring data;    // "type:data" of a value, text of a file
-  std::wstring option;  // "attr:readonly" for a file
+  std::wstring option;  // "attr:readonly", "inuse:open" or "inuse:loaded" for a file
   std::string Describe() const;
 };
 
@@ -142,13 +142,31 @@ class Bench {
   // restore: the targets came back byte for byte).
   std::vector<std::string> CheckContents() const;
 
+  // Files in use (the file option inuse:open or inuse:loaded): seeded and
+  // then held by a program of another maker. Until SimulateRestart a target
+  // in use, and a target folder that holds one, counts as gone when it is
+  // still there and due for deletion at the next restart; afterwards when it
+  // is gone.
+  bool HasFilesInUse() const;
+  // The list of deletions at the next restart after an uninstall: the other
+  // program's operation first and as it was, then exactly the targets in
+  // use, where they are on disk, and folders above them, each file before
+  // the folders that hold it. Each failure is one message.
+  std::vector<std::string> CheckPending() const;
+  // A restart as far as files go: the holder ends (nothing holds the files
+  // any more), then "wineboot -r" carries out the list as Windows does at
+  // start.
+  bool SimulateRestart(std::string& error);
+
   // The registry keys of the seeded devices (enumerator keys), as `snapshot`
   // names them: removing a device changes them, and the plan names that
   // removal only as what would run.
   std::vector<std::wstring> DeviceKeys(const Snapshot& snapshot) const;
 
- private:
+ public:
   struct State;
+
+ private:
   std::unique_ptr<State> state_;
   Footprint footprint_;
   bool keepDevice_, nativeSystem_;
@@ -160,9 +178,12 @@ class Bench {
 // snapshot's, against the real run's difference item for item (processes,
 // services and devices are what the plan says would run or end: not in a
 // snapshot). Each failure is one message.
+// journalFolder: the real run's journal; a deletion it marks as left for the
+// next restart counts as done.
 std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snapshot& before, const Snapshot& after,
                                      const std::vector<std::wstring>& deviceKeys,
-                                     const std::vector<std::wstring>& shellKeys);
+                                     const std::vector<std::wstring>& shellKeys,
+                                     const std::wstring& journalFolder = {});
 // After a restore from journalFolder: everything of `before` is back, except
 // what its restore.txt names as not restorable.
 std::vector<std::string> CheckRestored(const std::wstring& journalFolder, const Snapshot& before,

@@ -20,6 +20,13 @@ bool SameSubtree(const Map& before, const Map& after, const std::wstring& root) 
   return collect(before) == collect(after);
 }
 
+// A file in use that is a target at or below `path` (lower case, on disk).
+bool HoldsFileInUse(const Bench::State& s, const std::wstring& path) {
+  for (const Item* item : s.inUse)
+    if (Under(LowerCase(ResolveFolder(item->where)), path)) return true;
+  return false;
+}
+
 }  // namespace
 
 std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now) const {
@@ -63,6 +70,11 @@ std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now) c
         std::wstring path = LowerCase(ResolveFolder(item.where));
         v.gone = !now.files.count(path);
         v.intact = !v.gone && SameSubtree(before.files, now.files, path);
+        // A target in use, or a folder holding one, goes at the restart.
+        if (expect == Expect::kGone && !s.restarted && HoldsFileInUse(s, path) && !v.gone) {
+          v.gone = DueAtRestart(ResolveFolder(item.where));
+          targetLeft = "target in use still there and not due at the next restart";
+        }
         break;
       }
       case Kind::kService: {
@@ -120,6 +132,10 @@ std::vector<Change> Bench::Unexplained(const Snapshot& before, const Snapshot& n
   ownedValues.emplace_back(L"hklm\\software\\microsoft\\windows\\currentversion", L"devicepath");
   // The removal road writes it as the 32-bit library sees the key.
   ownedValues.emplace_back(L"hklm\\software\\wow6432node\\microsoft\\windows\\currentversion", L"devicepath");
+  // Files in use go at the next restart (CheckPending says how).
+  if (!s.inUse.empty())
+    ownedValues.emplace_back(L"hklm\\system\\currentcontrolset\\control\\session manager",
+                             L"pendingfilerenameoperations");
 
   for (const State::CreatedKey& key : s.createdKeys) ownedKeys.push_back(CanonicalKey(key.hivePath, before));
   for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(LowerCase(file));
@@ -182,6 +198,7 @@ std::vector<std::string> Bench::CheckContents() const {
       continue;
     const std::wstring path = ResolveFolder(item.where);
     std::string seeded = item.data.empty() ? "footprint " + item.Describe() : ToNarrow(item.data);
+    if (auto loaded = state_->seededBytes.find(item.line); loaded != state_->seededBytes.end()) seeded = loaded->second;
     if (FileExists(path) && ReadFileBytes(path) != seeded) failures.push_back(item.Describe() + ": other bytes");
   }
   return failures;

@@ -142,7 +142,7 @@ bool DeviceRegistry(const Change& change, const std::vector<std::wstring>& devic
 
 std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snapshot& before, const Snapshot& after,
                                      const std::vector<std::wstring>& deviceKeys,
-                                     const std::vector<std::wstring>& shellKeys) {
+                                     const std::vector<std::wstring>& shellKeys, const std::wstring& journalFolder) {
   std::vector<std::string> failures;
   journal::Manifest manifest;
   if (!journal::ReadManifest(planFolder, manifest) || manifest.mode != L"plan") {
@@ -152,9 +152,27 @@ std::vector<std::string> ComparePlan(const std::wstring& planFolder, const Snaps
   for (const std::string& damaged : manifest.damaged) failures.push_back("damaged plan line: " + damaged);
   PlannedChanges plan = ReadPlan(manifest, before);
 
+  // What the run left for the next restart is as good as done: the plan
+  // could not know it would be in use. Windows' list of such deletions is
+  // where the run wrote them.
   std::set<std::string> real, realAttributes;
+  journal::Manifest run;
+  bool leftForRestart = false;
+  if (!journalFolder.empty() && journal::ReadManifest(journalFolder, run)) {
+    for (const journal::Line& mark : run.lines) {
+      if (mark.verb != L"delete-at-restart") continue;
+      leftForRestart = true;
+      for (const journal::Line& line : run.lines)
+        if (std::to_wstring(line.number) == mark.Get(L"of"))
+          real.insert(Entry("file", OnDisk(line.target, line.Get(L"fs")), nullptr, "removed"));
+    }
+  }
   for (const Change& change : Diff(before, after, shellKeys)) {
     if (DeviceRegistry(change, deviceKeys)) continue;
+    if (leftForRestart && change.isValue &&
+        change.path == L"hklm\\system\\currentcontrolset\\control\\session manager" &&
+        change.valueName == L"pendingfilerenameoperations")
+      continue;
     const std::string text = change.Describe();
     if (change.what == "removed") {
       real.insert(text);

@@ -34,7 +34,29 @@ struct Bench::State {
   std::vector<std::wstring> volatileKeys;  // hive paths of keys made volatile
   std::vector<std::wstring> createdFiles, createdDirs;
   std::wstring hive;  // the second user's hive file, once loaded
+  // Files in use: held open or loaded by a program of another maker (the
+  // holder), with the bytes a loaded one was seeded with; the list of
+  // deletions at the next restart as it was before the seeding, and the
+  // operation another program has in it.
+  std::vector<const Item*> inUse;
+  std::map<int, std::string> seededBytes;
+  int holder = -1;
+  bool restarted = false;
+  std::vector<BYTE> pendingBefore;
+  bool hadPending = false;
+  std::wstring othersFile;
 };
+
+// Files in use and the restart (footprint_restart.cpp).
+bool IsInUse(const Item& item);
+// Starts the holder of the seeded files in use and puts another program's
+// operation in the list of deletions at the next restart.
+bool HoldFilesInUse(Bench::State& s, std::string& error);
+// Puts the list back as it was before the seeding.
+void PutBackPending(Bench::State& s);
+// Whether the list Windows carries out at start deletes `path` (a path as
+// it is on disk, which is the name the 64-bit system process knows).
+bool DueAtRestart(const std::wstring& path);
 
 // A canonical path at or below another.
 inline bool Under(const std::wstring& path, const std::wstring& root) {

@@ -327,14 +327,21 @@ ProcessResult RunProgram(const std::wstring& commandLine,
                       nullptr, &startup, &process))
     return result;
   result.started = true;
-  kyd::UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  if (job && !AssignProcessToJobObject(job.get(), processHandle.get())) job.reset();
-  ResumeThread(threadHandle.get());
+  // A Unix program (ln, rm) started from a 32-bit program under WOW64 comes
+  // back without its process information: what is there is no handle of
+  // ours, and closing it could close one that is (this program's output).
+  // Such a program is over when its output ends, within the time limit.
+  const bool known = process.dwProcessId != 0 && GetProcessId(process.hProcess) == process.dwProcessId;
+  kyd::UniqueHandle processHandle(known ? process.hProcess : nullptr), threadHandle(known ? process.hThread : nullptr);
+  if (known) {
+    if (job && !AssignProcessToJobObject(job.get(), processHandle.get())) job.reset();
+    ResumeThread(threadHandle.get());
+  }
   pipe.CloseWriteEnd();
 
   const DWORD start = GetTickCount();
-  bool exited = false;
-  DWORD exitedAt = 0;
+  bool exited = !known;
+  DWORD exitedAt = known ? 0 : timeoutMs;
   for (;;) {
     pipe.Arm();
     if (exited && pipe.ended()) break;

@@ -6,7 +6,8 @@
 // listed files deleted from the native System32 and System32\drivers, which
 // the 32-bit library cannot see, by the engine's rules for the system folders
 // (the OpenCL loader kept while another GPU uses it; read-only files stay).
-// Exit codes: 0 done, 1 nothing done, 3 bad command line.
+// Exit codes: 0 done, 1 nothing done, 2 done and files in use go at the next
+// restart (scheduled here, under their native names), 3 bad command line.
 // Two more arguments to either, "--plan" "<folder>" or "--journal"
 // "<folder>", continue the library's plan or journal in that folder; when it
 // cannot be continued nothing is changed (a journal with the secret its seal
@@ -57,6 +58,7 @@ int Remove(const std::wstring& hardwareId) {
   bool deletePackageFiles = true;
   bool rebootNeeded = false;
   if (!kyd::RemoveDriver(hardwareId.c_str(), deletePackageFiles, rebootNeeded)) return 1;
+  rebootNeeded = rebootNeeded || kyd::machine::ScheduledDeletions() != 0;  // package files in use
   return static_cast<int>(kyd::kRemovalDone | (rebootNeeded ? kyd::kRemovalRebootFlag : 0));
 }
 
@@ -69,7 +71,7 @@ int DeleteSystemFiles(const std::vector<std::wstring>& args) {
   std::vector<const wchar_t*> names;
   for (size_t i = 3; i < args.size(); ++i) names.push_back(args[i].c_str());
   engine.DeleteSystemFolderFiles(kyd::NameList(names.data(), static_cast<int>(names.size())));
-  return 0;
+  return kyd::machine::ScheduledDeletions() != 0 ? static_cast<int>(kyd::machine::kChildScheduledAtRestart) : 0;
 }
 
 int Run() {

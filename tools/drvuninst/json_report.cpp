@@ -24,6 +24,7 @@ Json ChangeSummary(const ChangeCounts& counts) {
   for (size_t i = 0; i < kThings; ++i) summary[NamesOf(static_cast<Thing>(i)).json] = counts.changes[i];
   summary["all"] = counts.total;
   summary["refused"] = counts.refused;
+  summary["atNextRestart"] = {{"files", counts.filesAtRestart}, {"folders", counts.foldersAtRestart}};
   return summary;
 }
 
@@ -111,6 +112,8 @@ std::wstring RestoreDocument(const RestoreReport& report) {
     for (size_t i = 0; i < kThings; ++i) summary[NamesOf(static_cast<Thing>(i)).json] = RestoreRow(counts.rows[i]);
     summary["all"] = RestoreRow(counts.total);
     summary["refused"] = counts.unchanged;
+    summary["atNextRestart"] = {
+        {"calledOff", counts.calledOff}, {"carriedOut", counts.carriedOut}, {"notCalledOff", counts.notCalledOff}};
     Json changes = Json::array();
     for (const RestoreEntry& entry : *report.entries)
       changes.push_back({{"number", entry.number},

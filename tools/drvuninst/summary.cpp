@@ -85,6 +85,10 @@ ChangeCounts CountChanges(const journal::Manifest& manifest) {
       ++counts.refused;
       continue;
     }
+    if (line.verb == kAtRestartVerb) {
+      ++(line.Get(L"item") == L"folder" ? counts.foldersAtRestart : counts.filesAtRestart);
+      continue;
+    }
     ++counts.changes[static_cast<size_t>(ThingOf(line))];
     ++counts.total;
   }
@@ -132,6 +136,12 @@ RestoreCounts CountRestore(const journal::Manifest& manifest, const std::vector<
   for (const journal::Line& line : manifest.lines) thingOf[line.number] = ThingOf(line);
   RestoreCounts counts;
   for (const RestoreEntry& entry : entries) {
+    if (entry.verb == kAtRestartVerb) {
+      if (entry.outcome == L"restored") ++counts.calledOff;
+      else if (entry.outcome == L"present") ++counts.carriedOut;
+      else ++counts.notCalledOff;
+      continue;
+    }
     const Fate fate = FateOf(entry);
     if (fate == Fate::kUnchanged) {
       ++counts.unchanged;
@@ -159,6 +169,9 @@ std::wstring ChangeTable(const std::wstring& heading, const ChangeCounts& counts
   for (size_t i = 0; i < kThings; ++i)
     if (Listed(i, counts.changes[i])) text += Label(kNames[i].text) + Cell(counts.changes[i], 5) + L"\n";
   text += Label(L"changes in all") + Cell(counts.total, 5) + L"\n";
+  if (counts.filesAtRestart + counts.foldersAtRestart != 0)
+    text += L"  of these, in use and deleted at the next restart:\n" + Label(L"  files") +
+            Cell(counts.filesAtRestart, 5) + L"\n" + Label(L"  folders") + Cell(counts.foldersAtRestart, 5) + L"\n";
   if (counts.refused != 0)
     text += Label(L"refused, not saved") + Cell(counts.refused, 5) + L"  (left as they were)\n";
   return text;
@@ -174,6 +187,11 @@ std::wstring RestoreTable(const RestoreCounts& counts) {
   text += row(L"changes in all", counts.total);
   if (counts.unchanged != 0)
     text += Label(L"refused, not saved") + Cell(counts.unchanged, 7) + L"  (left as they were by the uninstall)\n";
+  if (counts.calledOff + counts.carriedOut + counts.notCalledOff != 0)
+    text += L"  deletions due at the next restart: " + std::to_wstring(counts.calledOff) +
+            L" called off (those files stayed), " + std::to_wstring(counts.carriedOut) +
+            L" carried out at a restart (put back above), " + std::to_wstring(counts.notCalledOff) +
+            L" not called off\n";
   return text;
 }
 

@@ -26,10 +26,15 @@ const ThingNames& NamesOf(Thing thing);
 // change it refused.
 Thing ThingOf(const kyd::machine::journal::Line& line);
 
+// A deletion left for the next restart (the item was in use) is counted
+// with its kind as a deletion, and apart as due at the restart.
+constexpr wchar_t kAtRestartVerb[] = L"delete-at-restart";
+
 struct ChangeCounts {
   std::array<int, kThings> changes{};
   int refused = 0;  // journal only: not made, as what they destroy could not be saved
   int total = 0;
+  int filesAtRestart = 0, foldersAtRestart = 0;  // of the files and folders above
 };
 ChangeCounts CountChanges(const kyd::machine::journal::Manifest& manifest);
 
@@ -55,6 +60,10 @@ struct RestoreCounts {
   std::array<Row, kThings> rows{};
   Row total;
   int unchanged = 0;  // refused changes: nothing to put back
+  // Deletions left for the next restart: called off before it (the item
+  // stayed), carried out (the item comes back from the journal with its
+  // deletion line), or not called off.
+  int calledOff = 0, carriedOut = 0, notCalledOff = 0;
 };
 // The manifest tells what each reported line touched.
 RestoreCounts CountRestore(const kyd::machine::journal::Manifest& manifest,

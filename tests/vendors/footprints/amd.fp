@@ -173,6 +173,9 @@
 # ---- files and folders
 +  file    | %ROOT%AMD\Support\17-1-1\Packages\Drivers\Display\WT6A_INF\C7184501.inf
 +  dir     | %ROOT%AMD
+# A log the other maker's program keeps open without delete sharing: it and
+# the folders above it go at the next restart.
++  file    | %ROOT%AMD\Support\Logs\install.log | log | inuse:open
 +  file    | %WIN%\atiogl.xml
 +  file    | %WIN%\ativpsrm.bin
 =  file    | %WIN%\contoso_atiogl.xml
@@ -209,7 +212,12 @@
 =  dir     | %PROFILES%\kydfp\AppData\Local\Contoso\ACE
 
 # ---- files in the system folders
-+  file    | %SYS%\atiumdag.dll
+# The user-mode driver is loaded by a program of another maker (in no kill
+# list): it goes at the next restart where it is on disk (SysWOW64 for the
+# 32-bit library on 64-bit Windows); the native namesake stays unless the
+# host asks for the native folders.
++  file    | %SYS%\atiumdag.dll | UMD | inuse:loaded
++n/64 file | %SYSNATIVE%\atiumdag.dll
 +  file    | %SYS%\OpenVideo.dll
 +  file    | %DRIVERS%\ati2mtag.sys
 +  file    | %WIN%\Prefetch\atiode.exe
@@ -220,7 +228,7 @@
 # The native System32 and its drivers (64-bit Windows), only when the host
 # asks for them; the kernel driver stays with the device kept. Windows' own
 # SATA driver for AMD chipsets and another vendor's file stay.
-+n/64 file  | %SYSNATIVE%\atiumd64.dll
++n/64 file  | %SYSNATIVE%\atiumd64.dll | UMD64 | inuse:open
 +n/64 file  | %SYSNATIVE%\amdocl64.dll
 +nd/64 file | %SYSNATIVE%\drivers\atikmdag.sys
 =/64 file   | %SYSNATIVE%\drivers\amdsata.sys

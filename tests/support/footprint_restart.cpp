@@ -1,0 +1,160 @@
+// The footprint bench's files in use: a program of another maker that holds
+// them, the list of deletions Windows carries out at start, and a restart as
+// far as files go.
+#include <algorithm>
+
+#include "machine/pending.h"
+#include "platform/handle.h"
+#include "support/engine_bench.h"
+#include "support/footprint.h"
+#include "support/footprint_state.h"
+#include "support/wine_bench.h"
+
+namespace kydtest::fp {
+namespace {
+
+namespace pending = kyd::machine::pending;
+using Ops = std::vector<pending::Operation>;
+
+constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+constexpr wchar_t kNt[] = L"\\??\\";
+
+bool ReadPendingBytes(std::vector<BYTE>& data) {
+  kyd::UniqueKey key;
+  DWORD size = 0;
+  data.clear();
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != 0 ||
+      RegQueryValueExW(key.get(), kPendingValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+    return false;
+  data.resize(size);
+  return RegQueryValueExW(key.get(), kPendingValue, nullptr, nullptr, data.data(), &size) == ERROR_SUCCESS;
+}
+
+Ops ReadPending() {
+  std::vector<BYTE> data;
+  Ops ops;
+  if (ReadPendingBytes(data)) pending::Parse(data, ops);
+  return ops;
+}
+
+bool WritePendingBytes(const std::vector<BYTE>* data) {
+  kyd::UniqueKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put()) != 0)
+    return false;
+  if (!data) return RegDeleteValueW(key.get(), kPendingValue) == ERROR_SUCCESS;
+  return RegSetValueExW(key.get(), kPendingValue, 0, REG_MULTI_SZ, data->data(), static_cast<DWORD>(data->size())) ==
+         ERROR_SUCCESS;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return LowerCase(a) == LowerCase(b); }
+
+// How the holder, a 32-bit program, opens a file that lies at `path` on
+// disk: the native system folder of 64-bit Windows through Sysnative.
+std::wstring HolderPath(const std::wstring& path) {
+  const std::wstring system = LowerCase(SystemDir());
+  if (!Is64BitPrefix() || !Under(LowerCase(path), system)) return path;
+  return WindowsDir() + L"\\Sysnative" + path.substr(system.size());
+}
+
+}  // namespace
+
+bool IsInUse(const Item& item) {
+  return item.kind == Kind::kFile && (item.option == L"inuse:open" || item.option == L"inuse:loaded");
+}
+
+bool HoldFilesInUse(Bench::State& s, std::string& error) {
+  std::vector<std::wstring> open, loaded;
+  for (const Item* item : s.inUse)
+    (item->option == L"inuse:loaded" ? loaded : open).push_back(HolderPath(ResolveFolder(item->where)));
+  s.holder = s.sleepers.StartHolding(L"kydholder.exe", open, loaded);
+  if (s.holder < 0) {
+    error = "the program that holds the files in use did not hold them";
+    return false;
+  }
+  // Another program's operation, there before the uninstall.
+  s.hadPending = ReadPendingBytes(s.pendingBefore);
+  s.othersFile = s.scratch / L"otherupdate.tmp";
+  Ops ops;
+  if (s.hadPending && !pending::Parse(s.pendingBefore, ops)) {
+    error = "the list of deletions at the next restart cannot be read";
+    return false;
+  }
+  ops.push_back({kNt + s.othersFile, kNt + s.scratch / L"otherupdate.dll"});
+  std::vector<BYTE> data = pending::Format(ops);
+  if (!WriteFileBytes(s.othersFile, "update") || !WritePendingBytes(&data)) {
+    error = "another program's operation could not be put in the list";
+    return false;
+  }
+  return true;
+}
+
+void PutBackPending(Bench::State& s) { WritePendingBytes(s.hadPending ? &s.pendingBefore : nullptr); }
+
+bool DueAtRestart(const std::wstring& path) {
+  for (const pending::Operation& op : ReadPending())
+    if (op.to.empty() && SamePath(op.from, kNt + path)) return true;
+  return false;
+}
+
+bool Bench::HasFilesInUse() const { return !state_->inUse.empty(); }
+
+std::vector<std::string> Bench::CheckPending() const {
+  const State& s = *state_;
+  std::vector<std::string> failures;
+  Ops ops = ReadPending();
+  Ops before;
+  if (s.hadPending) pending::Parse(s.pendingBefore, before);
+  before.push_back({kNt + s.othersFile, kNt + s.scratch / L"otherupdate.dll"});
+  if (ops.size() < before.size() || !std::equal(before.begin(), before.end(), ops.begin())) {
+    failures.push_back("the operations others had in the list of deletions at the next restart were changed");
+    return failures;
+  }
+  ops.erase(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(before.size()));
+  auto at = [&](const std::wstring& path) {
+    return std::find_if(ops.begin(), ops.end(), [&](const auto& op) { return SamePath(op.from, kNt + path); }) -
+           ops.begin();
+  };
+  const bool is64 = Is64BitPrefix();
+  for (const Item* item : s.inUse) {
+    const std::wstring path = ResolveFolder(item->where);
+    const ptrdiff_t file = at(path);
+    const bool target = ExpectFor(*item, is64, keepDevice_, nativeSystem_) == Expect::kGone;
+    if (target != (file < static_cast<ptrdiff_t>(ops.size())))
+      failures.push_back(item->Describe() + (target ? ": not due at the next restart where it is on disk"
+                                                    : ": a decoy due at the next restart"));
+    // Each folder above it that is due goes after it.
+    if (file == static_cast<ptrdiff_t>(ops.size())) continue;
+    for (std::wstring folder = path.substr(0, path.rfind(L'\\')); folder.size() > 3;
+         folder = folder.substr(0, folder.rfind(L'\\')))
+      if (at(folder) < static_cast<ptrdiff_t>(ops.size()) && at(folder) < file)
+        failures.push_back(item->Describe() + ": due after its folder " + ToNarrow(folder));
+  }
+  // Nothing else, and nothing twice: every operation of ours deletes a file
+  // in use or a folder above one.
+  for (const pending::Operation& op : ops) {
+    if (std::count(ops.begin(), ops.end(), op) > 1) failures.push_back("due twice: " + ToNarrow(op.from));
+    bool explained = false;
+    for (const Item* item : s.inUse) {
+      const std::wstring path = LowerCase(kNt + ResolveFolder(item->where));
+      explained = explained || (op.to.empty() && Under(path, LowerCase(op.from)));
+    }
+    if (!explained) failures.push_back("due at the next restart, not in use: " + ToNarrow(op.from));
+  }
+  return failures;
+}
+
+bool Bench::SimulateRestart(std::string& error) {
+  State& s = *state_;
+  s.sleepers.End(s.holder);
+  s.holder = -1;
+  ProcessResult boot = RunProgram(L"wineboot.exe -r");
+  if (!boot.started || boot.exitCode != 0) {
+    error = "wineboot -r did not run: " + boot.output;
+    return false;
+  }
+  s.restarted = true;
+  return true;
+}
+
+}  // namespace kydtest::fp
