@@ -20,9 +20,13 @@ StagedHost::StagedHost(const Options& options) : scratch_(options.folderName) {
     CopyFileW((Ship64Dir() + L"\\difxapi.dll").c_str(), (folder() + L"\\drv64\\difxapi.dll").c_str(),
               FALSE);
   }
-  if (options.exitCodeDrv64)
+  if (options.exitCodeDrv64) {
+    // The real program stays beside the double, for the commands it passes on.
+    MoveFileExW((folder() + L"\\drv64\\drv64.exe").c_str(), (folder() + L"\\drv64\\drv64real.exe").c_str(),
+                MOVEFILE_REPLACE_EXISTING);
     CopyFileW((TestExeDir() + L"\\exitcode.exe").c_str(), (folder() + L"\\drv64\\drv64.exe").c_str(),
               FALSE);
+  }
 }
 
 std::wstring StagedHost::ReadDifxLog() const { return ToWide(ReadFileBytes(difxLog())); }
