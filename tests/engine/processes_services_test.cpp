@@ -153,6 +153,9 @@ TEST_F(ServiceStop, ReturnsSoonOnceEveryServiceHasStoppedOrPaused) {
   EXPECT_LT(end - start, 5000u + 3000u);  // 50 passes at most
   EXPECT_EQ(stops.State(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(pauses.State(), static_cast<DWORD>(SERVICE_PAUSED));
+  std::vector<std::string> asked = {"kill service " + Narrow(pauses.name()),
+                                    "kill service " + Narrow(stops.name())};
+  EXPECT_EQ(log_.Messages(), asked);
   // Seen by the watch while the call still ran (else it returned first).
   if (answeredAt != 0) {
     EXPECT_LT(static_cast<LONG>(end - answeredAt), 100 + 2000);

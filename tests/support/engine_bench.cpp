@@ -173,7 +173,10 @@ TestService::TestService(const std::wstring& name, const std::string& mode, bool
   if (!start || !StartServiceW(service.get(), 0, nullptr)) return;
   for (int i = 0; i < 100; ++i) {
     SERVICE_STATUS status{};
-    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING) {
+    // Running, and its control handler answers: a stop sent from now on
+    // reaches the service itself.
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING &&
+        ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status)) {
       running_ = true;
       return;
     }

@@ -1,6 +1,6 @@
 // A service of our own for the service tests. Its behaviour on a stop
 // request is chosen by the first argument of its command line:
-//   stop    stops (the ordinary case)
+//   stop    reports STOP_PENDING, then stops (the ordinary case)
 //   pause   reports SERVICE_PAUSED and keeps running
 //   ignore  accepts the request but keeps running
 //   refuse  does not accept stop requests (as a kernel driver without an
@@ -24,7 +24,7 @@ HANDLE g_quit = nullptr;
 void Report(DWORD state) {
   g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   g_status.dwCurrentState = state;
-  g_status.dwControlsAccepted = state == SERVICE_STOPPED   ? 0
+  g_status.dwControlsAccepted = state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING ? 0
                                 : g_mode == Mode::kRefuse ? SERVICE_ACCEPT_PAUSE_CONTINUE
                                                           : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
   g_status.dwWin32ExitCode = NO_ERROR;
@@ -34,7 +34,13 @@ void Report(DWORD state) {
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      if (g_mode == Mode::kStop) SetEvent(g_quit);
+      // As a well-behaved service does, the stop is acknowledged with
+      // STOP_PENDING at once: a second request while the service winds down
+      // is then refused rather than taken (by Wine) as cause to end it.
+      if (g_mode == Mode::kStop) {
+        Report(SERVICE_STOP_PENDING);
+        SetEvent(g_quit);
+      }
       else if (g_mode == Mode::kPause) Report(SERVICE_PAUSED);
       else Report(SERVICE_RUNNING);
       return NO_ERROR;
