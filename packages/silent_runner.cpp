@@ -38,6 +38,7 @@ class UninstallRun {
     }
     // Without a desktop of its own the uninstaller starts on the caller's.
     desktop_ = MakePrivateDesktop(kDesktopName, desktopName_);
+    if (desktop_) presence_.emplace(desktop_.get());
     const ProgramCommand program = ResolveUninstallCommand(commandLine);
     switch (job_.Start(program.applicationName, program.commandLine, desktop_ ? desktopName_.c_str() : nullptr)) {
       case ChildStart::kNotStarted:
@@ -82,6 +83,7 @@ class UninstallRun {
  private:
   UniqueDesktop desktop_;  // declared first: closed last
   std::wstring desktopName_;
+  std::optional<DesktopPresence> presence_;  // leaves the desktop before it is closed
   CChildJob job_;
 };
 

@@ -305,4 +305,33 @@ void RunOnDesktop(HDESK desktop, const std::function<void()>& work) {
     DesktopThread(&job);  // no thread to be had: try on the caller's own
 }
 
+// Wine waits up to 10 s for its helper to make the window.
+constexpr DWORD kPresenceReadyMs = 15000;
+
+DesktopPresence::DesktopPresence(HDESK desktop)
+    : desktop_(desktop),
+      ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      leave_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  if (!desktop_ || !ready_ || !leave_) return;
+  thread_.reset(CreateThread(nullptr, 0, Stay, this, 0, nullptr));
+  if (thread_) WaitForSingleObject(ready_.get(), kPresenceReadyMs);
+}
+
+DesktopPresence::~DesktopPresence() {
+  if (!thread_) return;
+  SetEvent(leave_.get());
+  WaitForSingleObject(thread_.get(), INFINITE);
+}
+
+DWORD WINAPI DesktopPresence::Stay(void* parameter) {
+  auto* self = static_cast<DesktopPresence*>(parameter);
+  HDESK previous = GetThreadDesktop(GetCurrentThreadId());
+  const bool switched = SetThreadDesktop(self->desktop_) != FALSE;
+  if (switched) GetDesktopWindow();
+  SetEvent(self->ready_.get());
+  WaitForSingleObject(self->leave_.get(), INFINITE);
+  if (switched) SetThreadDesktop(previous);
+  return 0;
+}
+
 }  // namespace kyd

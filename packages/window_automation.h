@@ -52,4 +52,24 @@ UniqueDesktop MakePrivateDesktop(const std::wstring& preferred, std::wstring& na
 // back before it ends, so the desktop can be closed afterwards.
 void RunOnDesktop(HDESK desktop, const std::function<void()>& work);
 
+// For as long as it lives, a thread of ours stays on desktop, having asked
+// for the desktop's window before anything else runs there. Under Wine that
+// window belongs to a helper process started by the first thread that asks
+// for it: asked for here, the helper is ours, not a process of the job the
+// uninstaller runs in, so that job empties when the uninstaller's own
+// processes end. On Windows the window is the system's and nothing starts.
+class DesktopPresence {
+ public:
+  explicit DesktopPresence(HDESK desktop);
+  ~DesktopPresence();
+  DesktopPresence(const DesktopPresence&) = delete;
+  DesktopPresence& operator=(const DesktopPresence&) = delete;
+
+ private:
+  static DWORD WINAPI Stay(void* parameter);
+
+  HDESK desktop_;
+  UniqueHandle ready_, leave_, thread_;
+};
+
 }  // namespace kyd

@@ -24,6 +24,7 @@
 //                               the wizard closes itself without a completion page
 // Every mode ends by itself after a minute at the latest.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -137,6 +138,16 @@ int Wizard() {
   page.lpszClassName = L"KydWizardPage";
   RegisterClassW(&page);
   Page(g_options.title, g_options.button, kConfirmId);
+  // The first page is up, so any helper its desktop needed is running. One
+  // the wizard started itself shares the wizard's job, which is then not
+  // empty when the wizard ends.
+  kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry))
+    if (entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiW(entry.szExeFile, L"conhost.exe") != 0)
+      Note(std::wstring(L"started ") + entry.szExeFile);  // its console's host is Windows' own as well
   SetTimer(nullptr, 0, kLifetimeMs, nullptr);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
