@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "engine/base_drv_uninst.h"
@@ -134,18 +135,25 @@ TEST_F(ServiceStop, ReturnsSoonOnceEveryServiceHasStoppedOrPaused) {
   ASSERT_TRUE(pauses.running());
   const wchar_t* const names[] = {pauses.name().c_str(), stops.name().c_str()};
 
+  // The watch also keeps each change of the two states it saw, for a
+  // failure to show.
   std::atomic<bool> returned{false};
   std::atomic<DWORD> answeredAt{0};
+  std::string seen;
+  const DWORD start = GetTickCount();
   std::thread watch([&] {
+    DWORD last[2] = {};
     while (!returned) {
-      if (stops.State() == SERVICE_STOPPED && pauses.State() == SERVICE_PAUSED) {
-        answeredAt = GetTickCount();
-        return;
-      }
+      const DWORD now[2] = {stops.State(), pauses.State()};
+      if (now[0] != last[0] || now[1] != last[1])
+        seen += " +" + std::to_string(GetTickCount() - start) + "ms " + std::to_string(now[0]) + "/" +
+                std::to_string(now[1]);
+      last[0] = now[0];
+      last[1] = now[1];
+      if (answeredAt == 0 && now[0] == SERVICE_STOPPED && now[1] == SERVICE_PAUSED) answeredAt = GetTickCount();
       Sleep(10);
     }
   });
-  const DWORD start = GetTickCount();
   CBaseDrvUninst::StopServices(names);
   const DWORD end = GetTickCount();
   returned = true;
@@ -158,7 +166,7 @@ TEST_F(ServiceStop, ReturnsSoonOnceEveryServiceHasStoppedOrPaused) {
   EXPECT_EQ(log_.Messages(), asked);
   // Seen by the watch while the call still ran (else it returned first).
   if (answeredAt != 0) {
-    EXPECT_LT(static_cast<LONG>(end - answeredAt), 100 + 2000);
+    EXPECT_LT(static_cast<LONG>(end - answeredAt), 100 + 2000) << "stop/pause states seen:" << seen;
   }
 }
 
