@@ -82,6 +82,9 @@ set_tests_properties(prefix.w64.make PROPERTIES FIXTURES_SETUP w64)
 set_tests_properties(prefix.w32.make PROPERTIES FIXTURES_SETUP w32)
 set_tests_properties(prefix.w64.drop PROPERTIES FIXTURES_CLEANUP w64)
 set_tests_properties(prefix.w32.drop PROPERTIES FIXTURES_CLEANUP w32)
+# The retry gate of scripts/test.sh: which endings it takes for Wine's own.
+add_test(NAME scripts.WineLosses COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/wine_losses_check.sh
+  ${CMAKE_SOURCE_DIR}/scripts/wine-losses.sh ${CMAKE_BINARY_DIR}/wine-losses-check)
 
 # GoogleTest, posix runtime.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

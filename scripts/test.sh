@@ -20,10 +20,13 @@ jobs=${KYD_TEST_JOBS:-2}
 # and the summary line names it. Anything else fails the run.
 retried=""
 wine_tests=passed
-if ! ctest --test-dir "$build" --output-on-failure -j "$jobs"; then
+# ctest's console output is kept too: only it says how a test ended (a
+# signal), which one of the signatures needs.
+console=$build/ctest-console.log
+if ! ctest --test-dir "$build" --output-on-failure -j "$jobs" | tee "$console"; then
   wine_tests=FAILED
   failed=$(grep -c . "$build/Testing/Temporary/LastTestsFailed.log" || true)
-  losses=$("$root/scripts/wine-losses.sh" "$build")
+  losses=$("$root/scripts/wine-losses.sh" "$build" "$console")
   if [ -n "$losses" ] && [ "$(grep -c . <<<"$losses")" -eq "$failed" ]; then
     names=$(cut -f1 <<<"$losses" | sed 's/\./\\./g' | paste -sd'|')
     retried=$(sed 's/\t/ (/; s/$/)/' <<<"$losses" | paste -sd',' | sed 's/,/, /g')
