@@ -135,22 +135,36 @@ TEST_F(ServiceStop, ReturnsSoonOnceEveryServiceHasStoppedOrPaused) {
   ASSERT_TRUE(pauses.running());
   const wchar_t* const names[] = {pauses.name().c_str(), stops.name().c_str()};
 
-  // The watch also keeps each change of the two states it saw, for a
-  // failure to show.
+  // The watch reads both states through handles of its own, held for the
+  // whole call as the engine holds its, and keeps each change it saw (a
+  // read that fails shows as "e" and its error), for a failure to show.
+  kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  ASSERT_TRUE(manager);
+  kyd::UniqueService watched[2] = {
+      kyd::UniqueService(OpenServiceW(manager.get(), stops.name().c_str(), SERVICE_QUERY_STATUS)),
+      kyd::UniqueService(OpenServiceW(manager.get(), pauses.name().c_str(), SERVICE_QUERY_STATUS))};
+  ASSERT_TRUE(watched[0] && watched[1]);
+  auto read = [&](int i) {
+    SERVICE_STATUS status{};
+    const bool ok = QueryServiceStatus(watched[i].get(), &status) != FALSE;
+    std::string text = ok ? "" : "e";
+    text += std::to_string(ok ? status.dwCurrentState : GetLastError());
+    return text;
+  };
   std::atomic<bool> returned{false};
   std::atomic<DWORD> answeredAt{0};
   std::string seen;
   const DWORD start = GetTickCount();
+  const std::string stopped = std::to_string(SERVICE_STOPPED), paused = std::to_string(SERVICE_PAUSED);
   std::thread watch([&] {
-    DWORD last[2] = {};
+    std::string last[2];
     while (!returned) {
-      const DWORD now[2] = {stops.State(), pauses.State()};
+      const std::string now[2] = {read(0), read(1)};
       if (now[0] != last[0] || now[1] != last[1])
-        seen += " +" + std::to_string(GetTickCount() - start) + "ms " + std::to_string(now[0]) + "/" +
-                std::to_string(now[1]);
+        seen += " +" + std::to_string(GetTickCount() - start) + "ms " + now[0] + "/" + now[1];
       last[0] = now[0];
       last[1] = now[1];
-      if (answeredAt == 0 && now[0] == SERVICE_STOPPED && now[1] == SERVICE_PAUSED) answeredAt = GetTickCount();
+      if (answeredAt == 0 && now[0] == stopped && now[1] == paused) answeredAt = GetTickCount();
       Sleep(10);
     }
   });
