@@ -158,8 +158,15 @@ TEST_F(ServiceStop, ReturnsSoonOnceEveryServiceHasStoppedOrPaused) {
   const std::string stopped = std::to_string(SERVICE_STOPPED), paused = std::to_string(SERVICE_PAUSED);
   std::thread watch([&] {
     std::string last[2];
+    DWORD slowest = 0;
     while (!returned) {
+      const DWORD asked = GetTickCount();
       const std::string now[2] = {read(0), read(1)};
+      if (GetTickCount() - asked > slowest) {
+        slowest = GetTickCount() - asked;
+        if (slowest >= 500)  // the service manager kept the watch waiting too
+          seen += " (+" + std::to_string(asked - start) + "ms reads took " + std::to_string(slowest) + "ms)";
+      }
       if (now[0] != last[0] || now[1] != last[1])
         seen += " +" + std::to_string(GetTickCount() - start) + "ms " + now[0] + "/" + now[1];
       last[0] = now[0];
