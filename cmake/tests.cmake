@@ -247,9 +247,10 @@ function(kyd_test_program folder)
           FIXTURES_REQUIRED ${pfx}
           # Wine has a builtin difxapi.dll; our double beside a host must win.
           ENVIRONMENT "WINEPREFIX=${KYD_PREFIX${pfxvar}};WINEDLLOVERRIDES=difxapi=n,b"
-          # A filter that selects nothing, or a crash, must not pass.
+          # A filter that selects nothing, or a crash, must not pass; nor
+          # may a program that ends badly after its cases (wine-test.sh).
           PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
-          FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
+          FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine-test: the program ended with exit code"
           TIMEOUT 600)
         set(locks "")
         foreach(lock ${KYD_SHARED_LOCKS})
