@@ -222,15 +222,24 @@ struct DesktopWork {
   const std::function<void()>* work;
 };
 
+// Runs `work(switched)` with the calling thread on `desktop` when it can get
+// there, and puts the thread back on its own desktop afterwards.
+template <class Work>
+void OnThreadDesktop(HDESK desktop, Work&& work) {
+  HDESK previous = GetThreadDesktop(GetCurrentThreadId());
+  const bool switched = desktop && SetThreadDesktop(desktop);
+  work(switched);
+  if (switched) SetThreadDesktop(previous);
+}
+
 DWORD WINAPI DesktopThread(void* parameter) {
   const auto* job = static_cast<const DesktopWork*>(parameter);
-  HDESK previous = GetThreadDesktop(GetCurrentThreadId());
-  const bool switched = job->desktop && SetThreadDesktop(job->desktop);
-  try {
-    (*job->work)();
-  } catch (...) {
-  }
-  if (switched) SetThreadDesktop(previous);
+  OnThreadDesktop(job->desktop, [job](bool) {
+    try {
+      (*job->work)();
+    } catch (...) {
+    }
+  });
   return 0;
 }
 
@@ -325,12 +334,11 @@ DesktopPresence::~DesktopPresence() {
 
 DWORD WINAPI DesktopPresence::Stay(void* parameter) {
   auto* self = static_cast<DesktopPresence*>(parameter);
-  HDESK previous = GetThreadDesktop(GetCurrentThreadId());
-  const bool switched = SetThreadDesktop(self->desktop_) != FALSE;
-  if (switched) GetDesktopWindow();
-  SetEvent(self->ready_.get());
-  WaitForSingleObject(self->leave_.get(), INFINITE);
-  if (switched) SetThreadDesktop(previous);
+  OnThreadDesktop(self->desktop_, [self](bool switched) {
+    if (switched) GetDesktopWindow();
+    SetEvent(self->ready_.get());
+    WaitForSingleObject(self->leave_.get(), INFINITE);
+  });
   return 0;
 }
 
