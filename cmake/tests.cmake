@@ -172,10 +172,17 @@ list(APPEND KYD_HELPERS real_packages)
 #   count against another test's time bound);
 # - services: a file with services of its own talks to the prefix's one
 #   service manager, which under load lost or delayed the stops of services
-#   while other test programs started and stopped theirs.
-set(KYD_SHARED_LOCKS exports services)
+#   while other test programs started and stopped theirs;
+# - devices: a file that seeds, removes or looks for devices, or publishes
+#   INFs, shares the prefix's device tree and INF folder. Wine lists devices
+#   by walking the registry's device keys by index, so a device removed by
+#   one program while another lists them can hide a third, still present,
+#   from the list; and a free oem<N>.inf name is free for two programs at once.
+set(KYD_SHARED_LOCKS exports services devices)
 set(KYD_SHARED_LOCK_exports "StagedHost|FootprintHost|pkghost|DrvUninst_|CloseAutoUpdateDrv")
 set(KYD_SHARED_LOCK_services "TestService")
+set(KYD_SHARED_LOCK_devices
+    "SeededDevice|DevicePresent|PresentDevicesWithId|ForEachPresentDevice|SeededInf|FreeOemInfName|DeviceToolBuildFile")
 
 # One test program per product folder; one ctest entry per test suite and
 # prefix (each suite runs in a process of its own). Suites whose name ends in
