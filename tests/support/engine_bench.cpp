@@ -164,13 +164,25 @@ TestService::TestService(const std::wstring& name, const std::string& mode, bool
   kyd::UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return;
   std::wstring command = L"\"" + TestExeDir() + L"\\testsvc.exe\" " + ToWide(mode);
-  kyd::UniqueService service(CreateServiceW(
-      manager.get(), name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-      SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr,
-      nullptr, nullptr));
+  // A service of the same name deleted a moment ago (a footprint's previous
+  // case) stays marked for deletion until the service manager has seen its
+  // process end; the name is free again once it has.
+  kyd::UniqueService service;
+  for (DWORD waited = 0;; waited += 100) {
+    service.reset(CreateServiceW(manager.get(), name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                 command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    error_ = service ? 0 : GetLastError();
+    if (error_ != ERROR_SERVICE_MARKED_FOR_DELETE || waited >= 30000) break;
+    Sleep(100);
+  }
   if (!service) return;
   installed_ = true;
-  if (!start || !StartServiceW(service.get(), 0, nullptr)) return;
+  if (!start) return;
+  if (!StartServiceW(service.get(), 0, nullptr)) {
+    error_ = GetLastError();
+    return;
+  }
   for (int i = 0; i < 100; ++i) {
     SERVICE_STATUS status{};
     // Running, and its control handler answers: a stop sent from now on

@@ -96,9 +96,11 @@ class TestService {
   // request late).
   DWORD State(DWORD awaited = 0, DWORD waitMs = 0) const;
   const std::wstring& name() const { return name_; }
+  DWORD error() const { return error_; }  // why it was not installed or started
 
  private:
   std::wstring name_;
+  DWORD error_ = 0;
   bool installed_ = false;
   bool running_ = false;
 };

@@ -374,7 +374,7 @@ bool Bench::Seed(std::string& error) {
       case Kind::kService: {
         auto service = std::make_unique<TestService>(item.where, "stop");
         if (!service->running()) {
-          error = where + ": the test service did not start";
+          error = where + ": the test service did not start (error " + std::to_string(service->error()) + ")";
           return false;
         }
         s.serviceOf[item.line] = std::move(service);
