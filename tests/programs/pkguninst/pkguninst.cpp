@@ -141,13 +141,25 @@ int Wizard() {
   // The first page is up, so any helper its desktop needed is running. One
   // the wizard started itself shares the wizard's job, which is then not
   // empty when the wizard ends.
+  // A process whose parent ID is ours but which began before us had a parent
+  // that ended long ago, whose ID Wine has handed to the wizard since.
+  auto began = [](HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!process || !GetProcessTimes(process, &created, &exited, &kernel, &user)) return ULONGLONG{0};
+    return (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+  };
+  const ULONGLONG wizardBegan = began(GetCurrentProcess());
   kyd::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
-       more = Process32NextW(snapshot.get(), &entry))
-    if (entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiW(entry.szExeFile, L"conhost.exe") != 0)
-      Note(std::wstring(L"started ") + entry.szExeFile);  // its console's host is Windows' own as well
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID != GetCurrentProcessId() || lstrcmpiW(entry.szExeFile, L"conhost.exe") == 0)
+      continue;  // its console's host is Windows' own as well
+    kyd::UniqueHandle child(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+    if (child && began(child.get()) < wizardBegan) continue;
+    Note(std::wstring(L"started ") + entry.szExeFile);
+  }
   SetTimer(nullptr, 0, kLifetimeMs, nullptr);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
