@@ -34,16 +34,16 @@ awk -v failedList="$failed" -v consoleLog="$console" '
   function verdict() {
     if (name == "" || !(name in isFailed)) return
     if (seconds >= 590) return  # the time limit (600 s): a hang may be ours
-    if (started > 0 && passed == started && !failedCase && !summary) print name "\tlost at exit"
-    else if (started > 0 && passed == started && !failedCase && passedSummary && (name in isSegv))
-      print name "\tcrashed at exit"
-    else if (started == 0 && wineError) print name "\tnot started"
+    if (started > 0 && passed == started && !failedCase) {
+      if (!summary) print name "\tlost at exit"
+      else if (name in isSegv) print name "\tcrashed at exit"
+    } else if (started == 0 && wineError) print name "\tnot started"
   }
-  /^[0-9]+\/[0-9]+ Testing: / { verdict(); name = $3; started = passed = failedCase = summary = passedSummary = wineError = 0; seconds = 0; next }
+  /^[0-9]+\/[0-9]+ Testing: / { verdict(); name = $3; started = passed = failedCase = summary = wineError = 0; seconds = 0; next }
   /^\[ RUN      \] / { started++ }
   /^\[       OK \] / { passed++ }
   /^\[  FAILED  \] / { failedCase = 1 }
-  /^\[  PASSED  \] / { summary = passedSummary = 1 }
+  /^\[  PASSED  \] / { summary = 1 }
   /^(wine: |wineserver: |wine client error)/ { wineError = 1 }
   /^Test time = / { seconds = $4 + 0 }
   END { verdict() }

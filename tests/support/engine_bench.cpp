@@ -194,6 +194,7 @@ TestService::TestService(const std::wstring& name, const std::string& mode, bool
     }
     Sleep(100);
   }
+  error_ = ERROR_SERVICE_REQUEST_TIMEOUT;  // started, but never answered as running
 }
 
 bool TestService::running() const { return running_; }
