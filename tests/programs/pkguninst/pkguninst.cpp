@@ -145,7 +145,7 @@ int Wizard() {
   // that ended long ago, whose ID Wine has handed to the wizard since.
   auto began = [](HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
-    if (!process || !GetProcessTimes(process, &created, &exited, &kernel, &user)) return ULONGLONG{0};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return ULONGLONG{0};
     return (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
   };
   const ULONGLONG wizardBegan = began(GetCurrentProcess());
@@ -156,8 +156,10 @@ int Wizard() {
        more = Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ParentProcessID != GetCurrentProcessId() || lstrcmpiW(entry.szExeFile, L"conhost.exe") == 0)
       continue;  // its console's host is Windows' own as well
+    // A child whose start cannot be read is counted: 0 means unknown, not early.
     kyd::UniqueHandle child(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
-    if (child && began(child.get()) < wizardBegan) continue;
+    const ULONGLONG childBegan = child ? began(child.get()) : 0;
+    if (childBegan != 0 && childBegan < wizardBegan) continue;
     Note(std::wstring(L"started ") + entry.szExeFile);
   }
   SetTimer(nullptr, 0, kLifetimeMs, nullptr);
