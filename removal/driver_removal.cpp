@@ -82,6 +82,11 @@ int KYDRemove(const wchar_t* hardwareId) {
   return rebootNeeded ? 2 : 1;
 }
 
+unsigned long RemovalDoneCode(bool rebootNeeded, long scheduledBefore) {
+  const bool filesLeft = machine::ScheduledDeletions() != scheduledBefore;  // package files in use
+  return kRemovalDone | (rebootNeeded || filesLeft ? kRemovalRebootFlag : 0);
+}
+
 std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hardwareId,
                                const wchar_t* command) {
   // A device ID may hold a quote: it is escaped for drv64.exe's splitting.

@@ -12,6 +12,12 @@ namespace kyd {
 // Exit codes of the 64-bit removal program.
 constexpr unsigned long kRemovalDone = 2;
 constexpr unsigned long kRemovalRebootFlag = 0x10000000;
+// The removal program's answer for a device RemoveDriver removed:
+// kRemovalDone, with kRemovalRebootFlag when the removal asked for a restart
+// or left files of the package in use for the next restart (deletions given
+// to Windows since `scheduledBefore`, machine::ScheduledDeletions() when the
+// removal began).
+unsigned long RemovalDoneCode(bool rebootNeeded, long scheduledBefore);
 
 // 0 nothing removed, 1 removed, 2 removed and a restart is needed.
 int KYDRemove(const wchar_t* hardwareId);

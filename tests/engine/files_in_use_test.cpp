@@ -1,16 +1,19 @@
 // Files the running system holds: deleted at the next restart under the name
 // a 64-bit system process finds them by, their folders after them; the list
-// Windows carries out at start edited for our entries only; plans, journals
+// Windows carries out at start edited for our entries only; the removal
+// road's answer when its package folder holds such files; plans, journals
 // and restores of such deletions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "machine/dir_tree.h"
 #include "machine/journal.h"
 #include "machine/machine.h"
 #include "machine/pending.h"
 #include "platform/env.h"
 #include "platform/handle.h"
+#include "removal/driver_removal.h"
 #include "support/engine_bench.h"
 #include "support/log_capture.h"
 #include "support/wine_bench.h"
@@ -230,6 +233,22 @@ TEST_F(FilesInUse, HeldAndLoadedFilesGoAtTheRestartAndTheirFoldersAfterThem) {
     EXPECT_EQ(log_.Count("delete file " + ToNarrow(path) + " at the next restart"), 1) << ToNarrow(path);
   for (const std::wstring& path : {b_, root_ + L"\\A", root_})
     EXPECT_EQ(log_.Count("delete dir " + ToNarrow(path) + " at the next restart"), 1) << ToNarrow(path);
+}
+
+// The removal road deletes the device's package folder in the driver store
+// whole; a file of it that the running system holds goes at the next
+// restart, and so the removal program's answer asks for a restart, whether
+// the removal itself asked for one or not.
+TEST_F(FilesInUse, AFolderOfThePackageInUseMakesTheRemovalAskForARestart) {
+  const long before = machine::ScheduledDeletions();
+  const unsigned long restart = kyd::kRemovalDone | kyd::kRemovalRebootFlag;
+  EXPECT_EQ(kyd::RemovalDoneCode(false, before), kyd::kRemovalDone) << "nothing left for the restart yet";
+  EXPECT_EQ(kyd::RemovalDoneCode(true, before), restart);
+  EXPECT_TRUE(kyd::RemoveDirectoryTree(root_));
+  EXPECT_TRUE(FileExists(held_) && FileExists(loaded_));
+  EXPECT_EQ(kyd::RemovalDoneCode(false, before), restart);
+  EXPECT_EQ(kyd::RemovalDoneCode(true, before), restart);
+  ExpectRestartOrder(Ours(), Expected());
 }
 
 // The 32-bit library reaches the system folder of 64-bit Windows through

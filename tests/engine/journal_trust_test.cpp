@@ -1,8 +1,9 @@
 // Whom a journal trusts and what it records: restore refuses a journal that
 // others could have changed or whose secret is gone; stops are recorded as
-// they happen; a change is not made when what it destroys cannot be read; a
-// folder link comes back as the link it was or is reported as not back; a
-// plan that lost lines says so.
+// they happen; what the user changed since the run is left as it is; a
+// change is not made when what it destroys cannot be read; a folder link
+// comes back as the link it was or is reported as not back; a plan that
+// lost lines says so.
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
@@ -11,6 +12,7 @@
 #include <functional>
 
 #include "engine/base_drv_uninst.h"
+#include "interface/driver_search.h"
 #include "machine/journal.h"
 #include "machine/machine.h"
 #include "machine/seal.h"
@@ -224,6 +226,91 @@ TEST(SeamServices, AStopIsRecordedOnceAcceptedAndUndoneOnlyWhileWanted) {
     const std::wstring report = Report(journal.path());
     EXPECT_EQ(report.find(c.reported ? c.reported : L"stop-service") != std::wstring::npos, c.reported != nullptr)
         << ToNarrow(report);
+  }
+}
+
+// What the user changed since the run is the user's: restore puts back only
+// what still holds what the run left there, names the rest as left (and the
+// restore as partial), and a value the run deleted that the user wrote again
+// keeps the user's data. The written value is the driver-search policy's
+// write; the attributes are the read-only bit a folder clean takes off.
+TEST(SeamJournal, WhatChangedSinceTheRunIsLeftAsItIs) {
+  constexpr DWORD kNone = 0xFFFFFFFF;       // no value
+  constexpr DWORD kUntouched = 0xFFFFFFFE;  // since: nobody changed it after the run
+  enum class Change { kWrite, kDelete, kAttributes };
+  struct Row {
+    const char* what;
+    Change change;
+    DWORD before, since;  // the value's data (or the file's attributes) before the run, and set after it
+    const wchar_t* reported;
+    DWORD after;  // after the restore
+  };
+  const DWORD ro = FILE_ATTRIBUTE_READONLY, hidden = FILE_ATTRIBUTE_HIDDEN;
+  const Row rows[] = {
+      {"written, untouched since", Change::kWrite, 1, kUntouched, L"\trestored\tset-value\t", 1},
+      {"written, changed since", Change::kWrite, 1, 7, L"\tleft\tset-value\t", 7},
+      {"written, deleted since", Change::kWrite, 1, kNone, L"\tleft\tset-value\t", kNone},
+      {"written, set back to its old data since", Change::kWrite, 1, 1, L"\tpresent\tset-value\t", 1},
+      {"made by the run, untouched since", Change::kWrite, kNone, kUntouched, L"\trestored\tset-value\t", kNone},
+      {"made by the run, changed since", Change::kWrite, kNone, 7, L"\tleft\tset-value\t", 7},
+      {"deleted, untouched since", Change::kDelete, 1, kUntouched, L"\trestored\tdelete-value\t", 1},
+      {"deleted, written again since", Change::kDelete, 1, 7, L"\tpresent\tdelete-value\t", 7},
+      {"read-only taken off, untouched since", Change::kAttributes, ro, kUntouched,
+       L"\trestored\tset-attributes\t", ro},
+      {"read-only taken off, hidden since", Change::kAttributes, ro, hidden, L"\tleft\tset-attributes\t", hidden},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SeededKey key(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"KydSeamSince"));
+    ScratchDir files(L"since"), journal(L"since journal");
+    const std::wstring file = files / L"kept.bin";
+    auto setValue = [&](DWORD data) {
+      if (data == kNone) RegDeleteValueIfPresent(HKEY_LOCAL_MACHINE, key.path(), L"v");
+      else ASSERT_TRUE(RegSetDword(HKEY_LOCAL_MACHINE, key.path(), L"v", data));
+    };
+    auto value = [&] {
+      DWORD data = kNone;
+      return RegDwordValue(HKEY_LOCAL_MACHINE, key.path(), L"v", data, true) ? data : kNone;
+    };
+    const DWORD shown = ro | hidden | FILE_ATTRIBUTE_SYSTEM;
+    auto attributes = [&] { return GetFileAttributesW(file.c_str()) & shown; };
+    const bool onFile = row.change == Change::kAttributes;
+    if (onFile) {
+      ASSERT_TRUE(WriteFileBytes(file, "kept") && SetFileAttributesW(file.c_str(), row.before));
+    } else {
+      ASSERT_TRUE(RegCreate(HKEY_LOCAL_MACHINE, key.path()));
+      setValue(row.before);
+    }
+    {
+      machine::Session session(machine::Mode::kJournal, journal.path());
+      ASSERT_TRUE(session.ok());
+      const DWORD zero = 0, size = sizeof zero;
+      if (row.change == Change::kWrite) {
+        ASSERT_TRUE(kyd::WriteRegDword(key.path().c_str(), L"v", &zero, &size, !Is64BitPrefix()));
+      } else if (row.change == Change::kDelete) {
+        kyd::UniqueKey handle;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                handle.put()),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(machine::RemoveValue(handle.get(), L"v"), ERROR_SUCCESS);
+      } else {
+        ASSERT_TRUE(machine::ChangeAttributes(file, FILE_ATTRIBUTE_ARCHIVE));
+      }
+    }
+    if (row.since != kUntouched) {
+      if (onFile) {
+        ASSERT_TRUE(SetFileAttributesW(file.c_str(), row.since));
+        ASSERT_EQ(attributes(), row.since) << "kept by this file system";
+      } else {
+        setValue(row.since);
+      }
+    }
+    const bool left = std::wstring(row.reported).find(L"\tleft\t") != std::wstring::npos;
+    EXPECT_EQ(machine::Restore(journal.path()), left ? machine::kRestorePartial : machine::kRestoreComplete);
+    const std::wstring report = Report(journal.path());
+    EXPECT_NE(report.find(row.reported), std::wstring::npos) << ToNarrow(report);
+    EXPECT_EQ(onFile ? attributes() : value(), row.after);
+    if (onFile) SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
 

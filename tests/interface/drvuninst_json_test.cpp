@@ -158,6 +158,40 @@ TEST(DrvuninstJson, PlanUninstallAndRestoreCarryResultSummaryAndManifest) {
   EXPECT_EQ(query.exitCode, 1u);
 }
 
+// A document names only a manifest the caller keeps: a plan without
+// --journal goes into a folder of drvuninst's own, gone once it exits, so
+// its manifest is null while its summary and changes are there; an
+// uninstall without a journal has none of them.
+TEST(DrvuninstJson, TheManifestNamedIsOneTheCallerKeeps) {
+  StagedHost host;
+  const struct Row {
+    const char* what;
+    const wchar_t* options;
+    const char* mode;
+    bool changes;  // a summary and the changes
+    bool devicePresent;
+  } rows[] = {{"a plan nobody keeps", L" --plan", "plan", true, true},
+              {"an uninstall without a journal", L"", "direct", false, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::wstring id = L"PCI\\VEN_1B21&DEV_1408";
+    SeededDevice device({id});
+    ASSERT_TRUE(device.ok());
+    JsonRun run = RunJson(host, L"uninstall \"" + id + L"\" " + kSystemClass + row.options + L" --json");
+    ASSERT_TRUE(run.parsed) << run.out;
+    const Json& d = run.document;
+    EXPECT_EQ(d["mode"], row.mode);
+    EXPECT_EQ(d["libraryResult"], 1) << run.out;
+    EXPECT_TRUE(d["manifest"].is_null()) << run.out;
+    EXPECT_EQ(d["summary"].is_null(), !row.changes) << run.out;
+    EXPECT_EQ(d["changes"].is_null(), !row.changes) << run.out;
+    if (row.changes) {
+      EXPECT_EQ(d["summary"]["devices"], 1) << run.out;
+    }
+    EXPECT_EQ(DevicePresent(device.instanceId()), row.devicePresent);
+  }
+}
+
 // Whether a folder's access list grants nothing to everyone or to users, as
 // a journal folder's (Administrators and SYSTEM only). Wine keeps no access
 // list on a folder but maps it to the Unix permissions, so the list read

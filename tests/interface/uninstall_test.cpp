@@ -104,7 +104,10 @@ TEST_F(RemovalRoad, AHostFolderWithBlanksStillFindsItsRemovalProgram) {
 
 // On 64-bit Windows everything hangs on drv64.exe's exit code. drvuninst
 // prints the library's result and exits as the system's device tools do:
-// 0 done, 3010 done and a restart is needed, 1 nothing uninstalled.
+// 0 done, 3010 done and a restart is needed, 1 nothing uninstalled. Once
+// the device is uninstalled, with a restart to come or not, the OEM INFs
+// still naming it go (through the real drv64.exe), so that Windows cannot
+// install the driver again from them; otherwise they stay.
 TEST(RemovalProgramW64, ExitCodesMapToResults) {
   StagedHost::Options options;
   options.exitCodeDrv64 = true;
@@ -113,10 +116,13 @@ TEST(RemovalProgramW64, ExitCodesMapToResults) {
   struct Case { const wchar_t* code; int result; DWORD exitCode; } cases[] = {
       {L"2", 1, 0}, {L"0x10000002", 2, 3010}, {L"0", 0, 1}, {L"1", 0, 1}, {L"0x10000001", 0, 1}};
   for (const Case& c : cases) {
+    SeededInf leftover(FreeOemInfName(), InfFor(L"PCI\\VEN_1B21&DEV_1280&SUBSYS_00000000"));
     auto run = host.Cli(L"uninstall \"PCI\\VEN_1B21&DEV_1280\" " + std::wstring(kSystemClass),
-                        {std::wstring(L"KYD_EXIT_CODE=") + c.code, L"KYD_EXITCODE_LOG=" + log});
+                        {std::wstring(L"KYD_EXIT_CODE=") + c.code, L"KYD_EXITCODE_LOG=" + log,
+                         L"KYD_EXITCODE_PASS=kydleftover"});
     EXPECT_EQ(kydtest::LibraryResult(run), c.result) << "exit code " << kydtest::ToNarrow(c.code) << "\n" << run.output;
     EXPECT_EQ(run.exitCode, c.exitCode) << "exit code " << kydtest::ToNarrow(c.code) << "\n" << run.output;
+    EXPECT_EQ(FileExists(leftover.path()), c.result == 0) << "leftover INF, exit code " << kydtest::ToNarrow(c.code);
   }
   // The program gets the two quoted arguments.
   std::string calls = kydtest::ReadFileBytes(log);
@@ -135,11 +141,14 @@ TEST(RemovalInProcessW32, DifxRestartIsReplacedByTheDeviceParameters) {
   const std::wstring hwid = L"PCI\\VEN_1B21&DEV_1290";
   StagedHost host;
   SeededDevice device({hwid});
+  SeededInf leftover(FreeOemInfName(), InfFor(hwid));
   // Wine cannot name the device's INF, so DIFx is told to answer for none.
   auto run = host.Cli(L"uninstall " + Quote(hwid) + L" " + kSystemClass,
                       {L"KYD_DIFX_MODE=restart", L"KYD_DIFX_ACCEPT_EMPTY=1"});
   EXPECT_EQ(run.exitCode, wine ? 3010u : 0u) << run.output;
   EXPECT_FALSE(DevicePresent(device.instanceId()));
+  // Uninstalled, with a restart to come or not: the OEM INF naming it goes.
+  EXPECT_FALSE(FileExists(leftover.path()));
   // Called once, with DRIVER_PACKAGE_DELETE_FILES | DRIVER_PACKAGE_FORCE.
   EXPECT_EQ(host.ReadDifxLog(), L"uninstall||36\r\n");
 }

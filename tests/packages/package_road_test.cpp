@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ struct RoadCase {
                                    // standing for AMD's Bin64 or Bin folder)
   const char* logLine;             // a line the library must have logged in this run
   int withinSeconds = 0;           // the host's run took less (0: not measured)
+  const wchar_t* doneButton = nullptr;  // the last page's button; null: the program's own. The
+                                        // catalogue names it in the other letter case.
 };
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
@@ -100,8 +103,14 @@ class PackageRoad : public ::testing::Test {
       default:
         return Quote(exe) + L" --wizard --title \"Kyd Audio " + token_ + L" - InstallShield Wizard\" --button " +
                L"\"下一步(&N)\" --done-title \"卸载完成 " + token_ + L"\" --done-button \"" +
-               CompletionButton(program) + L"\"" + (restart ? L" --restart" : L"") + ending + entry;
+               (doneButton_.empty() ? CompletionButton(program) : doneButton_) + L"\"" +
+               (restart ? L" --restart" : L"") + ending + entry;
     }
+  }
+
+  static std::wstring OtherCase(std::wstring text) {
+    for (wchar_t& c : text) c = iswupper(c) ? towlower(c) : towupper(c);
+    return text;
   }
 
   static std::wstring CompletionButton(Program program) {
@@ -122,7 +131,8 @@ class PackageRoad : public ::testing::Test {
         std::to_wstring(timeout) + L"\"><vid id=\"14F1\"/><dev guid=\"" + kMediaClass + L"\"><keyword name=\"" +
         name + L"\"><windows><wnd/><wnd beginwnd_title=\"kyd audio " + token_ +
         L"\" beginwnd_btn=\"下一步\" completewnd_title=\"" + doneTitle + L"\" completewnd_btn=\"" +
-        CompletionButton(program) + L"\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>\r\n";
+        (doneButton_.empty() ? CompletionButton(program) : OtherCase(doneButton_)) +
+        L"\"/></windows></keyword></dev></company></KYDUNSETUP></KYD>\r\n";
     ASSERT_TRUE(kydtest::WriteFileBytes(host_->folder() + L"\\Kydconfig\\unsetup.xml", kydtest::ToNarrow(text)));
   }
 
@@ -209,6 +219,7 @@ class PackageRoad : public ::testing::Test {
   void Run(const RoadCase& c) {
     SCOPED_TRACE(c.what);
     NewCase();
+    doneButton_ = c.doneButton ? c.doneButton : L"";
     SeededUninstallEntry::Values values = {{L"DisplayName", std::wstring(c.name) + L" " + token_},
                                            {L"UninstallString", UninstallString(c.program, c.view64)}};
     std::vector<std::wstring> environment;
@@ -269,7 +280,7 @@ class PackageRoad : public ::testing::Test {
   ScratchDir scratch_{L"road"};
   std::wstring notes_ = scratch_ / L"notes.txt";
   std::wstring drv64Log_ = scratch_ / L"drv64.log";
-  std::wstring token_, exeName_, hwid_, infName_;
+  std::wstring token_, exeName_, hwid_, infName_, doneButton_;
 };
 
 StagedHost* PackageRoad::host_ = nullptr;
@@ -351,6 +362,17 @@ TEST_F(PackageRoadWizard, WizardsAreDrivenOnThePrivateDesktop) {
       {"restart choice in English on the last page", Host::kCli, L"Realtek Kyd Wizard",
        Program::kEnglishRestartWizard, 20, false, 1, true,
        {"run uninst", "desktop fresh", "confirmed", "restart later", "complete"}, "] 卸载成功并要求重启"},
+      // Any letter case, "reboot" as well, and traditional Chinese tell a
+      // restart too.
+      {"\"Restart now\" on the last page", Host::kCli, L"Realtek Kyd Wizard", Program::kRestartWizard, 20, false, 1,
+       true, {"run uninst", "desktop fresh", "confirmed", "restart later", "complete"}, "] 卸载成功并要求重启", 0,
+       L"Restart now"},
+      {"\"Reboot\" on the last page", Host::kCli, L"Realtek Kyd Wizard", Program::kRestartWizard, 20, false, 1,
+       true, {"run uninst", "desktop fresh", "confirmed", "restart later", "complete"}, "] 卸载成功并要求重启", 0,
+       L"Reboot"},
+      {"restart choice in traditional Chinese", Host::kCli, L"Realtek Kyd Wizard", Program::kRestartWizard, 20,
+       false, 1, true, {"run uninst", "desktop fresh", "confirmed", "restart later", "complete"},
+       "] 卸载成功并要求重启", 0, L"是，立即重新啟動電腦"},
       // The first page's title is the completion title: only the last
       // page's button may count, so a stall is a failure, restart or not.
       {"stall after the confirm under the completion title", Host::kCli, L"NVIDIA Kyd Wizard",

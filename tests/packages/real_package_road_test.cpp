@@ -3,7 +3,9 @@
 // by their own installers, and our wizard whose button opens a modal box.
 // Each is uninstalled through drvuninst; afterwards the package must be
 // either fully removed (files and registration) or fully intact, nothing of
-// it may be running, and the call must have ended in bounded time.
+// it may be running, and the call must have ended in bounded time. Once the
+// package is gone, with a restart to come or not, an OEM INF still naming
+// the device goes too.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -159,6 +161,8 @@ class RealPackageRoad : public ::testing::Test {
 
     const std::wstring notes = host_->folder() + L"\\uninstaller notes.txt";
     DeleteFileW(notes.c_str());
+    kydtest::SeededInf leftover(kydtest::FreeOemInfName(),
+                                L"[Models]\r\n\"Kyd\"=Install, HDAUDIO\\FUNC_01&VEN_14F2&DEV_7E57\r\n");
     const DWORD start = GetTickCount();
     const kydtest::ProcessResult run = host_->Cli(L"uninstall \"HDAUDIO\\FUNC_01&VEN_14F2&DEV_7E57\" " +
                                                   std::wstring(kMediaClass) + (c.plan ? L" --plan" : L""),
@@ -178,6 +182,7 @@ class RealPackageRoad : public ::testing::Test {
     ASSERT_TRUE(run.started);
     EXPECT_EQ(kydtest::LibraryResult(run), c.result) << run.output;
     EXPECT_EQ(StateOf(c), c.removed ? State::kRemoved : State::kIntact);
+    EXPECT_EQ(FileExists(leftover.path()), c.result == 0 || c.plan) << "leftover INF";
     const std::wstring line = Fill(Fill(Fill(c.commandLine, L"$DIR", InstallFolder(FootprintOf(c))), L"$SYS",
                                         SystemFolder()), L"$KEY", c.key);
     // A plan names the command line it would run; a run logs the one it ran.

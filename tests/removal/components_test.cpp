@@ -53,6 +53,15 @@ TEST(ReadInf, ClassModelsAndTheComponentsOfTheDevicesModelLines) {
        L"[Ext.NTamd64.Components]\r\nAddComponent=A,,SecA\r\nAddComponent=B,,SecB\r\nAddComponent=A2,,SecA\r\n"
        L"[SecA]\r\nComponentIDs=VEN_1002&AID_0008\r\n[SecB]\r\nComponentIDs=VEN_1002&AID_0009\r\n",
        dev, kyd::InfClass::kExtension, {L"VEN_1002&AID_0008", L"VEN_1002&AID_0009"}},
+      {"an INF for 32-bit Windows only: models and components decorated .NTx86", kDisplayHead,
+       L"[Manufacturer]\r\nM=Mfg,NTx86\r\n[Mfg.NTx86]\r\nD=Inst, PCI\\VEN_1002&DEV_6798\r\n"
+       L"[Inst.NTx86.Components]\r\nAddComponent=A,,SecA\r\n[SecA]\r\nComponentIDs=VEN_1002&AID_0010\r\n",
+       dev, kyd::InfClass::kOther, {L"VEN_1002&AID_0010"}},
+      {"a component each from the ARM64 and Itanium install sections", kExtensionHead,
+       L"[Manufacturer]\r\nM=Mfg\r\n[Mfg]\r\nD=Ext, PCI\\VEN_1002&DEV_6798\r\n"
+       L"[Ext.NTarm64.Components]\r\nAddComponent=A,,SecA\r\n[Ext.NTia64.Components]\r\nAddComponent=B,,SecB\r\n"
+       L"[SecA]\r\nComponentIDs=VEN_1002&AID_0011\r\n[SecB]\r\nComponentIDs=VEN_1002&AID_0012\r\n",
+       dev, kyd::InfClass::kExtension, {L"VEN_1002&AID_0011", L"VEN_1002&AID_0012"}},
       {"another device's model line adds nothing for ours", kDisplayHead,
        L"[Manufacturer]\r\nM=Mfg\r\n[Mfg]\r\nD=Ours, PCI\\VEN_1002&DEV_6798\r\nO=Other, PCI\\VEN_1002&DEV_67DF\r\n"
        L"[Ours.NT.Components]\r\nAddComponent=A,,SecA\r\n[Other.NT.Components]\r\nAddComponent=B,,SecB\r\n"

@@ -57,9 +57,9 @@ void JoinTheLibrarysLog() {
 int Remove(const std::wstring& hardwareId) {
   bool deletePackageFiles = true;
   bool rebootNeeded = false;
+  const long scheduledBefore = kyd::machine::ScheduledDeletions();
   if (!kyd::RemoveDriver(hardwareId.c_str(), deletePackageFiles, rebootNeeded)) return 1;
-  rebootNeeded = rebootNeeded || kyd::machine::ScheduledDeletions() != 0;  // package files in use
-  return static_cast<int>(kyd::kRemovalDone | (rebootNeeded ? kyd::kRemovalRebootFlag : 0));
+  return static_cast<int>(kyd::RemovalDoneCode(rebootNeeded, scheduledBefore));
 }
 
 int DeleteSystemFiles(const std::vector<std::wstring>& args) {
