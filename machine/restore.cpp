@@ -6,7 +6,6 @@
 #include <setupapi.h>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 #include "machine/dir_tree.h"
@@ -268,36 +267,19 @@ int PublishDriverPackageCommand(const std::wstring& inf, const std::wstring& fol
 }
 
 int Restore(const std::wstring& folderIn) {
-  wchar_t full[MAX_PATH * 2] = {};
-  DWORD length = GetFullPathNameW(folderIn.c_str(), MAX_PATH * 2, full, nullptr);
   Journal j;
-  j.folder = length > 0 && length < MAX_PATH * 2 ? full : folderIn;
-  std::wstring& folder = j.folder;
-  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-  journal::Manifest manifest;
-  if (folderIn.empty() || !journal::ReadManifest(folder, manifest)) {
-    KLOG(base::LOG_ERROR, "restore (%S): no journal there", folder.c_str());
-    return kRestoreNothing;
-  }
-  if (manifest.mode != L"journal") {
-    KLOG(base::LOG_ERROR, "restore (%S): %s, nothing to restore", folder.c_str(),
-         manifest.mode == L"plan" ? "a plan" : "not a journal");
-    return kRestoreNothing;
-  }
+  j.folder = journal::FullFolder(folderIn);
+  const std::wstring& folder = j.folder;
   // A journal is replayed as the administrator who restores it: only one
   // that nobody else could have changed, or put in its place, sealed with
   // its own secret.
-  std::string why;
-  const char* refusal = nullptr;
-  if (journal::OthersCanChange(folder, why)) refusal = "others can change the journal folder";
-  else if (journal::OthersCanChange(folder + L"\\" + kManifestName, why)) refusal = "others can change its manifest";
-  else if (journal::OthersCanChangeAbove(folder, why)) refusal = "others can change a folder above it";
-  else if (!j.seal.Load(manifest.id, why)) refusal = "its seal cannot be checked";
-  if (refusal) {
-    KLOG(base::LOG_ERROR, "restore (%S): refused, %s: %s", folder.c_str(), refusal, why.c_str());
+  journal::Manifest manifest;
+  std::string refusal;
+  if (!journal::AdmitJournal(folderIn.empty() ? std::wstring() : folder, manifest, j.seal, refusal)) {
+    KLOG(base::LOG_ERROR, "restore (%S): %s%s", folder.c_str(), manifest.mode == L"journal" ? "refused, " : "",
+         refusal.c_str());
     // The journal folder itself is safe to write in when only a folder above is not.
-    if (std::strcmp(refusal, "others can change a folder above it") == 0)
-      WriteRefusal(folder, std::string(refusal) + ": " + why);
+    if (refusal.rfind(journal::kOthersAbove, 0) == 0) WriteRefusal(folder, refusal);
     return kRestoreNothing;
   }
   std::wstring report = L"# restore of " + folder +

@@ -10,6 +10,7 @@
 
 #include "machine/journal.h"
 #include "machine/seal.h"
+#include "platform/handle.h"
 
 namespace kyd::machine::restoring {
 
@@ -41,5 +42,31 @@ Result RestoreItems(const Journal& j, const journal::Line& line);
 // being its published INF.
 Result RestorePackage(const Journal& j, const journal::Line& line, const std::wstring& infPath);
 Result RestoreAttributes(const journal::Line& line);
+
+// The folders on the way to a saved item, checked from the root down before
+// the item is written: none is a folder link unless it was one when the item
+// was saved (`links`), and each leads where it led then (its final path is
+// the one expected; where Windows cannot tell, as on XP, the link check
+// alone). Missing folders are made one at a time, each checked alike. The
+// checked folders are held open while the object lives, so that none can be
+// renamed, deleted or replaced before the item is written.
+class CheckedWay {
+ public:
+  CheckedWay(const std::wstring& item, const std::vector<journal::SavedLink>& links);
+  CheckedWay(const CheckedWay&) = delete;
+  CheckedWay& operator=(const CheckedWay&) = delete;
+  bool ok() const { return ok_; }
+  // When not ok: the folder that now leads elsewhere, or else the error.
+  const std::wstring& elsewhere() const { return elsewhere_; }
+  DWORD error() const { return error_; }
+
+ private:
+  bool Check(const std::wstring& folder, const std::vector<journal::SavedLink>& links);
+
+  std::vector<UniqueFile> held_;
+  std::wstring elsewhere_;
+  DWORD error_ = ERROR_SUCCESS;
+  bool ok_ = false;
+};
 
 }  // namespace kyd::machine::restoring

@@ -207,17 +207,31 @@ Outcome RestoreFolder(const Journal& j, const std::wstring& setFolder, const jou
 }
 
 // A line's saved file set, its index checked against the line.
-bool LoadItems(const Journal& j, const Line& line, std::vector<journal::SavedItem>& items) {
+bool LoadItems(const Journal& j, const Line& line, std::vector<journal::SavedItem>& items,
+               std::vector<journal::SavedLink>* links = nullptr) {
   std::string bytes;
-  return LoadMaterial(j, line, L"\\index.txt", bytes) && journal::ParseIndex(bytes, items);
+  return LoadMaterial(j, line, L"\\index.txt", bytes) && journal::ParseIndex(bytes, items, links);
 }
 
-// A saved file set, in the order it was saved (folders before what is in them).
+// One item, written only through the way it was saved by.
+Outcome RestoreItem(const Journal& j, const std::wstring& setFolder, const journal::SavedItem& item,
+                    const std::vector<journal::SavedLink>& links, std::wstring& detail) {
+  CheckedWay way(item.path, links);
+  if (!way.ok()) {
+    detail = item.path + (way.elsewhere().empty() ? L": error " + std::to_wstring(way.error())
+                                                  : L": a folder on its path now leads elsewhere: " + way.elsewhere());
+    return Outcome::kFailed;
+  }
+  return item.folder ? RestoreFolder(j, setFolder, item, detail) : RestoreFile(j, setFolder, item, detail);
+}
+
 }  // namespace
 
+// A saved file set, in the order it was saved (folders before what is in them).
 Result RestoreItems(const Journal& j, const Line& line) {
   std::vector<journal::SavedItem> items;
-  if (!LoadItems(j, line, items)) return {Outcome::kDamaged, L"saved files missing or damaged"};
+  std::vector<journal::SavedLink> links;
+  if (!LoadItems(j, line, items, &links)) return {Outcome::kDamaged, L"saved files missing or damaged"};
   journal::NativePaths native(line.Get(L"fs") == L"64");
   const std::wstring setFolder = j.folder + L"\\" + line.Get(L"material");
   Outcome outcome = Outcome::kPresent;
@@ -225,7 +239,7 @@ Result RestoreItems(const Journal& j, const Line& line) {
   bool restored = false;
   for (const journal::SavedItem& item : items) {
     std::wstring note;
-    Outcome one = item.folder ? RestoreFolder(j, setFolder, item, note) : RestoreFile(j, setFolder, item, note);
+    const Outcome one = RestoreItem(j, setFolder, item, links, note);
     if (one == Outcome::kRestored) restored = true;
     else if (one != Outcome::kPresent) outcome = Worse(outcome, one);
     if (!note.empty()) detail += (detail.empty() ? L"" : L"; ") + note;
