@@ -335,6 +335,55 @@ TEST(SeamJournal, AFolderLinkIsBackOnlyAsTheLinkItWas) {
   }
 }
 
+// Restore writes an item only through folders that lead where they led when
+// it was saved: not through a link made since (a user's, in a vendor folder
+// users may change), nor through a link of then that now leads elsewhere;
+// through a link that was there then and still leads there, it does.
+TEST(SeamJournal, RestoreWritesOnlyThroughTheFoldersItWasSavedBy) {
+  struct Case {
+    const char* what;
+    bool linkedWhenSaved;    // Vendor a link to Real when the file is saved
+    const wchar_t* linkAfter;  // then made a link to Protected; null: none
+  } cases[] = {{"a link made since on the way", false, L"Vendor\\Support"},
+               {"the link of then, leading where it did", true, nullptr},
+               {"the link of then, now leading elsewhere", true, L"Vendor"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PrefixDir root(L"way"), journal(L"way journal");
+    const std::wstring vendor = root / L"Vendor", support = vendor + L"\\Support", file = support + L"\\user.txt";
+    ASSERT_TRUE(CreateDirectoryW((root / L"Protected").c_str(), nullptr) &&
+                CreateDirectoryW((root / L"Real").c_str(), nullptr));
+    ASSERT_TRUE(c.linkedWhenSaved ? MakeFolderLink(vendor, root / L"Real") : CreateDirectoryW(vendor.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(support.c_str(), nullptr) && WriteFileBytes(file, "the user's"));
+    {
+      machine::Session session(machine::Mode::kJournal, journal.path());
+      ASSERT_TRUE(session.ok());
+      ASSERT_TRUE(machine::RemoveFile(file) && machine::RemoveFolder(support));
+      if (!c.linkedWhenSaved) {
+        ASSERT_TRUE(machine::RemoveFolder(vendor));
+      }
+    }
+    if (c.linkAfter) {
+      const std::wstring link = root / c.linkAfter;
+      if (c.linkedWhenSaved) RemoveFolderLink(vendor);
+      else ASSERT_TRUE(CreateDirectoryW(vendor.c_str(), nullptr));
+      ASSERT_TRUE(MakeFolderLink(link, root / L"Protected"));
+    }
+    const int result = machine::Restore(journal.path());
+    const std::wstring report = Report(journal.path());
+    EXPECT_TRUE(FolderIsEmpty(root / L"Protected")) << "written behind the link: " << ToNarrow(report);
+    if (c.linkAfter) {
+      EXPECT_EQ(result, machine::kRestorePartial) << ToNarrow(report);
+      EXPECT_NE(report.find(file + L": a folder on its path now leads elsewhere: " + root / c.linkAfter),
+                std::wstring::npos)
+          << ToNarrow(report);
+    } else {
+      EXPECT_EQ(result, machine::kRestoreComplete) << ToNarrow(report);
+      EXPECT_EQ(ReadFileBytes(root / L"Real\\Support\\user.txt"), "the user's");
+    }
+  }
+}
+
 // A plan whose lines stop being written is no complete plan, and says so.
 TEST(SeamPlan, APlanThatLostLinesIsIncomplete) {
   ScratchDir dir(L"lost plan files"), plan(L"lost plan");

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "machine/dir_tree.h"
+#include "machine/seal.h"
 #include "platform/handle.h"
 #include "removal/device_match.h"
 
@@ -126,8 +127,17 @@ bool FolderIsEmpty(const std::wstring& folder) {
 
 namespace {
 
-std::wstring UnixPathOf(const std::wstring& zPath) {
-  std::wstring path = zPath.substr(2);  // "Z:" off
+// The Unix name of a path on any drive (Wine's own export; Z: is "/").
+std::wstring UnixPathOf(const std::wstring& windowsPath) {
+  using UnixNameFn = char*(CDECL*)(const wchar_t*);
+  static const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (char* name = unixName ? unixName(windowsPath.c_str()) : nullptr) {
+    std::wstring path = ToWide(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return path;
+  }
+  std::wstring path = windowsPath.substr(2);  // "Z:" off
   for (wchar_t& c : path)
     if (c == L'\\') c = L'/';
   return path;
@@ -154,6 +164,35 @@ void RemoveFolderLink(const std::wstring& link) {
   if (!FileExists(link)) return;
   RunProgram(L"Z:\\bin\\rm -f \"" + UnixPathOf(link) + L"\"");
   WaitForPresence(link, false);
+}
+
+bool OpenToAllOnUnix(const std::wstring& folder) {
+  RunProgram(L"Z:\\bin\\chmod 0777 \"" + UnixPathOf(folder) + L"\"");
+  std::string why;
+  for (int i = 0; i < 100; ++i, Sleep(50))
+    if (kyd::machine::journal::OthersCanChange(folder, why)) return true;
+  return false;
+}
+
+PrefixDir::PrefixDir(const std::wstring& name) {
+  static std::atomic<int> counter{0};
+  path_ = L"C:\\kydtest-" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+PrefixDir::~PrefixDir() {
+  // Wine's RemoveDirectory refuses a Unix link: those go first.
+  std::function<void(const std::wstring&)> unlink = [&](const std::wstring& folder) {
+    kyd::ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+      const std::wstring path = folder + L"\\" + entry.cFileName;
+      if (kyd::IsFolderLink(entry)) RemoveFolderLink(path);
+      else if (kyd::IsFolder(entry)) unlink(path);
+      return true;
+    });
+  };
+  unlink(path_);
+  kyd::RemoveDirectoryTree(path_);
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {

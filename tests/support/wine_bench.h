@@ -32,6 +32,21 @@ class ScratchDir {
   std::wstring path_;
 };
 
+// The same, on the prefix's C: drive (the simulated machine) rather than
+// beside the test program: for journals and what they are restored into.
+class PrefixDir {
+ public:
+  explicit PrefixDir(const std::wstring& name);
+  ~PrefixDir();
+  PrefixDir(const PrefixDir&) = delete;
+  PrefixDir& operator=(const PrefixDir&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& child) const { return path_ + L"\\" + child; }
+
+ private:
+  std::wstring path_;
+};
+
 struct ProcessResult {
   bool started = false;
   DWORD exitCode = 0;
@@ -74,6 +89,9 @@ bool FolderIsEmpty(const std::wstring& folder);  // false for a missing folder t
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 // Takes such a link away again (Wine's RemoveDirectory refuses one).
 void RemoveFolderLink(const std::wstring& link);
+// Gives a folder of the prefix mode 0777 on the Unix side, which Wine shows
+// as one Everyone may change; true once it shows so.
+bool OpenToAllOnUnix(const std::wstring& folder);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 bool CopyTree(const std::wstring& from, const std::wstring& to);
