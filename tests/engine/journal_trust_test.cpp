@@ -349,7 +349,7 @@ TEST(SeamJournal, RestoreWritesOnlyThroughTheFoldersItWasSavedBy) {
                {"the link of then, now leading elsewhere", true, L"Vendor"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    PrefixDir root(L"way"), journal(L"way journal");
+    ScratchDir root(L"way", ScratchDir::kMachine), journal(L"way journal", ScratchDir::kMachine);
     const std::wstring vendor = root / L"Vendor", support = vendor + L"\\Support", file = support + L"\\user.txt";
     ASSERT_TRUE(CreateDirectoryW((root / L"Protected").c_str(), nullptr) &&
                 CreateDirectoryW((root / L"Real").c_str(), nullptr));

@@ -219,7 +219,7 @@ TEST(DrvuninstJson, AMissingJournalFolderIsMadeByDrvuninstAndRefusedByTheExport)
   EXPECT_TRUE(again.document["manifest"].is_null()) << again.out;
 
   // A copy of it below a folder others may change is refused, and drvuninst says why.
-  PrefixDir open(L"open above");
+  ScratchDir open(L"open above", ScratchDir::kMachine);
   ASSERT_TRUE(OpenToAllOnUnix(open.path()) && CopyTree(missing, open / L"journal"));
   const std::string reason = "others can change a folder above it: " + ToUtf8(open.path()) + ": S-1-1-0 may change it";
   JsonRun refused = RunJson(host, L"restore \"" + open / L"journal" + L"\" --json");

@@ -140,7 +140,7 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
   ASSERT_TRUE(CreateDirectoryW((dir / L"busy").c_str(), nullptr) && WriteFileBytes(dir / L"busy\\old.txt", "x"));
   // Where restore would refuse a journal, none is written (a plan is not
   // restored: it may go there).
-  PrefixDir open(L"open");
+  ScratchDir open(L"open", ScratchDir::kMachine);
   ASSERT_TRUE(OpenToAllOnUnix(open.path()) && CreateDirectoryW((open / L"below").c_str(), nullptr));
   const std::string everyone = ToNarrow(open.path()) + ": S-1-1-0 may change it";
   struct Case {

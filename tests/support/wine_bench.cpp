@@ -94,13 +94,28 @@ const std::wstring& ScratchRootPath() {
 
 }  // namespace
 
-ScratchDir::ScratchDir(const std::wstring& name) {
+ScratchDir::ScratchDir(const std::wstring& name, Where where) {
   static std::atomic<int> counter{0};
-  path_ = ScratchRootPath() + L"\\" + name + L"-" + std::to_wstring(counter++);
+  path_ = (where == kMachine ? L"C:\\kydtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(GetTickCount()) + L"-"
+                             : ScratchRootPath() + L"\\") +
+          name + L"-" + std::to_wstring(counter++);
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-ScratchDir::~ScratchDir() { kyd::RemoveDirectoryTree(path_); }
+ScratchDir::~ScratchDir() {
+  // Wine's RemoveDirectory refuses a Unix link: those go first.
+  std::function<void(const std::wstring&)> unlink = [&](const std::wstring& folder) {
+    kyd::ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+      const std::wstring path = folder + L"\\" + entry.cFileName;
+      if (kyd::IsFolderLink(entry)) RemoveFolderLink(path);
+      else if (kyd::IsFolder(entry)) unlink(path);
+      return true;
+    });
+  };
+  unlink(path_);
+  kyd::RemoveDirectoryTree(path_);
+}
 
 // The double is built as a program; its copy becomes a DLL without an entry
 // point (the runtime library's start-up is not needed by its functions).
@@ -172,27 +187,6 @@ bool OpenToAllOnUnix(const std::wstring& folder) {
   for (int i = 0; i < 100; ++i, Sleep(50))
     if (kyd::machine::journal::OthersCanChange(folder, why)) return true;
   return false;
-}
-
-PrefixDir::PrefixDir(const std::wstring& name) {
-  static std::atomic<int> counter{0};
-  path_ = L"C:\\kydtest-" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-PrefixDir::~PrefixDir() {
-  // Wine's RemoveDirectory refuses a Unix link: those go first.
-  std::function<void(const std::wstring&)> unlink = [&](const std::wstring& folder) {
-    kyd::ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
-      const std::wstring path = folder + L"\\" + entry.cFileName;
-      if (kyd::IsFolderLink(entry)) RemoveFolderLink(path);
-      else if (kyd::IsFolder(entry)) unlink(path);
-      return true;
-    });
-  };
-  unlink(path_);
-  kyd::RemoveDirectoryTree(path_);
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {

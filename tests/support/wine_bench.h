@@ -21,25 +21,13 @@ std::wstring TestExeDir();  // this test program's folder
 // A fresh empty folder for one test, removed with the object.
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::wstring& name);
+  // kMachine: on the prefix's C: drive (the simulated machine) rather than
+  // beside the test program, for journals and what they are restored into.
+  enum Where { kBench, kMachine };
+  explicit ScratchDir(const std::wstring& name, Where where = kBench);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::wstring& path() const { return path_; }
-  std::wstring operator/(const std::wstring& child) const { return path_ + L"\\" + child; }
-
- private:
-  std::wstring path_;
-};
-
-// The same, on the prefix's C: drive (the simulated machine) rather than
-// beside the test program: for journals and what they are restored into.
-class PrefixDir {
- public:
-  explicit PrefixDir(const std::wstring& name);
-  ~PrefixDir();
-  PrefixDir(const PrefixDir&) = delete;
-  PrefixDir& operator=(const PrefixDir&) = delete;
   const std::wstring& path() const { return path_; }
   std::wstring operator/(const std::wstring& child) const { return path_ + L"\\" + child; }
 
