@@ -264,7 +264,9 @@ void MakeLinkMaterial(const std::wstring& folder, const std::wstring& link, cons
   item.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   item.data = L"1";
   item.mac = seal.Of(journal::Seal::kMaterial, reparse);
-  const std::string index = journal::FormatIndex({item});
+  std::vector<journal::SavedLink> links;  // Wine shows drive Z:'s root as a link
+  journal::AddLinksAbove(link, links);
+  const std::string index = journal::FormatIndex({item}, links);
   ASSERT_TRUE(WriteFileBytes(set + L"\\1", reparse) && WriteFileBytes(set + L"\\index.txt", index));
   line.Set(L"mac", seal.Of(journal::Seal::kMaterial, index));
   ASSERT_TRUE(WriteFileBytes(folder + L"\\manifest.txt", "# KYDDrvUninst journal\r\n# mode\tjournal\r\n# id\t" +
