@@ -423,10 +423,11 @@ std::wstring FullFolder(const std::wstring& folderIn) {
 std::string OthersCouldChange(const std::wstring& folder) {
   std::string why;
   const std::wstring manifest = folder + L"\\" + kManifestName;
+  // A folder above first: through it the rest could be put in its place.
+  if (OthersCanChangeAbove(folder, why)) return std::string(kOthersAbove) + ": " + why;
   if (OthersCanChange(folder, why)) return "others can change the journal folder: " + why;
   if (GetFileAttributesW(manifest.c_str()) != INVALID_FILE_ATTRIBUTES && OthersCanChange(manifest, why))
     return "others can change its manifest: " + why;
-  if (OthersCanChangeAbove(folder, why)) return std::string(kOthersAbove) + ": " + why;
   return {};
 }
 

@@ -140,17 +140,18 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
   ASSERT_TRUE(CreateDirectoryW((dir / L"busy").c_str(), nullptr) && WriteFileBytes(dir / L"busy\\old.txt", "x"));
   // Where restore would refuse a journal, none is written (a plan is not
   // restored: it may go there).
-  ScratchDir open(L"open", ScratchDir::kMachine);
-  ASSERT_TRUE(OpenToAllOnUnix(open.path()) && CreateDirectoryW((open / L"below").c_str(), nullptr));
-  const std::string everyone = ToNarrow(open.path()) + ": S-1-1-0 may change it";
+  // drvuninst makes the one below, protected as a journal folder. (An empty
+  // folder others may change the session takes for itself first: SeamTrust.)
+  ScratchDir above(L"open above", ScratchDir::kMachine);
+  ASSERT_TRUE(OpenToAllOnUnix(above.path()));
+  const std::string everyone = ToNarrow(above.path()) + ": S-1-1-0 may change it";
   struct Case {
     std::wstring folder;
     std::string reason;
     bool journalOnly = false;
   } cases[] = {{dir / L"a file", "it is not a folder"},
                {dir / L"busy", "it is not empty"},
-               {open.path(), "others can change the journal folder: ", true},
-               {open / L"below", "others can change a folder above it: " + everyone, true}};
+               {above / L"below", "others can change a folder above it: " + everyone, true}};
   // (A missing folder drvuninst makes; the export refuses it: drvuninst_json_test.)
   const MachineState before = watch_.Take();
   for (const Case& c : cases) {
