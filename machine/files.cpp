@@ -125,13 +125,17 @@ bool SaveItems(Session::State& s, Line& line, const std::vector<std::wstring>& p
       if (!save(path + L"\\" + entry.cFileName)) return false;
     return true;
   };
+  // The folder links on the items' way, and where they lead: restore writes
+  // only through links that were there when the items were saved.
+  std::vector<journal::SavedLink> links;
   for (const std::wstring& path : paths) {
+    journal::AddLinksAbove(path, links);
     if (!save(path)) {
       error = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
       return false;
     }
   }
-  std::string index = journal::FormatIndex(items);
+  std::string index = journal::FormatIndex(items, links);
   if (!journal::WriteNewFile(setFolder + L"\\index.txt", index.data(), index.size())) {
     error = GetLastError();
     return false;

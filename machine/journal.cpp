@@ -371,8 +371,10 @@ bool ParseValues(const std::string& text, std::vector<SavedValue>& values) {
   return true;
 }
 
-std::string FormatIndex(const std::vector<SavedItem>& items) {
+std::string FormatIndex(const std::vector<SavedItem>& items, const std::vector<SavedLink>& links) {
   std::wstring text;
+  for (const SavedLink& link : links)
+    text += L"link\t" + Escape(link.path) + L"\t" + (link.leadsTo.empty() ? L"-" : Escape(link.leadsTo)) + L"\r\n";
   for (const SavedItem& item : items) {
     std::wstring data = item.data.empty() ? L"-" : item.data;
     if (item.folder) {
@@ -389,9 +391,16 @@ std::string FormatIndex(const std::vector<SavedItem>& items) {
   return ToUtf8(text);
 }
 
-bool ParseIndex(const std::string& text, std::vector<SavedItem>& items) {
+bool ParseIndex(const std::string& text, std::vector<SavedItem>& items, std::vector<SavedLink>* links) {
   items.clear();
+  if (links) links->clear();
   for (const std::vector<std::wstring>& parts : Records(text)) {
+    if (parts.size() == 3 && parts[0] == L"link") {
+      SavedLink link;
+      if (!Unescape(parts[1], link.path) || (parts[2] != L"-" && !Unescape(parts[2], link.leadsTo))) return false;
+      if (links) links->push_back(std::move(link));
+      continue;
+    }
     SavedItem item;
     uint64_t attributes = 0, created = 0, written = 0;
     if (parts.size() == 5 && parts[0] == L"folder") {

@@ -53,6 +53,8 @@
 //                  order, and the items' data files:
 //     folder<TAB>path<TAB>attributes<TAB>reparse data file or -<TAB>mac or -
 //     file<TAB>path<TAB>attributes<TAB>created<TAB>written<TAB>size<TAB>mac<TAB>data file
+//                  and one line per folder link above the items (SavedLink):
+//     link<TAB>path<TAB>where it led or -
 // A line's mac field seals its .values file or its set's index.txt, and the
 // index seals each data file: keyed MACs of their bytes, 40 hex digits.
 #pragma once
@@ -154,8 +156,14 @@ struct SavedItem {
   std::wstring mac;   // the data file's seal
   std::wstring data;  // the data file's name in the set's folder; empty: none
 };
-std::string FormatIndex(const std::vector<SavedItem>& items);
-bool ParseIndex(const std::string& text, std::vector<SavedItem>& items);
+// A folder above a set's items that was a folder link (a reparse point)
+// when they were saved, and where it led then (its final path; empty where
+// that could not be told). A set without such records had none.
+struct SavedLink {
+  std::wstring path, leadsTo;
+};
+std::string FormatIndex(const std::vector<SavedItem>& items, const std::vector<SavedLink>& links = {});
+bool ParseIndex(const std::string& text, std::vector<SavedItem>& items, std::vector<SavedLink>* links = nullptr);
 
 // Whole-file reads and writes. WriteNewFile refuses to replace a file.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
@@ -190,6 +198,18 @@ class NativePaths {
   void* old_ = nullptr;
   bool active_ = false;
 };
+
+// The folders on the way to `path`, from its root ("C:\", "\\server\share")
+// down to its parent; none for a path of another form.
+std::vector<std::wstring> FoldersOnTheWay(const std::wstring& path);
+// Whether this Windows tells where an open folder leads (Vista on).
+bool CanTellFinalPaths();
+// Where an open folder leads, links followed: its final path as "C:\..."
+// or "\\server\share\..."; false when it cannot be told.
+bool FinalPathOf(HANDLE folder, std::wstring& path);
+// The folders on the way to `path` that are folder links now, with where
+// each leads, added to `links` unless named there already.
+void AddLinksAbove(const std::wstring& path, std::vector<SavedLink>& links);
 
 // Deletes parent\path (no subkeys left) in the given registry view.
 LONG DeleteKeyIn(HKEY parent, const std::wstring& path, REGSAM view);

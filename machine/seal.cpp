@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "machine/journal.h"
+#include "machine/machine.h"
 
 namespace kyd::machine::journal {
 namespace {
@@ -411,12 +412,38 @@ bool OthersCanChangeAbove(const std::wstring& folder, std::string& why) {
   return false;
 }
 
-bool ForgetJournal(const std::wstring& folderIn, bool& gone, std::string& why) {
-  gone = false;
+std::wstring FullFolder(const std::wstring& folderIn) {
   wchar_t full[MAX_PATH * 2] = {};
   const DWORD length = GetFullPathNameW(folderIn.c_str(), MAX_PATH * 2, full, nullptr);
   std::wstring folder = length > 0 && length < MAX_PATH * 2 ? full : folderIn;
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
+std::string OthersCouldChange(const std::wstring& folder) {
+  std::string why;
+  const std::wstring manifest = folder + L"\\" + kManifestName;
+  // A folder above first: through it the rest could be put in its place.
+  if (OthersCanChangeAbove(folder, why)) return std::string(kOthersAbove) + ": " + why;
+  if (OthersCanChange(folder, why)) return "others can change the journal folder: " + why;
+  if (GetFileAttributesW(manifest.c_str()) != INVALID_FILE_ATTRIBUTES && OthersCanChange(manifest, why))
+    return "others can change its manifest: " + why;
+  return {};
+}
+
+bool AdmitJournal(const std::wstring& folder, Manifest& manifest, Seal& seal, std::string& refusal) {
+  if (folder.empty() || !ReadManifest(folder, manifest)) refusal = "no journal there";
+  else if (manifest.mode != L"journal") refusal = manifest.mode == L"plan" ? "a plan, nothing to restore"
+                                                                            : "not a journal, nothing to restore";
+  else refusal = OthersCouldChange(folder);
+  std::string why;
+  if (refusal.empty() && !seal.Load(manifest.id, why)) refusal = "its seal cannot be checked: " + why;
+  return refusal.empty();
+}
+
+bool ForgetJournal(const std::wstring& folderIn, bool& gone, std::string& why) {
+  gone = false;
+  const std::wstring folder = FullFolder(folderIn);
   Manifest manifest;
   if (!ReadManifest(folder, manifest) || manifest.mode != L"journal") {
     why = "no journal there";

@@ -61,6 +61,8 @@ using UniqueCryptHash = UniqueAny<CryptHashTraits>;
 
 namespace kyd::machine::journal {
 
+struct Manifest;
+
 // Registry home of the secrets (HKLM, 64-bit view).
 constexpr wchar_t kSecretsKey[] = L"SOFTWARE\\KYDDrvUninst\\Journals";
 
@@ -137,6 +139,21 @@ bool OthersCanChange(const std::wstring& path, std::string& why, Reach reach = R
 // Whether any folder above `folder` (a full path), up to its root, lets
 // others change it in that way; `why` names the folder and who.
 bool OthersCanChangeAbove(const std::wstring& folder, std::string& why);
+
+// A journal folder as restore and the session name it: full, without a
+// trailing backslash.
+std::wstring FullFolder(const std::wstring& folder);
+// Why restore would not trust a journal kept in `folder` (a full path):
+// others can change the folder, its manifest (when it has one), or a folder
+// above it; empty when none of these. The session makes the same check on a
+// new journal's folder, so that no journal is written that restore refuses.
+constexpr char kOthersAbove[] = "others can change a folder above it";
+std::string OthersCouldChange(const std::wstring& folder);
+// Whether restore may act on the journal in `folder` (a full path): it
+// holds a journal (read into `manifest`), nobody else could have changed it
+// or put it in its place, and its secret loads into `seal`. Otherwise, the
+// refusal: what restore logs, and what drvuninst shows.
+bool AdmitJournal(const std::wstring& folder, Manifest& manifest, Seal& seal, std::string& refusal);
 
 // Deletes the secret of the journal in `folder`, which will not be restored.
 // Only a secret the journal shows itself to belong to is deleted: one that

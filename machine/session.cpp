@@ -305,7 +305,9 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
     // acts on it as an administrator: nobody else may read or change it.
     std::wstring id;
     if (mode == Mode::kJournal) {
-      if (!journal::ProtectFolder(folder, why) || journal::OthersCanChange(folder, why)) {
+      // Restore trusts no journal that others could have changed, also
+      // through a folder above it: none is written where it would be refused.
+      if (!journal::ProtectFolder(folder, why) || !(why = journal::OthersCouldChange(folder)).empty()) {
         refuse(why);
         return;
       }

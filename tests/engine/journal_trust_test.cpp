@@ -351,7 +351,9 @@ void MakeLinkMaterial(const std::wstring& folder, const std::wstring& link, cons
   item.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   item.data = L"1";
   item.mac = seal.Of(journal::Seal::kMaterial, reparse);
-  const std::string index = journal::FormatIndex({item});
+  std::vector<journal::SavedLink> links;  // Wine shows drive Z:'s root as a link
+  journal::AddLinksAbove(link, links);
+  const std::string index = journal::FormatIndex({item}, links);
   ASSERT_TRUE(WriteFileBytes(set + L"\\1", reparse) && WriteFileBytes(set + L"\\index.txt", index));
   line.Set(L"mac", seal.Of(journal::Seal::kMaterial, index));
   ASSERT_TRUE(WriteFileBytes(folder + L"\\manifest.txt", "# KYDDrvUninst journal\r\n# mode\tjournal\r\n# id\t" +
@@ -418,6 +420,55 @@ TEST(SeamJournal, AFolderLinkIsBackOnlyAsTheLinkItWas) {
     EXPECT_EQ(machine::Restore(journal.path()) == machine::kRestoreComplete, isLink) << ToNarrow(Report(journal.path()));
     if (c.plainFolderThere) {
       EXPECT_TRUE(FileExists(link + L"\\mine.txt"));
+    }
+  }
+}
+
+// Restore writes an item only through folders that lead where they led when
+// it was saved: not through a link made since (a user's, in a vendor folder
+// users may change), nor through a link of then that now leads elsewhere;
+// through a link that was there then and still leads there, it does.
+TEST(SeamJournal, RestoreWritesOnlyThroughTheFoldersItWasSavedBy) {
+  struct Case {
+    const char* what;
+    bool linkedWhenSaved;    // Vendor a link to Real when the file is saved
+    const wchar_t* linkAfter;  // then made a link to Protected; null: none
+  } cases[] = {{"a link made since on the way", false, L"Vendor\\Support"},
+               {"the link of then, leading where it did", true, nullptr},
+               {"the link of then, now leading elsewhere", true, L"Vendor"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir root(L"way", ScratchDir::kMachine), journal(L"way journal", ScratchDir::kMachine);
+    const std::wstring vendor = root / L"Vendor", support = vendor + L"\\Support", file = support + L"\\user.txt";
+    ASSERT_TRUE(CreateDirectoryW((root / L"Protected").c_str(), nullptr) &&
+                CreateDirectoryW((root / L"Real").c_str(), nullptr));
+    ASSERT_TRUE(c.linkedWhenSaved ? MakeFolderLink(vendor, root / L"Real") : CreateDirectoryW(vendor.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(support.c_str(), nullptr) && WriteFileBytes(file, "the user's"));
+    {
+      machine::Session session(machine::Mode::kJournal, journal.path());
+      ASSERT_TRUE(session.ok());
+      ASSERT_TRUE(machine::RemoveFile(file) && machine::RemoveFolder(support));
+      if (!c.linkedWhenSaved) {
+        ASSERT_TRUE(machine::RemoveFolder(vendor));
+      }
+    }
+    if (c.linkAfter) {
+      const std::wstring link = root / c.linkAfter;
+      if (c.linkedWhenSaved) RemoveFolderLink(vendor);
+      else ASSERT_TRUE(CreateDirectoryW(vendor.c_str(), nullptr));
+      ASSERT_TRUE(MakeFolderLink(link, root / L"Protected"));
+    }
+    const int result = machine::Restore(journal.path());
+    const std::wstring report = Report(journal.path());
+    EXPECT_TRUE(FolderIsEmpty(root / L"Protected")) << "written behind the link: " << ToNarrow(report);
+    if (c.linkAfter) {
+      EXPECT_EQ(result, machine::kRestorePartial) << ToNarrow(report);
+      EXPECT_NE(report.find(file + L": a folder on its path now leads elsewhere: " + root / c.linkAfter),
+                std::wstring::npos)
+          << ToNarrow(report);
+    } else {
+      EXPECT_EQ(result, machine::kRestoreComplete) << ToNarrow(report);
+      EXPECT_EQ(ReadFileBytes(root / L"Real\\Support\\user.txt"), "the user's");
     }
   }
 }

@@ -143,6 +143,7 @@ TEST(DrvuninstJson, PlanUninstallAndRestoreCarryResultSummaryAndManifest) {
   const Json& r = restore.document;
   EXPECT_EQ(r["journal"], ToUtf8(journal));
   EXPECT_EQ(r["report"], ToUtf8(journal + L"\\restore.txt"));
+  EXPECT_TRUE(r["refused"].is_null()) << restore.out;
   EXPECT_EQ(r["exitCode"], 0);
   EXPECT_EQ(r["summary"]["devices"]["cannotComeBack"], 1) << restore.out;
   EXPECT_EQ(r["summary"]["all"]["changed"], run.document["summary"]["all"]);
@@ -250,6 +251,17 @@ TEST(DrvuninstJson, AMissingJournalFolderIsMadeByDrvuninstAndRefusedByTheExport)
   EXPECT_TRUE(again.document["summary"].is_null()) << again.out;
   EXPECT_TRUE(again.document["changes"].is_null()) << again.out;
   EXPECT_TRUE(again.document["manifest"].is_null()) << again.out;
+
+  // A copy of it below a folder others may change is refused, and drvuninst says why.
+  ScratchDir open(L"open above", ScratchDir::kMachine);
+  ASSERT_TRUE(OpenToAllOnUnix(open.path()) && CopyTree(missing, open / L"journal"));
+  const std::string reason = "others can change a folder above it: " + ToUtf8(open.path()) + ": S-1-1-0 may change it";
+  JsonRun refused = RunJson(host, L"restore \"" + open / L"journal" + L"\" --json");
+  ASSERT_TRUE(refused.parsed) << refused.out;
+  EXPECT_EQ(refused.document["libraryResult"], 0);
+  EXPECT_EQ(refused.document["refused"], reason) << refused.out;
+  ProcessResult shown = host.Cli(L"restore \"" + open / L"journal" + L"\"");
+  EXPECT_NE(shown.output.find("Refused: " + reason), std::string::npos) << shown.output;
 
   kyd::machine::journal::Manifest manifest;
   ASSERT_TRUE(kyd::machine::journal::ReadManifest(missing, manifest));

@@ -138,20 +138,36 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
   ScratchDir dir(L"refusals");
   ASSERT_TRUE(WriteFileBytes(dir / L"a file", "x"));
   ASSERT_TRUE(CreateDirectoryW((dir / L"busy").c_str(), nullptr) && WriteFileBytes(dir / L"busy\\old.txt", "x"));
+  // Where restore would refuse a journal, none is written (a plan is not
+  // restored: it may go there).
+  // drvuninst makes the one below, protected as a journal folder. (An empty
+  // folder others may change the session takes for itself first: SeamTrust.)
+  ScratchDir above(L"open above", ScratchDir::kMachine);
+  ASSERT_TRUE(OpenToAllOnUnix(above.path()));
+  const std::string everyone = ToNarrow(above.path()) + ": S-1-1-0 may change it";
   struct Case {
     std::wstring folder;
-    const char* reason;
-  } cases[] = {{dir / L"a file", "it is not a folder"}, {dir / L"busy", "it is not empty"}};
+    std::string reason;
+    bool journalOnly = false;
+  } cases[] = {{dir / L"a file", "it is not a folder"},
+               {dir / L"busy", "it is not empty"},
+               {above / L"below", "others can change a folder above it: " + everyone, true}};
   // (A missing folder drvuninst makes; the export refuses it: drvuninst_json_test.)
   const MachineState before = watch_.Take();
   for (const Case& c : cases) {
     for (const wchar_t* mode : {L"--plan", L""}) {
+      if (c.journalOnly && *mode) continue;
       SCOPED_TRACE(ToNarrow(c.folder + L" " + mode));
       ProcessResult run = Uninstall(std::wstring(mode) + L" --journal " + Quote(c.folder) + L" --log");
       EXPECT_EQ(LibraryResult(run), 0);
       EXPECT_NE(run.output.find("journal folder (" + ToNarrow(c.folder) + ") refused: " + c.reason),
                 std::string::npos)
           << run.output;
+      if (c.journalOnly) {  // drvuninst tells it too, not only the log
+        EXPECT_NE(run.output.find("no journal was written in " + ToNarrow(c.folder) + ": " + c.reason),
+                  std::string::npos)
+            << run.output;
+      }
     }
   }
   // Flags the library does not know are refused too.

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "machine/dir_tree.h"
+#include "machine/seal.h"
 #include "platform/handle.h"
 #include "removal/device_match.h"
 
@@ -93,13 +94,28 @@ const std::wstring& ScratchRootPath() {
 
 }  // namespace
 
-ScratchDir::ScratchDir(const std::wstring& name) {
+ScratchDir::ScratchDir(const std::wstring& name, Where where) {
   static std::atomic<int> counter{0};
-  path_ = ScratchRootPath() + L"\\" + name + L"-" + std::to_wstring(counter++);
+  path_ = (where == kMachine ? L"C:\\kydtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(GetTickCount()) + L"-"
+                             : ScratchRootPath() + L"\\") +
+          name + L"-" + std::to_wstring(counter++);
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-ScratchDir::~ScratchDir() { kyd::RemoveDirectoryTree(path_); }
+ScratchDir::~ScratchDir() {
+  // Wine's RemoveDirectory refuses a Unix link: those go first.
+  std::function<void(const std::wstring&)> unlink = [&](const std::wstring& folder) {
+    kyd::ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+      const std::wstring path = folder + L"\\" + entry.cFileName;
+      if (kyd::IsFolderLink(entry)) RemoveFolderLink(path);
+      else if (kyd::IsFolder(entry)) unlink(path);
+      return true;
+    });
+  };
+  unlink(path_);
+  kyd::RemoveDirectoryTree(path_);
+}
 
 // The double is built as a program; its copy becomes a DLL without an entry
 // point (the runtime library's start-up is not needed by its functions).
@@ -126,8 +142,17 @@ bool FolderIsEmpty(const std::wstring& folder) {
 
 namespace {
 
-std::wstring UnixPathOf(const std::wstring& zPath) {
-  std::wstring path = zPath.substr(2);  // "Z:" off
+// The Unix name of a path on any drive (Wine's own export; Z: is "/").
+std::wstring UnixPathOf(const std::wstring& windowsPath) {
+  using UnixNameFn = char*(CDECL*)(const wchar_t*);
+  static const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (char* name = unixName ? unixName(windowsPath.c_str()) : nullptr) {
+    std::wstring path = ToWide(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return path;
+  }
+  std::wstring path = windowsPath.substr(2);  // "Z:" off
   for (wchar_t& c : path)
     if (c == L'\\') c = L'/';
   return path;
@@ -154,6 +179,14 @@ void RemoveFolderLink(const std::wstring& link) {
   if (!FileExists(link)) return;
   RunProgram(L"Z:\\bin\\rm -f \"" + UnixPathOf(link) + L"\"");
   WaitForPresence(link, false);
+}
+
+bool OpenToAllOnUnix(const std::wstring& folder) {
+  RunProgram(L"Z:\\bin\\chmod 0777 \"" + UnixPathOf(folder) + L"\"");
+  std::string why;
+  for (int i = 0; i < 100; ++i, Sleep(50))
+    if (kyd::machine::journal::OthersCanChange(folder, why)) return true;
+  return false;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {

@@ -21,7 +21,10 @@ std::wstring TestExeDir();  // this test program's folder
 // A fresh empty folder for one test, removed with the object.
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::wstring& name);
+  // kMachine: on the prefix's C: drive (the simulated machine) rather than
+  // beside the test program, for journals and what they are restored into.
+  enum Where { kBench, kMachine };
+  explicit ScratchDir(const std::wstring& name, Where where = kBench);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -74,6 +77,9 @@ bool FolderIsEmpty(const std::wstring& folder);  // false for a missing folder t
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 // Takes such a link away again (Wine's RemoveDirectory refuses one).
 void RemoveFolderLink(const std::wstring& link);
+// Gives a folder of the prefix mode 0777 on the Unix side, which Wine shows
+// as one Everyone may change; true once it shows so.
+bool OpenToAllOnUnix(const std::wstring& folder);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 bool CopyTree(const std::wstring& from, const std::wstring& to);

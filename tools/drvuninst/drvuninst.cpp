@@ -316,7 +316,7 @@ int RunUninstall(const Invocation& invocation) {
                             kyd::machine::journal::ReadManifest(folder, manifest);
   if ((plan || journal) && result != KYD_RESULT_BUSY && !haveManifest)
     Error(L"drvuninst: no " + std::wstring(plan ? L"plan" : L"journal") + L" was written in " + folder +
-          (manifestBefore ? L": it holds one already" : L"") + L" (--log tells why)\n");
+          (manifestBefore ? L": it holds one already" : NotWrittenBecause(plan, folder)) + L"\n");
   if (haveManifest && !json) {
     Print(ChangeTable(plan ? L"The uninstall would change:" : L"The uninstall changed:", CountChanges(manifest)));
     Print(plan ? L"---- plan ----\n" : L"---- journal ----\n");
@@ -383,6 +383,7 @@ int RunRestore(const Invocation& invocation) {
   std::vector<RestoreEntry> entries;
   const bool haveReport = result != KYD_RESTORE_NOTHING && kyd::machine::journal::ReadManifest(folder, manifest) &&
                           ReadRestoreReport(reportPath, entries);
+  const std::wstring refusal = RestoreRefusal(result, folder);
   if (json) {
     RestoreReport report;
     report.folder = folder;
@@ -390,6 +391,7 @@ int RunRestore(const Invocation& invocation) {
     report.exitCode = exitCode;
     report.meaning = answer.meaning;
     report.notes = notes;
+    report.refused = refusal;
     if (haveReport) {
       report.reportPath = reportPath;
       report.manifest = &manifest;
@@ -407,6 +409,7 @@ int RunRestore(const Invocation& invocation) {
     Print(RestoreTable(CountRestore(manifest, entries)) + notBack + L"Every change and its outcome: " + reportPath +
           L"\n");
   }
+  if (!refusal.empty()) Print(L"Refused: " + refusal + L"\n");
   PrintResult(L"Result: ", answer);
   return exitCode;
 }

@@ -1,6 +1,7 @@
 #include "tools/drvuninst/journal_folder.h"
 
 #include "machine/journal.h"
+#include "machine/machine.h"
 #include "machine/seal.h"
 
 namespace drvuninst {
@@ -48,6 +49,22 @@ std::vector<std::wstring> ReportNotes(const std::wstring& path) {
     notes.push_back(note);
   }
   return notes;
+}
+
+std::wstring NotWrittenBecause(bool plan, const std::wstring& folder) {
+  namespace journal = kyd::machine::journal;
+  const std::string why = plan ? std::string() : journal::OthersCouldChange(journal::FullFolder(folder));
+  return why.empty() ? L" (--log tells why)" : L": " + journal::FromUtf8(why);
+}
+
+std::wstring RestoreRefusal(int result, const std::wstring& folder) {
+  namespace journal = kyd::machine::journal;
+  if (result != kyd::machine::kRestoreNothing) return {};
+  journal::Manifest manifest;
+  journal::Seal seal;
+  std::string refusal;
+  return journal::AdmitJournal(journal::FullFolder(folder), manifest, seal, refusal) ? std::wstring()
+                                                                                    : journal::FromUtf8(refusal);
 }
 
 PlanFolder::PlanFolder() {

@@ -23,6 +23,14 @@ std::wstring JournalFileText(const std::wstring& path);
 // ...", "moved: ...", "forgotten: ..."), in the order written.
 std::vector<std::wstring> ReportNotes(const std::wstring& path);
 
+// Why the library wrote no journal in `folder`, when the reason is that
+// restore would not trust one there (the library's own check, made here
+// again): ": <reason>", else a pointer to the log.
+std::wstring NotWrittenBecause(bool plan, const std::wstring& folder);
+// Why a restore that answered `result` was refused before it began, as the
+// library decided it (its own check, made here again); empty when it began.
+std::wstring RestoreRefusal(int result, const std::wstring& folder);
+
 // A fresh folder for a plan nobody asked to keep; removed once printed.
 class PlanFolder {
  public:

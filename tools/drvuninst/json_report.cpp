@@ -102,6 +102,7 @@ std::wstring RestoreDocument(const RestoreReport& report) {
                    {"report", TextOrNull(report.reportPath)},
                    {"libraryResult", report.libraryResult},
                    {"result", Text(report.meaning)},
+                   {"refused", TextOrNull(report.refused)},
                    {"exitCode", report.exitCode}};
   Json notes = Json::array();
   for (const std::wstring& note : report.notes) notes.push_back(Text(note));

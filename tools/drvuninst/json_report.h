@@ -45,6 +45,7 @@ struct RestoreReport {
   const kyd::machine::journal::Manifest* manifest = nullptr;
   const std::vector<RestoreEntry>* entries = nullptr;
   std::vector<std::wstring> notes;  // the report's notes: what is missing, moved, forgotten
+  std::wstring refused;             // why the restore did not begin; empty: it was not refused
 };
 std::wstring RestoreDocument(const RestoreReport& report);
 
