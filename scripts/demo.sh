@@ -11,8 +11,11 @@
 #   5. drvuninst restore                    and a table: everything back but what cannot come back
 #   6. in short, the removal road on a generic device (SetupAPI, drv64.exe)
 # It ends with the uninstall's exit code, and fails loudly when a decoy was
-# touched. Set-up, build and seeding print one line each; their output goes
-# to build/demo.log.
+# touched; a failing demo's last line names the steps that failed. The plan
+# and the journal are kept on the simulated machine (C:\kydtest\demo), where
+# the library trusts them wherever the checkout lies, and copied to
+# build/demo/ at the end. Set-up, build and seeding print one line each; their
+# output goes to build/demo.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KYD_BUILD_DIR:-$root/build}
@@ -28,9 +31,12 @@ footprint=${KYD_DEMO_FOOTPRINT:-amd}
 
 prefix=$build/prefixes/demo
 work=$build/demo
+# The demo's folder on the simulated machine, and where Wine keeps it.
+machine_work='C:\kydtest\demo'
+machine_work_unix=$prefix/drive_c/kydtest/demo
 trap '"$root/scripts/drop-prefix.sh" "$prefix" >>"$KYD_LOG" 2>&1' EXIT
 make_machine() {
-  rm -rf "$work" && mkdir -p "$work"
+  rm -rf "$work"
   "$root/scripts/make-prefix.sh" "$prefix" win64
   WINEPREFIX=$prefix WINEDEBUG=-all wine winecfg -v win10 </dev/null
 }
@@ -38,13 +44,16 @@ phase seeding "a 64-bit Windows 10 prefix, $prefix" make_machine
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=difxapi=n,b
 winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-echo "running: drvuninst takes the ${footprint^^} display driver off; the plan and the journal stay in $work"
+echo "running: drvuninst takes the ${footprint^^} display driver off; the plan and the journal stay in $machine_work (copied to $work)"
 echo
 set +e
-wine "$build/footprint_demo.exe" "$(winpath "$root/tests/vendors/footprints/$footprint.fp")" "$(winpath "$work")" \
+wine "$build/footprint_demo.exe" "$(winpath "$root/tests/vendors/footprints/$footprint.fp")" "$machine_work" \
   </dev/null 2>&1 | tr -d '\r'
 story=${PIPESTATUS[0]}
 set -e
+# What the user may want to read after the prefix is gone.
+mkdir -p "$work"
+[ -d "$machine_work_unix" ] && cp -r "$machine_work_unix/." "$work/"
 uninstalled=$(cat "$work/uninstall-exit-code" 2>/dev/null || echo none)
 
 # The removal road, in short: a device no vendor cleaner knows and an INF
@@ -59,11 +68,12 @@ w "$build/kydseed.exe" device "$hwid" "$guid" >/dev/null
 w "$build/kydseed.exe" inf "$inf" "$hwid" >/dev/null
 echo "drvuninst uninstall \"$hwid\" $guid"
 w "$build/dist/drvuninst.exe" uninstall "$hwid" "$guid" | sed -n 's/^Result: /  result: /p'
-road=0
-if w "$build/kydseed.exe" present "$hwid" >/dev/null; then echo "  device: STILL PRESENT"; road=1
+road=""
+if w "$build/kydseed.exe" present "$hwid" >/dev/null; then echo "  device: STILL PRESENT"; road="the device still present"
 else echo "  device: removed"; fi
 for f in "$inf" "${inf%.inf}.PNF"; do
-  if [ -e "$prefix/drive_c/windows/inf/$f" ]; then echo "  $f: STILL THERE"; road=1; else echo "  $f: deleted"; fi
+  if [ -e "$prefix/drive_c/windows/inf/$f" ]; then echo "  $f: STILL THERE"; road="${road:+$road, }$f still there"
+  else echo "  $f: deleted"; fi
 done
 
 echo
@@ -72,9 +82,22 @@ case $uninstalled in
   3010) meaning="done; Windows must restart to finish" ;;
   *) meaning="nothing was uninstalled" ;;
 esac
-if [ "$story" -eq 0 ] && [ "$road" -eq 0 ] && { [ "$uninstalled" = 0 ] || [ "$uninstalled" = 3010 ]; }; then
+# The steps that failed, for the last line.
+failed=()
+case $uninstalled in
+  0|3010) ;;
+  *) failed+=("the ${footprint^^} deep clean (drvuninst's exit code $uninstalled: $meaning)") ;;
+esac
+if [ "$story" -ne 0 ]; then
+  if [ -s "$work/failed-steps.txt" ]; then mapfile -t steps <"$work/failed-steps.txt"; failed+=("${steps[@]}")
+  elif [ "$story" -eq 2 ]; then failed+=("setting the machine up (see above)")
+  else failed+=("footprint_demo (exit code $story, see above)"); fi
+fi
+[ -z "$road" ] || failed+=("the removal road on a generic device: $road")
+if [ "${#failed[@]}" -eq 0 ]; then
   echo "demo: the ${footprint^^} deep clean's exit code was $uninstalled ($meaning); every decoy intact"
   exit 0
 fi
-echo "demo: FAILED (the ${footprint^^} deep clean's exit code was $uninstalled: $meaning)" >&2
+joined=$(printf '%s; ' "${failed[@]}")
+echo "demo: FAILED at ${joined%; }" >&2
 exit 1

@@ -109,7 +109,10 @@ SleeperProcesses::~SleeperProcesses() {
 int SleeperProcesses::Start(const std::wstring& exeName, const std::wstring& arguments) {
   std::wstring exe = folder_ + L"\\" + exeName;
   if (!FileExists(exe)) CopyFileW((TestExeDir() + L"\\sleeper.exe").c_str(), exe.c_str(), FALSE);
-  std::wstring line = L"\"" + exe + L"\" 120" + (arguments.empty() ? L"" : L" " + arguments);
+  // It lives until this object ends it, or this process ends: a slow run
+  // cannot outlast it and make a decoy look ended by the library.
+  std::wstring line = L"\"" + exe + L"\" --with " + std::to_wstring(GetCurrentProcessId()) +
+                      (arguments.empty() ? L"" : L" " + arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

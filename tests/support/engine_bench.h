@@ -52,7 +52,8 @@ std::vector<std::wstring> RegSubKeys(HKEY root, const std::wstring& path, bool v
 std::wstring UniqueName(const std::wstring& prefix);
 
 // Copies of tests/programs/sleeper under chosen file names in a folder of
-// the test's, started by the test and ended by handle when the object goes.
+// the test's, started by the test and ended by handle when the object goes
+// (or with the test's process, whichever ends first; never by a timer).
 class SleeperProcesses {
  public:
   explicit SleeperProcesses(const std::wstring& folder) : folder_(folder) {}

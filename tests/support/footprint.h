@@ -131,13 +131,20 @@ class Bench {
   // The footprint as loaded.
   const Footprint& footprint() const { return footprint_; }
 
-  // Each seeded item in `now`, against `before`.
-  std::vector<Verdict> Judge(const Snapshot& before, const Snapshot& now) const;
+  // Each seeded item in `now`, against `before`. A target service or
+  // program still running is given time to stop or end, unless the run is
+  // not one that removes them (the seeding, a restore): then it is looked
+  // at once, as a decoy always is.
+  std::vector<Verdict> Judge(const Snapshot& before, const Snapshot& now, bool awaitTargets = true) const;
   // The changes from `before` to `now` that no seeded item explains (nor
   // what the uninstall flow itself writes).
   std::vector<Change> Unexplained(const Snapshot& before, const Snapshot& now) const;
   // The three checks; each failure is one message.
   std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) const;
+  // After a restore: every decoy is intact and every target is back, but
+  // the programs ended and the devices removed, which cannot come back. Each
+  // failure is one message naming the item.
+  std::vector<std::string> CheckBack(const Snapshot& before, const Snapshot& now) const;
   // Every seeded file still holds the bytes it was seeded with (after a
   // restore: the targets came back byte for byte).
   std::vector<std::string> CheckContents() const;

@@ -29,7 +29,7 @@ bool HoldsFileInUse(const Bench::State& s, const std::wstring& path) {
 
 }  // namespace
 
-std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now) const {
+std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now, bool awaitTargets) const {
   const State& s = *state_;
   const bool is64 = Is64BitPrefix();
   std::vector<Verdict> verdicts;
@@ -80,7 +80,8 @@ std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now) c
       case Kind::kService: {
         // The library has a stop accepted and waits a few seconds; a target
         // still stopping then is given time to finish, as a process is.
-        DWORD state = s.serviceOf.at(item.line)->State(SERVICE_STOPPED, expect == Expect::kGone ? 30000 : 0);
+        DWORD state =
+            s.serviceOf.at(item.line)->State(SERVICE_STOPPED, expect == Expect::kGone && awaitTargets ? 30000 : 0);
         v.gone = state == SERVICE_STOPPED;
         v.intact = state == SERVICE_RUNNING;
         targetLeft = "target service not stopped";
@@ -89,7 +90,7 @@ std::vector<Verdict> Bench::Judge(const Snapshot& before, const Snapshot& now) c
       }
       case Kind::kProcess: {
         // A target is given time to end; a decoy is looked at once.
-        v.gone = s.sleepers.Ended(s.processOf.at(item.line), expect == Expect::kGone ? 5000 : 0);
+        v.gone = s.sleepers.Ended(s.processOf.at(item.line), expect == Expect::kGone && awaitTargets ? 5000 : 0);
         v.intact = !v.gone;
         targetLeft = "target program still running";
         decoyHit = "decoy program ended";
@@ -187,6 +188,17 @@ std::vector<std::string> Bench::Check(const Snapshot& before, const Snapshot& af
     if (!verdict.failure.empty()) failures.push_back(verdict.failure);
   for (const Change& change : Unexplained(before, after))
     failures.push_back("outside the footprint: " + change.Describe());
+  return failures;
+}
+
+std::vector<std::string> Bench::CheckBack(const Snapshot& before, const Snapshot& now) const {
+  std::vector<std::string> failures;
+  for (const Verdict& v : Judge(before, now, false)) {
+    const bool cannotComeBack = v.item->kind == Kind::kProcess || v.item->kind == Kind::kDevice;
+    if (v.expect == Expect::kIntact && !v.failure.empty()) failures.push_back(v.failure);
+    if (v.expect == Expect::kGone && !v.intact && !cannotComeBack)
+      failures.push_back(v.item->Describe() + ": target not back");
+  }
   return failures;
 }
 

@@ -166,13 +166,17 @@ void WalkVolatile(HKEY root, const std::wstring& path, const std::wstring& canon
     WalkVolatile(root, path + L"\\" + child, canonical + L"\\" + LowerCase(child), snapshot);
 }
 
+// The test area (scratch folders, staged hosts, journals and plans) is the
+// bench's own, no part of the machine a footprint describes.
 void WalkFiles(const std::wstring& folder, Snapshot& snapshot) {
+  static const std::wstring area = LowerCase(TestArea());
   WIN32_FIND_DATAW entry;
   kyd::UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
   if (!search) return;
   do {
     if (!wcscmp(entry.cFileName, L".") || !wcscmp(entry.cFileName, L"..")) continue;
     std::wstring path = folder + L"\\" + entry.cFileName;
+    if (LowerCase(path) == area) continue;
     bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     ULARGE_INTEGER size{}, time{};
     size.LowPart = entry.nFileSizeLow;

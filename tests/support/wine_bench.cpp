@@ -1,6 +1,7 @@
 #include "support/wine_bench.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -50,34 +51,39 @@ std::wstring TestExeDir() {
   return folder.substr(0, folder.rfind(L'\\'));
 }
 
-namespace {
-
-// Every run of a test program gets a scratch root of its own, under a name
-// no earlier run can have used (Wine hands out process IDs again, so a name
-// made of one could meet a folder, or a link, a failed run left behind). It
-// is removed when the program ends, whatever its tests gave; the prefix's
-// drop fixture removes scratch\<prefix> with what a crashed run left.
-// The prefix's folder name (w64, fp64, ...), as the prefix fixtures name
-// its scratch folder; the bitness where Wine does not pass WINEPREFIX on.
-std::wstring PrefixName() {
-  wchar_t prefix[MAX_PATH] = {};
-  DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-  std::wstring text = length > 0 && length < MAX_PATH ? prefix : L"";
-  while (!text.empty() && text.back() == L'/') text.pop_back();
-  text = text.substr(text.find_last_of(L"/\\") + 1);
-  if (text.empty()) text = Is64BitPrefix() ? L"w64" : L"w32";
-  return text;
+std::wstring TestArea() {
+  // On the simulated machine's system drive, never on the host's side of
+  // it: a checkout may lie below a folder others can change (/tmp), and the
+  // library rightly trusts no journal there. Open to Administrators and
+  // SYSTEM only, as the library makes its own journal folders.
+  static const std::wstring area = [] {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring folder = std::wstring(windows, 2) + L"\\kydtest";
+    kyd::UniqueLocal descriptor;
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+                                                             SDDL_REVISION_1,
+                                                             reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+                                                             nullptr))
+      attributes.lpSecurityDescriptor = descriptor.get();
+    CreateDirectoryW(folder.c_str(), &attributes);
+    return folder;
+  }();
+  return area;
 }
 
+namespace {
+
+// Every run of a test program gets a scratch root of its own in the test
+// area, under a name no earlier run can have used (Wine hands out process
+// IDs again, so a name made of one could meet a folder, or a link, a failed
+// run left behind). It is removed when the program ends, whatever its tests
+// gave; what a crashed run left goes with the prefix.
 class ScratchRoot {
  public:
-  ScratchRoot() {
-    std::wstring prefix = TestExeDir() + L"\\scratch";
-    CreateDirectoryW(prefix.c_str(), nullptr);
-    prefix += L"\\" + PrefixName();
-    CreateDirectoryW(prefix.c_str(), nullptr);
-    path_ = kyd::CreatePrivateFolder(prefix);
-  }
+  ScratchRoot() : path_(kyd::CreatePrivateFolder(TestArea())) {}
   ~ScratchRoot() {
     if (!path_.empty()) kyd::RemoveDirectoryTree(path_);
   }
@@ -96,10 +102,8 @@ const std::wstring& ScratchRootPath() {
 
 ScratchDir::ScratchDir(const std::wstring& name, Where where) {
   static std::atomic<int> counter{0};
-  path_ = (where == kMachine ? L"C:\\kydtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                   std::to_wstring(GetTickCount()) + L"-"
-                             : ScratchRootPath() + L"\\") +
-          name + L"-" + std::to_wstring(counter++);
+  (void)where;  // every scratch folder is on the simulated machine now
+  path_ = ScratchRootPath() + L"\\" + name + L"-" + std::to_wstring(counter++);
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
@@ -170,14 +174,17 @@ bool WaitForPresence(const std::wstring& path, bool present) {
 }  // namespace
 
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
-  RunProgram(L"Z:\\bin\\ln -s \"" + UnixPathOf(target) + L"\" \"" + UnixPathOf(link) + L"\"");
+  const std::wstring from = UnixPathOf(link), to = UnixPathOf(target);
+  if (from.empty() || to.empty()) return false;
+  RunProgram(L"Z:\\bin\\ln -s \"" + to + L"\" \"" + from + L"\"");
   if (!WaitForPresence(link, true)) return false;
   return (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 void RemoveFolderLink(const std::wstring& link) {
-  if (!FileExists(link)) return;
-  RunProgram(L"Z:\\bin\\rm -f \"" + UnixPathOf(link) + L"\"");
+  const std::wstring name = UnixPathOf(link);
+  if (!FileExists(link) || name.empty()) return;
+  RunProgram(L"Z:\\bin\\rm -f \"" + name + L"\"");
   WaitForPresence(link, false);
 }
 

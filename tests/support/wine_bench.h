@@ -18,11 +18,19 @@ std::wstring Ship32Dir();  // the i686 shipping tree
 std::wstring Ship64Dir();  // the x86_64 shipping tree
 std::wstring TestExeDir();  // this test program's folder
 
-// A fresh empty folder for one test, removed with the object.
+// The folder on the prefix's system drive (C:\\kydtest) that holds every
+// test's and the demo's scratch folders, journals and plans: the simulated
+// machine, never the checkout (a checkout under /tmp lies below a folder
+// others can change, where the library refuses journals). The footprint
+// snapshots leave it out. Made when first asked for.
+std::wstring TestArea();
+
+// A fresh empty folder for one test inside the test area, removed with the
+// object.
 class ScratchDir {
  public:
-  // kMachine: on the prefix's C: drive (the simulated machine) rather than
-  // beside the test program, for journals and what they are restored into.
+  // Both are in the test area on the prefix's C: drive; kMachine names the
+  // folders whose place on the simulated machine the test relies on.
   enum Where { kBench, kMachine };
   explicit ScratchDir(const std::wstring& name, Where where = kBench);
   ~ScratchDir();
@@ -71,8 +79,7 @@ bool MakeNetapiDouble(const std::wstring& dll);  // the test runs under WOW64
 bool FileExists(const std::wstring& path);
 bool FolderIsEmpty(const std::wstring& folder);  // false for a missing folder too
 
-// A symbolic link at `link` to the folder `target`, both on drive Z:, made on
-// the Unix side: Wine cannot make junctions, but it shows a Unix link to a
+// A symbolic link at `link` to the folder `target`, made on the Unix side: Wine cannot make junctions, but it shows a Unix link to a
 // folder as a folder with FILE_ATTRIBUTE_REPARSE_POINT. True once it shows.
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 // Takes such a link away again (Wine's RemoveDirectory refuses one).

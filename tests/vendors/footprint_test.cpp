@@ -144,6 +144,7 @@ TEST_P(Footprint, TargetsGoDecoysStayNothingElseChanges) {
   ASSERT_TRUE(restore.started);
   fp::Snapshot restored = fp::TakeSnapshot(bench.VolatileKeys());
   ReportAll(fp::CheckRestored(journalFolder.path(), before, restored, deviceKeys, shellKeys), "restore", restore);
+  ReportAll(bench.CheckBack(before, restored), "restore", restore);
   ReportAll(bench.CheckContents(), "restore", restore);
   if (!inUse) return;
   EXPECT_NE(restore.output.find(" called off (those files stayed), 0 carried out at a restart"), std::string::npos)

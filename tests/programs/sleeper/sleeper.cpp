@@ -1,8 +1,10 @@
 // A program that only waits: tests copy it under the names of vendor tools
 // and start it, so that process termination has something real to end.
 // It ends by itself after the number of seconds given (default 120), so a
-// test that fails before its teardown leaves nothing running for long.
-//   sleeper [SECONDS [HOLDER_SECONDS]] [--hold <file>]... [--load <dll>]... [--ready <event>]
+// test that fails before its teardown leaves nothing running for long; with
+// --with it ends instead when the process of that ID does (the bench that
+// started it), however long that takes.
+//   sleeper [SECONDS [HOLDER_SECONDS]] [--with <pid>] [--hold <file>]... [--load <dll>]... [--ready <event>]
 // With HOLDER_SECONDS it first starts a copy of itself that inherits its
 // standard output and sleeps that long (a program that keeps its parent's
 // output pipe open after the parent has ended), and writes "holder <pid>".
@@ -47,8 +49,14 @@ int main(int argc, char** argv) {
     if (!StartHolder(std::strtoul(argv[first++], nullptr, 10))) return 2;
   }
   std::vector<kyd::UniqueHandle> held;  // until the process ends
+  kyd::UniqueHandle bench;
   for (int i = first; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--hold") == 0) {
+    if (std::strcmp(argv[i], "--with") == 0) {
+      // Opened at once: the bench has only just started this process, so the
+      // ID is still the bench's.
+      bench.reset(OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(argv[i + 1], nullptr, 10)));
+      if (!bench) return 2;
+    } else if (std::strcmp(argv[i], "--hold") == 0) {
       HANDLE file = CreateFileA(argv[i + 1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
       if (file == INVALID_HANDLE_VALUE) return 2;
       held.emplace_back(file);
@@ -61,6 +69,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  Sleep(seconds * 1000);
+  if (bench) WaitForSingleObject(bench.get(), INFINITE);
+  else Sleep(seconds * 1000);
   return 0;
 }
