@@ -20,10 +20,10 @@ namespace journal = kyd::machine::journal;
 
 // What a plan does when a step before the leftover one removes the device.
 void PlanDeviceRemoval(const std::wstring& instanceId) {
-  kyd::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, instanceId.c_str(), nullptr, DIGCF_ALLCLASSES));
+  kyd::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
-  ASSERT_TRUE(set && SetupDiEnumDeviceInfo(set.get(), 0, &device));
+  ASSERT_TRUE(set && SetupDiOpenDeviceInfoW(set.get(), instanceId.c_str(), nullptr, 0, &device));
   EXPECT_TRUE(kyd::machine::RemoveDevice(set.get(), &device, [] { return false; }));
 }
 

@@ -453,10 +453,10 @@ SeededDevice::~SeededDevice() {
 }
 
 bool SeededDevice::InstallFrom(const std::wstring& infPath) {
-  kyd::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, instanceId_.c_str(), nullptr, DIGCF_ALLCLASSES));
+  kyd::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
-  if (!set || !SetupDiEnumDeviceInfo(set.get(), 0, &device)) return false;
+  if (!set || !SetupDiOpenDeviceInfoW(set.get(), instanceId_.c_str(), nullptr, 0, &device)) return false;
   kyd::UniqueKey key(SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr));
   if (key.get() == INVALID_HANDLE_VALUE) key.release();
   const std::wstring name = infPath.substr(infPath.rfind(L'\\') + 1);
