@@ -16,6 +16,7 @@
 #include "platform/find_str.h"
 #include "machine/machine.h"
 #include "removal/components.h"
+#include "removal/inf_users.h"
 #include "removal/leftover_inf.h"
 
 namespace kyd {
@@ -146,6 +147,8 @@ bool CBaseDrvUninst::DeleteDriverStorePackages(const wchar_t* hardwareId, std::w
   std::wstring key = LeftoverInfKey(hardwareId);
   bool found = false;
   for (const std::wstring& infPath : OemInfsNaming(key)) {
+    // The device the host keeps, or another card of the same chip.
+    if (KeptForItsDevice(infPath)) continue;
     KLOG(base::LOG_INFO, "%S Find inf file:%S\r\n", key.c_str(), infPath.c_str());
     std::wstring arguments;
     FormatWide(arguments, L"-f dp_delete \"%s\"", infPath.c_str());

@@ -73,6 +73,11 @@ bool RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const std::function<boo
   return s->mode == Mode::kPlan || Afresh(remove());
 }
 
+bool DeviceGone(const std::wstring& instanceId) {
+  Session::State* s = Planner();
+  return s && s->overlay.devices.count(UpperCase(instanceId)) != 0;
+}
+
 DWORD RemoveDriverPackage(const std::wstring& infPath, const std::wstring& storeFolder,
                           const std::function<DWORD()>& remove) {
   Session::State* s = g_state;

@@ -220,6 +220,8 @@ inline bool Exists(const std::wstring& path) { return Attributes(path) != INVALI
 // For folder listings: false when the entry of `folder` is gone in the plan;
 // otherwise true, with its attributes as the plan has them.
 bool Listed(const std::wstring& folder, WIN32_FIND_DATAW& entry);
+// True when a plan has removed the device of that instance ID.
+bool DeviceGone(const std::wstring& instanceId);
 // QueryServiceStatus.
 BOOL ServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 

@@ -144,6 +144,8 @@ void Apply(Session::State& s, const Line& recorded) {
     if (!line.Get(L"store").empty()) o.AddTree(line.Get(L"store"));
   } else if (verb == L"stop-service") {
     o.services.insert(UpperCase(line.target));
+  } else if (verb == L"remove-device") {
+    o.devices.insert(UpperCase(line.target));
   }
 }
 

@@ -61,6 +61,7 @@ struct Overlay {
   std::map<FileId, DWORD> attributes;        // planned attribute changes
   std::set<std::wstring> names;              // upper last components of the two above
   std::set<std::wstring> services;           // upper names of services planned stopped
+  std::set<std::wstring> devices;            // upper instance IDs of devices planned removed
 
   bool NoRegistry() const { return keys.empty() && values.empty() && written.empty(); }
   bool NoFiles() const { return names.empty(); }

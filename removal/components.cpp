@@ -105,12 +105,21 @@ bool ReadInfInto(const std::wstring& path, InfReading& reading, UniqueInf& inf) 
   return true;
 }
 
-// The software devices present now whose hardware IDs name one of the
+// Walks every device Windows knows, present or not: on the vendor road the
+// adapter is removed before this step, and its software devices with it
+// are no longer present, though they are still in the device tree.
+template <typename Visit>
+void ForEachKnownDevice(Visit visit) {
+  UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+  if (set) ForEachDeviceIn(set.get(), visit);
+}
+
+// The software devices, present or not, whose hardware IDs name one of the
 // component IDs as SWC\<id>.
 std::vector<std::wstring> SoftwareDevices(const std::vector<std::wstring>& componentIds) {
   std::vector<std::wstring> swcIds, devices;
   for (const std::wstring& id : componentIds) swcIds.push_back(L"SWC\\" + id);
-  ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  ForEachKnownDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     IdList ids = GetDeviceIdList(set, device, SPDRP_HARDWAREID);
     if (ids && NamesAny(*ids, swcIds)) {
       wchar_t instance[512] = {};
@@ -123,7 +132,7 @@ std::vector<std::wstring> SoftwareDevices(const std::vector<std::wstring>& compo
 
 bool RemoveSoftwareDevice(const std::wstring& instanceId) {
   bool removed = false;
-  ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  ForEachKnownDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     wchar_t instance[512] = {};
     if (!SetupDiGetDeviceInstanceIdW(set, device, instance, 511, nullptr) ||
         _wcsicmp(instance, instanceId.c_str()) != 0)

@@ -56,7 +56,7 @@ std::vector<std::wstring> DeviceIdFamily(const wchar_t* hardwareId);
 
 struct DeviceComponents {
   std::vector<std::wstring> componentIds;  // each once, in the order the INFs add them
-  std::vector<std::wstring> devices;       // instance IDs of the present software devices
+  std::vector<std::wstring> devices;       // instance IDs of the software devices, present or not
   std::vector<std::wstring> componentInfs;  // published component packages
   std::vector<std::wstring> extensionInfs;  // published extension packages
   bool empty() const { return componentIds.empty() && extensionInfs.empty(); }

@@ -10,6 +10,7 @@
 #include "platform/find_str.h"
 #include "platform/handle.h"
 #include "removal/driver_removal.h"
+#include "removal/inf_users.h"
 
 namespace kyd {
 namespace {
@@ -56,8 +57,9 @@ bool HasDriverStore() {
 bool RemovePublishedInf(const std::wstring& infPath) {
   if (!HasDriverStore()) return machine::RemoveInfAndPnf(infPath);
   const std::wstring name = PathFindFileNameW(infPath.c_str());
+  // Not forced: Windows keeps a package that a device is installed from.
   const DWORD error = machine::RemoveDriverPackage(infPath, machine::DriverStoreFolder(infPath), [&]() -> DWORD {
-    return SetupUninstallOEMInfW(name.c_str(), SUOI_FORCEDELETE, nullptr) ? ERROR_SUCCESS : GetLastError();
+    return SetupUninstallOEMInfW(name.c_str(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
   });
   if (error != ERROR_SUCCESS) {
     KLOG(base::LOG_ERROR, "driver package %S not removed (error %d)", infPath.c_str(), static_cast<int>(error));
@@ -72,6 +74,8 @@ void DeleteLeftoverInfHere(const wchar_t* hardwareId) {
   if (!hardwareId) return;
   std::wstring key = LeftoverInfKey(hardwareId);
   for (const std::wstring& path : OemInfsNaming(key)) {
+    // Another card of the same chip, or the device the host keeps.
+    if (KeptForItsDevice(path)) continue;
     KLOG(base::LOG_INFO, "%S delete inf file:%S\r\n", key.c_str(), path.c_str());
     RemovePublishedInf(path);
   }

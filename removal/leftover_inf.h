@@ -24,12 +24,14 @@ void DeleteInfAndPnf(const std::wstring& infPath);
 bool HasDriverStore();
 
 // A published INF removed the way Windows knows it: as a driver package
-// (SetupUninstallOEMInfW, its store folder and registration with it) where
+// (SetupUninstallOEMInfW, not forced, so Windows refuses a package a device
+// is installed from; its store folder and registration with it) where
 // there is a driver store, else its INF and PNF deleted. A PNF the package
 // removal leaves goes too. True when the package or its files went.
 bool RemovePublishedInf(const std::wstring& infPath);
 
-// The published INFs still naming the device go. Where a driver store holds
+// The published INFs still naming the device go, except those a present
+// device's driver comes from (KeptForItsDevice). Where a driver store holds
 // them on 64-bit Windows, drv64.exe "kydleftover" does it (package removal
 // belongs to 64-bit processes there); DeleteLeftoverInfHere is its part.
 void DeleteLeftoverInf(const wchar_t* hardwareId);

@@ -189,6 +189,10 @@ TEST_F(CleanDriverStoreTest, DeletesEveryPackageNamingTheDeviceAndKeepsTheRest) 
   // An INF that came with Windows names the device too, but is not a package.
   std::wstring inboxName = L"kydinbox" + std::to_wstring(GetCurrentProcessId()) + L".inf";
   kydtest::SeededInf inbox(inboxName, InfText(key));
+  // The package the device the host keeps is installed from.
+  kydtest::SeededInf inUse(kydtest::FreeOemInfName(), InfText(key));
+  kydtest::SeededDevice kept({id});
+  ASSERT_TRUE(kept.InstallFrom(inUse.path()));
   ASSERT_TRUE(kydtest::FileExists(first.path()) && kydtest::FileExists(second.path()));
 
   kydtest::LogToFile log(scratch_ / L"log.txt");
@@ -208,6 +212,7 @@ TEST_F(CleanDriverStoreTest, DeletesEveryPackageNamingTheDeviceAndKeepsTheRest) 
   EXPECT_TRUE(kydtest::FileExists(sameVendor.path()));
   EXPECT_TRUE(kydtest::FileExists(sameVendor.pnf()));
   EXPECT_TRUE(kydtest::FileExists(inbox.path()));
+  EXPECT_TRUE(kydtest::FileExists(inUse.path()));
   EXPECT_EQ(kydtest::CountOf(text, "dp_delete"), 2u);
   EXPECT_TRUE(kydtest::FolderIsEmpty(temp_.path()));  // tool and folder gone
 }

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
+#include "machine/journal.h"
+#include "machine/machine.h"
 #include "platform/handle.h"
 #include "removal/leftover_inf.h"
+#include "support/device_tool_bench.h"
 #include "support/wine_bench.h"
 
 namespace {
@@ -10,6 +16,16 @@ using kydtest::FileExists;
 using kydtest::FreeOemInfName;
 using kydtest::InfDir;
 using kydtest::SeededInf;
+namespace journal = kyd::machine::journal;
+
+// What a plan does when a step before the leftover one removes the device.
+void PlanDeviceRemoval(const std::wstring& instanceId) {
+  kyd::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  ASSERT_TRUE(set && SetupDiOpenDeviceInfoW(set.get(), instanceId.c_str(), nullptr, 0, &device));
+  EXPECT_TRUE(kyd::machine::RemoveDevice(set.get(), &device, [] { return false; }));
+}
 
 TEST(LeftoverInfKey, EndsFourCharactersAfterTheDeviceOrProductPart) {
   EXPECT_EQ(kyd::LeftoverInfKey(L"PCI\\VEN_10DE&DEV_0DE1&SUBSYS_12345678&REV_A1"), L"PCI\\VEN_10DE&DEV_0DE1");
@@ -71,6 +87,57 @@ TEST(DeleteLeftoverInf, ReadsUtf16OnlyWithAMarkAndSkipsFilesHeldOpen) {
   handle.reset();
   kyd::DeleteLeftoverInfHere(hwid.c_str());
   EXPECT_FALSE(FileExists(held.path()));
+}
+
+// A package that a present device is installed from stays, named in the
+// log: another card of the chip, or the device the host keeps. A package no
+// device uses goes, in a run and in a plan that removed its device first.
+TEST(DeleteLeftoverInf, KeepsThePackagesOfPresentDevices) {
+  const std::wstring chip = L"PCI\\VEN_F00D&DEV_" + std::to_wstring(1000 + GetCurrentProcessId() % 8999);
+  const struct {
+    const char* what;
+    const wchar_t* device;  // the device installed from the package, if any
+    bool planRemoved, stays;
+  } rows[] = {
+      {"a second card of the chip", L"&SUBSYS_00000002", false, true},
+      {"the device the host keeps", L"&SUBSYS_00000001&REV_00", false, true},
+      {"no device", nullptr, false, false},
+      {"a device the plan removed", L"&SUBSYS_00000003", true, false},
+  };
+  for (bool plan : {false, true}) {
+    std::vector<std::unique_ptr<SeededInf>> infs;
+    std::vector<std::unique_ptr<kydtest::SeededDevice>> devices;
+    for (const auto& row : rows) {
+      infs.push_back(std::make_unique<SeededInf>(FreeOemInfName(), L"[M]\r\n\"x\"=i, " + chip + L"&SUBSYS_0\r\n"));
+      devices.push_back(row.device ? std::make_unique<kydtest::SeededDevice>(std::vector{chip + row.device}) : nullptr);
+      ASSERT_TRUE(!row.device || devices.back()->InstallFrom(infs.back()->path())) << row.what;
+    }
+    kydtest::ScratchDir scratch(L"leftover-users"), planFolder(L"leftover-users-plan");
+    kydtest::LogToFile log(scratch / L"log.txt");
+    {
+      std::unique_ptr<kyd::machine::Session> session;
+      if (plan) session = std::make_unique<kyd::machine::Session>(kyd::machine::Mode::kPlan, planFolder.path());
+      for (size_t i = 0; i < std::size(rows); ++i)
+        if (rows[i].planRemoved && plan) PlanDeviceRemoval(devices[i]->instanceId());
+        else if (rows[i].planRemoved) devices[i].reset();
+      kyd::DeleteLeftoverInfHere((chip + L"&SUBSYS_00000001&REV_00").c_str());
+    }
+    std::string text = log.Finish();
+    CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
+    journal::Manifest manifest;
+    ASSERT_TRUE(!plan || journal::ReadManifest(planFolder.path(), manifest));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+      SCOPED_TRACE(std::string(rows[i].what) + (plan ? " (plan)" : ""));
+      std::string kept = "kept: " + kydtest::ToNarrow(infs[i]->path()) + " is the driver of " +
+                         (devices[i] ? kydtest::ToNarrow(devices[i]->instanceId()) : "");
+      CharLowerBuffA(kept.data(), static_cast<DWORD>(kept.size()));
+      bool gone = !plan && !FileExists(infs[i]->path());
+      for (const journal::Line& line : manifest.lines)
+        gone = gone || (line.verb == L"remove-driver-package" && _wcsicmp(line.target.c_str(), infs[i]->path().c_str()) == 0);
+      EXPECT_EQ(gone, !rows[i].stays);
+      EXPECT_EQ(text.find(kept) != std::string::npos, rows[i].stays) << text;
+    }
+  }
 }
 
 TEST(DeleteLeftoverInf, EmptyOrNullIdDeletesNothing) {

@@ -492,6 +492,18 @@ SeededDevice::~SeededDevice() {
   }
 }
 
+bool SeededDevice::InstallFrom(const std::wstring& infPath) {
+  kyd::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  if (!set || !SetupDiOpenDeviceInfoW(set.get(), instanceId_.c_str(), nullptr, 0, &device)) return false;
+  kyd::UniqueKey key(SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr));
+  if (key.get() == INVALID_HANDLE_VALUE) key.release();
+  const std::wstring name = infPath.substr(infPath.rfind(L'\\') + 1);
+  return key && RegSetValueExW(key.get(), L"InfPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                               static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 namespace {
 
 std::vector<std::wstring> MultiProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {

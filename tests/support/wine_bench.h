@@ -110,6 +110,9 @@ class SeededDevice {
 
   bool ok() const { return !instanceId_.empty(); }
   const std::wstring& instanceId() const { return instanceId_; }
+  // Gives the device a driver key (Control\Class) whose InfPath names the
+  // published INF, as for a device installed from it.
+  bool InstallFrom(const std::wstring& infPath);
 
  private:
   std::wstring instanceId_;

@@ -247,6 +247,12 @@
 # A component whose ID only begins like one of ours.
 =  inf     | * | SWC\VEN_1002&AID_00070 | inf/amd_comp_longer_id.inf
 =  device  | SWC\VEN_1002&AID_00070 | {5c4c3332-344d-483c-8739-259e934c9cc8}
+# The link service's software device, which Windows no longer counts present
+# once the adapter is removed (the deep clean runs after that), and a device
+# whose ID only begins like it. Wine lists every device whether present or
+# not (it does not consult DIGCF_PRESENT), so here they are plain devices.
++  device  | SWC\VEN_1002&AID_000A | {5c4c3332-344d-483c-8739-259e934c9cc8}
+=  device  | SWC\VEN_1002&AID_000A0 | {5c4c3332-344d-483c-8739-259e934c9cc8}
 # The second adapter's component (named in our base INF) and its extension.
 =  inf     | * | SWC\VEN_1002&AID_0099 | inf/amd_comp_other_device.inf
 =  device  | SWC\VEN_1002&AID_0099 | {5c4c3332-344d-483c-8739-259e934c9cc8}
