@@ -35,7 +35,7 @@ struct Search {
 const Search kSearches[] = {
     {L"PCI\\VEN_8086&DEV_0166", {0, 1}},    {L"PCI\\VEN_8086&DEV_0167", {2}}, {L"USB\\ROOT_HUB", {3}},
     {L"USB\\ROOT_HUB30", {3, 4}},           {L"SWC\\VID_1A2B&CID_0001", {5}}, {L"SWC\\VID_1A2B&CID_00010", {6}},
-    {L"PCI\\VEN_8086", {}},
+    {L"PCI\\VEN_8086&DEV_016", {}},
 };
 
 std::vector<int> Found(const std::vector<std::unique_ptr<SeededInf>>& infs, const std::wstring& key) {
