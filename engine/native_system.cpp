@@ -3,8 +3,9 @@
 // wherever it asks for System32, so its 64-bit user-mode files and kernel
 // drivers are out of its reach; drv64.exe, the 64-bit program shipped beside
 // the host, sees them and deletes them with the engine's own rules, the plan
-// or journal going on in it as for the removal road:
-//   drv64.exe "kydsysfiles" "<hardware id>" "<name>"... ["--plan"|"--journal" "<folder>"]
+// or journal going on in it as for the removal road (the call's one run of
+// it, removal/drv64_run.h):
+//   drv64.exe "kydsysfiles" "<hardware id>" "<name>"...
 // A native file in use goes at the next restart, scheduled by drv64.exe under
 // its native name; its exit code says so.
 #include <windows.h>
@@ -14,9 +15,8 @@
 #include "engine/base_drv_uninst.h"
 #include "machine/machine.h"
 #include "platform/base_log.h"
-#include "platform/command_line.h"
-#include "platform/console_runner.h"
 #include "platform/env.h"
+#include "removal/drv64_run.h"
 
 namespace kyd {
 namespace {
@@ -24,48 +24,42 @@ namespace {
 constexpr char kLogUnit[] = "BaseDrvUninst";
 
 // Windows takes command lines of up to 32,767 characters: a long table goes
-// to the program in several runs.
+// to the program as several commands, so that each still fits one on its
+// own.
 constexpr size_t kLineRoom = 30000;
-
-// One more argument on the line, as drv64.exe splits it back.
-std::wstring Argument(const std::wstring& text) { return L" " + QuoteArgument(text); }
 
 }  // namespace
 
 void CBaseDrvUninst::DeleteNativeSystemFiles(NameList names) {
-  const std::wstring host = GetHostFolder();
   // No device ID or file name holds a quote: one that does is not ours.
-  if (host.empty() || deviceId.find(L'"') != std::wstring::npos) {
+  if (GetHostFolder().empty() || deviceId.find(L'"') != std::wstring::npos) {
     KLOG(base::LOG_ERROR, "native system files: drv64.exe cannot be started for %S", deviceId.c_str());
     return;
   }
-  const std::wstring program = host + L"drv64\\drv64.exe";
-  const std::wstring head = L"\"" + program + L"\" \"kydsysfiles\"" + Argument(deviceId);
-  const std::wstring session = machine::ChildArguments();
-  std::wstring line = head;
-  int count = 0;
+  const std::vector<std::wstring> head = {L"kydsysfiles", deviceId};
+  std::vector<std::wstring> command = head;
+  size_t length = 0;
   auto run = [&] {
     DWORD exitCode = ERROR_GEN_FAILURE;
-    if (!RunAndWait(program, line + session, false, exitCode)) {
-      KLOG(base::LOG_ERROR, "native system files: %S not started (error %d)", program.c_str(),
-           static_cast<int>(GetLastError()));
+    const int count = static_cast<int>(command.size() - head.size());
+    if (!RunDrv64Command(command, exitCode)) {
+      KLOG(base::LOG_ERROR, "native system files: drv64.exe did not run them (%d)", static_cast<int>(exitCode));
     } else {
-      machine::ChildFinished(exitCode);  // what it planned or journaled is ours now
       if (exitCode == machine::kChildScheduledAtRestart) machine::ChildScheduled();
       KLOG(base::LOG_INFO, "native system files: %d names, drv64.exe returned %d", count,
            static_cast<int>(exitCode));
     }
-    line = head;
-    count = 0;
+    command = head;
+    length = 0;
   };
   for (const wchar_t* name : names) {
     if (!name || !*name || std::wcschr(name, L'"')) continue;
-    const std::wstring argument = Argument(name);
-    if (count > 0 && line.size() + argument.size() + session.size() > kLineRoom) run();
-    line += argument;
-    ++count;
+    const size_t room = std::wcslen(name) + 3;  // quoted, after a blank
+    if (command.size() > head.size() && length + room > kLineRoom) run();
+    command.emplace_back(name);
+    length += room;
   }
-  if (count > 0) run();
+  if (command.size() > head.size()) run();
 }
 
 }  // namespace kyd

@@ -11,6 +11,8 @@
 #include "platform/find_str.h"
 #include "machine/machine.h"
 #include "removal/driver_removal.h"
+#include "removal/drv64_run.h"
+#include "removal/inf_index.h"
 #include "removal/leftover_inf.h"
 #include "vendors/cleaner_factory.h"
 
@@ -50,6 +52,8 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
                                       int keepDevice, bool nativeSystem) {
   base::FunctionTracer trace("CDrvUninstMangement::UninstallDrv");
   machine::RunReads reads;  // each key is read once in this run
+  InfIndexCall infs;        // and the INF folder once
+  Drv64Call native;         // one drv64.exe run for the steps on the native side
   const long scheduledBefore = machine::ScheduledDeletions();
   int result = kNothingUninstalled;
   bool cleanInf = false;

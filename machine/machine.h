@@ -113,6 +113,11 @@ bool PlanIncomplete();
 std::wstring ChildArguments();
 constexpr DWORD kChildRecordLost = 4;
 void ChildFinished(DWORD exitCode);
+// The lines written to the session's manifest by others since this process
+// last looked (a child's after it answered; in a child that takes several
+// commands, the starting program's before each): numbered on from them, and
+// in a plan, done.
+void TakeInRecorded();
 // Parses those two arguments (args[i], args[i + 1]); false when they are not.
 bool ParseChildArguments(const std::wstring& option, const std::wstring& folder, Mode& mode);
 

@@ -364,6 +364,12 @@ void ChildFinished(DWORD exitCode) {
     KLOG(base::LOG_ERROR, "%s: the child program could not write all its lines",
          s->mode == Mode::kPlan ? "plan" : "journal");
   }
+  TakeInRecorded();
+}
+
+void TakeInRecorded() {
+  Session::State* s = g_state;
+  if (!s) return;
   journal::Manifest manifest;
   if (!journal::ReadManifest(s->folder, manifest)) return;
   for (const Line& line : manifest.lines) {

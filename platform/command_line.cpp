@@ -7,12 +7,14 @@
 
 namespace kyd {
 
-std::vector<std::wstring> CommandLineArgs() {
+std::vector<std::wstring> CommandLineArgs() { return SplitCommandLine(GetCommandLineW()); }
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
   struct LocalFreeDeleter {
     void operator()(wchar_t** p) const { LocalFree(p); }
   };
   int argc = 0;
-  std::unique_ptr<wchar_t*, LocalFreeDeleter> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+  std::unique_ptr<wchar_t*, LocalFreeDeleter> argv(CommandLineToArgvW(line.c_str(), &argc));
   std::vector<std::wstring> args;
   if (!argv) return args;
   for (int i = 0; i < argc; ++i) args.emplace_back(argv.get()[i]);

@@ -85,6 +85,11 @@ bool SearchFileText(const void* data, size_t size, int encoding, const wchar_t* 
 
 }  // namespace
 
+bool FindInFileText(const void* data, size_t size, const wchar_t* text, MatchEnd end) {
+  if (!data || size == 0 || !text) return false;
+  return SearchFileText(data, size, EncodingOf(data, size), text, end);
+}
+
 const wchar_t* SafeStrStrIW(const wchar_t* text, const wchar_t* part) {
   if (!text || !part) return nullptr;
   return StrStrIW(text, part);

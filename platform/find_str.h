@@ -38,6 +38,10 @@ bool BoundedStrStrIA(const char* text, size_t length, const char* part,
 bool BoundedStrStrIW(const wchar_t* text, size_t length, const wchar_t* part,
                      MatchEnd end = MatchEnd::kAnywhere);
 
+// A file's bytes searched as FindInFile below searches the file: the
+// encoding told by its mark, the text ending at its first NUL.
+bool FindInFileText(const void* data, size_t size, const wchar_t* text, MatchEnd end = MatchEnd::kAnywhere);
+
 class CFindStrFormFile {
  public:
   enum Encoding { kNone = 0, kUtf16Le = 1, kUtf16Be = 2, kUtf8 = 3 };

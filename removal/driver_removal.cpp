@@ -9,12 +9,12 @@
 #include "machine/machine.h"
 #include "platform/base_log.h"
 #include "platform/command_line.h"
-#include "platform/console_runner.h"
 #include "platform/env.h"
 #include "platform/handle.h"
 #include "removal/components.h"
 #include "removal/device_match.h"
 #include "removal/difx.h"
+#include "removal/drv64_run.h"
 
 namespace kyd {
 namespace {
@@ -94,15 +94,9 @@ std::wstring RemovalCommandLine(const std::wstring& program, const wchar_t* hard
 }
 
 bool RunDrv64(const wchar_t* command, const wchar_t* hardwareId, DWORD& exitCode) {
-  std::wstring program = GetHostFolder();
-  if (program.empty() || !hardwareId) return false;
-  program += L"drv64\\drv64.exe";
-  // A plan or journal goes on in the removal program.
-  std::wstring commandLine = RemovalCommandLine(program, hardwareId, command) + machine::ChildArguments();
+  if (!command || !hardwareId) return false;
   exitCode = 0;
-  if (!RunAndWait(program, commandLine, true, exitCode)) return false;
-  machine::ChildFinished(exitCode);  // what it planned or journaled is ours now
-  return true;
+  return RunDrv64Command({command, hardwareId}, exitCode);
 }
 
 bool IsInsideDriverStore(const std::wstring& folder) {

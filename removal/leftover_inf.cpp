@@ -10,6 +10,7 @@
 #include "platform/find_str.h"
 #include "platform/handle.h"
 #include "removal/driver_removal.h"
+#include "removal/inf_index.h"
 #include "removal/inf_users.h"
 
 namespace kyd {
@@ -25,27 +26,7 @@ std::wstring LeftoverInfKey(const wchar_t* hardwareId) {
   return id;
 }
 
-std::vector<std::wstring> OemInfsNaming(const std::wstring& key) {
-  std::vector<std::wstring> paths;
-  std::wstring folder = GetInfDir();
-  if (key.empty() || folder.empty()) return paths;
-  folder += L'\\';
-  WIN32_FIND_DATAW entry;
-  UniqueFind search(FindFirstFileW((folder + L"oem*.inf").c_str(), &entry));
-  if (!search) return paths;
-  // Each file is read into one buffer kept for the whole scan: under Wine
-  // about half the cost of mapping each of a Windows 10 machine's INFs.
-  FileTextSearch finder;
-  do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;  // ".", ".." and folders
-    if (!machine::Listed(folder.substr(0, folder.size() - 1), entry)) continue;  // gone in a plan
-    // The search also matches on 8.3 names ("oem1.infx" is OEM1~1.INF).
-    if (StrCmpIW(PathFindExtensionW(entry.cFileName), L".inf") != 0) continue;
-    std::wstring path = folder + entry.cFileName;
-    if (finder.FindInFile(path.c_str(), key.c_str(), MatchEnd::kIdEnd)) paths.push_back(std::move(path));
-  } while (FindNextFileW(search.get(), &entry));
-  return paths;
-}
+std::vector<std::wstring> OemInfsNaming(const std::wstring& key) { return IndexedInfsNaming(key); }
 
 void DeleteInfAndPnf(const std::wstring& infPath) { machine::RemoveInfAndPnf(infPath); }
 

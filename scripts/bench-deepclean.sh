@@ -6,7 +6,8 @@
 # control sets and 150 oem*.inf files are seeded once; then each vendor's
 # program seeds its footprint and cleans it. Prints, per vendor, the registry
 # and file part of the deep clean as a ratio to one bare pass over the same
-# keys, values and folders, with tool runs and waits apart.
+# keys, values and folders, with tool runs and waits apart; then, per vendor,
+# the median of that ratio over the repeats.
 #   scripts/bench-deepclean.sh [REPEATS]   (default 1: each vendor once)
 set -euo pipefail
 repeats=${1:-1}
@@ -130,10 +131,20 @@ EOF
 for reg in "$work"/*.reg; do
   wine reg import "$(winepath -w "$reg")" /reg:64 </dev/null >/dev/null 2>&1 || { echo "import failed: $reg" >&2; exit 1; }
 done
+out=$work/runs.txt
+: >"$out"
 for ((run = 1; run <= repeats; run++)); do
   [ "$repeats" -eq 1 ] || echo "== run $run of $repeats"
   for vendor in ${KYD_BENCH_VENDORS:-amd nvidia}; do
     wine "$build/deepclean_bench.exe" $vendor "$(winepath -w "$root/tests/vendors/footprints/$vendor.fp")" \
-      </dev/null 2>/dev/null | tr -d '\r'
+      </dev/null 2>/dev/null | tr -d '\r' | tee -a "$out"
   done
 done
+# Each vendor's ratio to the bare pass: the median of the repeats, with the
+# spread beside it (a steady deep clean keeps them close).
+echo "== median of $repeats run(s)"
+awk '/registry \+ files:/ { for (i = 1; i <= NF; i++) if ($i == "=") r[$1] = r[$1] " " $(i + 1) }
+     END { for (v in r) { n = split(substr(r[v], 2), x, " ");
+             for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (x[j] + 0 < x[i] + 0) { t = x[i]; x[i] = x[j]; x[j] = t }
+             printf "%s registry + files: median %.2f x the bare pass (lowest %.2f, highest %.2f; %d runs)\n",
+                    v, (n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2), x[1], x[n], n } }' "$out" | sort

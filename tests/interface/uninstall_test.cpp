@@ -131,6 +131,36 @@ TEST(RemovalProgramW64, ExitCodesMapToResults) {
       << kydtest::ToNarrow(first);
 }
 
+// One drv64.exe run serves the call's steps on the native side, in order:
+// the removal, then the leftover INFs. A run that ends without answering a
+// command fails that step only (its exit code is no answer): a removal
+// answered before stays a removal.
+TEST(RemovalProgramW64, OneRunServesTheCallAndAnUnansweredStepAloneFails) {
+  StagedHost::Options options;
+  options.exitCodeDrv64 = true;
+  StagedHost host(options);
+  const std::wstring log = host.folder() + L"\\drv64-calls.log";
+  struct Case { const wchar_t* dies; int result; std::vector<std::wstring> commands; } cases[] = {
+      {L"", 1, {L"kydserve", L"kydremove", L"kydleftover"}},
+      {L"kydleftover", 1, {L"kydserve", L"kydremove", L"kydleftover"}},
+      {L"kydremove", 0, {L"kydserve", L"kydremove"}},
+  };
+  for (const Case& c : cases) {
+    DeleteFileW(log.c_str());
+    auto run = host.Cli(L"uninstall \"PCI\\VEN_1B21&DEV_1281\" " + std::wstring(kSystemClass),
+                        {L"KYD_EXIT_CODE=2", L"KYD_EXITCODE_LOG=" + log, std::wstring(L"KYD_EXITCODE_DIE=") + c.dies});
+    EXPECT_EQ(kydtest::LibraryResult(run), c.result) << kydtest::ToNarrow(c.dies) << "\n" << run.output;
+    const std::string calls = kydtest::ReadFileBytes(log);
+    std::wstring text(reinterpret_cast<const wchar_t*>(calls.data()), calls.size() / sizeof(wchar_t));
+    std::vector<std::wstring> commands;
+    for (size_t at = 0, end; (end = text.find(L'\n', at)) != std::wstring::npos; at = end + 1) {
+      const size_t word = text.find(L"\" \"", at);
+      if (word < end) commands.push_back(text.substr(word + 3, text.find(L'"', word + 3) - word - 3));
+    }
+    EXPECT_EQ(commands, c.commands) << kydtest::ToNarrow(c.dies) << "\n" << kydtest::ToNarrow(text);
+  }
+}
+
 // In process on 32-bit Windows: DIFx's restart request is replaced by what
 // the device's install parameters say after the removal. Windows keeps the
 // removed device's parameters readable (no restart flag here: result 1);

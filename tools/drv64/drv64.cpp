@@ -17,25 +17,36 @@
 // component packages and extension packages removed; drv64.exe "kydleftover"
 // "<hardware id>": the published INFs still naming it removed as driver
 // packages. Exit codes: 0 done, 3 bad command line.
+// drv64.exe "kydserve" [session]: the commands above, one line each on the
+// standard input (arguments quoted as on a command line), for one call of
+// the library: each is answered on the standard output, after any lines it
+// wrote, by "kyd-answer <exit code>"; the program ends when its input does.
+// Each command sees what the library recorded before it; the INF folder is
+// read once for all of them.
 // drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
 // back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <string>
 
 #include "engine/base_drv_uninst.h"
 #include "machine/machine.h"
 #include "platform/base_log.h"
+#include "platform/command_child.h"
 #include "platform/command_line.h"
 #include "platform/env.h"
 #include "removal/components.h"
 #include "removal/driver_removal.h"
+#include "removal/inf_index.h"
 #include "removal/leftover_inf.h"
 
 namespace {
 
 constexpr char kLogUnit[] = "drv64";
+constexpr int kBadCommand = 3;
 
 // drv64.exe stands in the host's "drv64" folder. When the library beside the
 // host logs (log.ini there), this program's lines go to the library's own
@@ -50,8 +61,8 @@ void JoinTheLibrarysLog() {
   if (slash == std::wstring::npos) return;
   if (!base::BaseLog::Instance()->EnableFromIniIn(folder.substr(0, slash + 1), "KYDDrvUninst")) return;
   std::vector<std::wstring> args = kyd::CommandLineArgs();
-  args.resize(3);
-  KLOG(base::LOG_INFO, "drv64.exe %S %S", args[1].c_str(), args[2].c_str());
+  args.resize(2);
+  KLOG(base::LOG_INFO, "drv64.exe started (%S)", args[1].c_str());
 }
 
 int Remove(const std::wstring& hardwareId) {
@@ -70,8 +81,83 @@ int DeleteSystemFiles(const std::vector<std::wstring>& args) {
   engine.SnapshotRunEntries();
   std::vector<const wchar_t*> names;
   for (size_t i = 3; i < args.size(); ++i) names.push_back(args[i].c_str());
+  const long scheduledBefore = kyd::machine::ScheduledDeletions();
   engine.DeleteSystemFolderFiles(kyd::NameList(names.data(), static_cast<int>(names.size())));
-  return kyd::machine::ScheduledDeletions() != 0 ? static_cast<int>(kyd::machine::kChildScheduledAtRestart) : 0;
+  return kyd::machine::ScheduledDeletions() != scheduledBefore
+             ? static_cast<int>(kyd::machine::kChildScheduledAtRestart)
+             : 0;
+}
+
+// One command (args[0] the program or a stand-in), its exit code.
+int Command(const std::vector<std::wstring>& args) {
+  const std::wstring command = args.size() >= 2 ? args[1] : std::wstring();
+  const bool remove = args.size() == 3 && _wcsicmp(command.c_str(), L"kydremove") == 0;
+  const bool systemFiles = args.size() >= 3 && _wcsicmp(command.c_str(), L"kydsysfiles") == 0;
+  const bool components = args.size() == 3 && _wcsicmp(command.c_str(), L"kydcomponents") == 0;
+  const bool leftover = args.size() == 3 && _wcsicmp(command.c_str(), L"kydleftover") == 0;
+  if (!remove && !systemFiles && !components && !leftover) return kBadCommand;
+  KLOG(base::LOG_INFO, "drv64.exe %S %S", command.c_str(), args[2].c_str());
+  if (remove) return Remove(args[2]);
+  if (systemFiles) return DeleteSystemFiles(args);
+  if (components) kyd::CleanDeviceComponentsHere(args[2].c_str());
+  else kyd::DeleteLeftoverInfHere(args[2].c_str());
+  return 0;
+}
+
+// The answer after a command's own lines.
+void Answer(int code) {
+  std::fflush(stdout);
+  std::printf("%s%d\n", kyd::kAnswerMark, code);
+  std::fflush(stdout);
+}
+
+bool ReadCommand(HANDLE input, std::string& pending, std::string& line) {
+  for (;;) {
+    const size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return true;
+    }
+    char buffer[4096];
+    DWORD read = 0;
+    if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr) || read == 0) return false;
+    pending.append(buffer, read);
+  }
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+// The call's commands, until the library closes our input.
+int Serve(kyd::machine::Session* session, kyd::machine::Mode mode) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  // Programs started from here must not hold our pipes: the library would
+  // wait on them.
+  SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(GetStdHandle(STD_OUTPUT_HANDLE), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(GetStdHandle(STD_ERROR_HANDLE), HANDLE_FLAG_INHERIT, 0);
+  kyd::InfIndexCall infs;  // one pass over the INF folder for the whole call
+  std::string pending, line;
+  while (ReadCommand(input, pending, line)) {
+    // What the library planned or journaled since the last command is done.
+    if (session) kyd::machine::TakeInRecorded();
+    int code = 1;
+    try {
+      code = Command(kyd::SplitCommandLine(L"drv64 " + FromUtf8(line)));
+    } catch (...) {
+      // This command failed; the next ones still run.
+    }
+    if (session && mode == kyd::machine::Mode::kPlan && !session->complete())
+      code = static_cast<int>(kyd::machine::kChildRecordLost);
+    Answer(code);
+  }
+  return 0;
 }
 
 int Run() {
@@ -80,25 +166,21 @@ int Run() {
     return kyd::machine::PublishDriverPackageCommand(args[2], args[3]);
   kyd::machine::Mode mode = kyd::machine::Mode::kPerform;
   std::wstring folder;
-  if (args.size() >= 5 && kyd::machine::ParseChildArguments(args[args.size() - 2], args.back(), mode)) {
+  if (args.size() >= 4 && kyd::machine::ParseChildArguments(args[args.size() - 2], args.back(), mode)) {
     folder = args.back();
     args.resize(args.size() - 2);
   }
-  const bool remove = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydremove") == 0;
-  const bool systemFiles = args.size() >= 3 && _wcsicmp(args[1].c_str(), L"kydsysfiles") == 0;
-  const bool components = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydcomponents") == 0;
-  const bool leftover = args.size() == 3 && _wcsicmp(args[1].c_str(), L"kydleftover") == 0;
-  if (!remove && !systemFiles && !components && !leftover) return 3;
+  const bool serve = args.size() == 2 && _wcsicmp(args[1].c_str(), L"kydserve") == 0;
+  if (!serve && args.size() < 3) return kBadCommand;
   std::unique_ptr<kyd::machine::Session> session;
   if (mode != kyd::machine::Mode::kPerform) {
     session = std::make_unique<kyd::machine::Session>(mode, folder, /*continueIn=*/true);
     if (!session->ok()) return 1;
   }
-  int code = 0;
-  if (remove) code = Remove(args[2]);
-  else if (systemFiles) code = DeleteSystemFiles(args);
-  else if (components) kyd::CleanDeviceComponentsHere(args[2].c_str());
-  else kyd::DeleteLeftoverInfHere(args[2].c_str());
+  if (serve) return Serve(session.get(), mode);
+  kyd::InfIndexCall infs;
+  const int code = Command(args);
+  if (code == kBadCommand) return code;
   if (mode == kyd::machine::Mode::kPlan && !session->complete())
     return static_cast<int>(kyd::machine::kChildRecordLost);
   return code;

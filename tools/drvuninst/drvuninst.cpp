@@ -21,6 +21,7 @@
 #include "platform/handle.h"
 #include "machine/journal.h"
 #include "machine/seal.h"
+#include "removal/inf_index.h"
 #include "tools/drvuninst/arguments.h"
 #include "tools/drvuninst/console_text.h"
 #include "tools/drvuninst/devices.h"
@@ -152,6 +153,7 @@ int RunList(const Invocation& invocation) {
   library.init();
   int shown = 0;
   std::vector<ListedDevice> listed;
+  kyd::InfIndexCall infs;  // one read of the INF folder for every device listed
   for (Device& device : devices) {
     if (classFilter && _wcsicmp(device.classGuid.c_str(), classFilter) != 0) continue;
     if (vendorFilter && !HasVendor(device.hardwareIds, vendorFilter)) continue;

@@ -1,0 +1,119 @@
+#include "platform/command_child.h"
+
+#include <cstdlib>
+
+namespace kyd {
+namespace {
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+}  // namespace
+
+bool CommandChild::Start(const std::wstring& program, std::wstring commandLine) {
+  Finish(0);
+  SECURITY_ATTRIBUTES inherit{};
+  inherit.nLength = sizeof inherit;
+  inherit.bInheritHandle = TRUE;
+  UniqueHandle childIn, childOut;
+  if (!CreatePipe(childIn.put(), input_.put(), &inherit, 0) || !CreatePipe(output_.put(), childOut.put(), &inherit, 0))
+    return false;
+  // Our ends stay ours: a program started later (by us or by the child)
+  // that held them would keep the child from ever seeing its input end.
+  SetHandleInformation(input_.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = childIn.get();
+  startup.hStdOutput = childOut.get();
+  startup.hStdError = childOut.get();
+  job_.reset(CreateJobObjectW(nullptr, nullptr));
+  if (job_) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+      job_.reset();
+  }
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+    input_.reset();
+    output_.reset();
+    job_.reset();
+    return false;
+  }
+  process_.reset(process.hProcess);
+  UniqueHandle thread(process.hThread);
+  // A host in a job that allows none inside it (before Windows 8): the
+  // child still ends when its input closes, as it does when we end.
+  if (job_ && !AssignProcessToJobObject(job_.get(), process_.get())) job_.reset();
+  ResumeThread(thread.get());
+  return true;
+}
+
+bool CommandChild::ReadLine(std::string& line) {
+  for (;;) {
+    const size_t end = pending_.find('\n');
+    if (end != std::string::npos) {
+      line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return true;
+    }
+    char buffer[4096];
+    DWORD read = 0;
+    if (!output_ || !ReadFile(output_.get(), buffer, sizeof buffer, &read, nullptr) || read == 0) return false;
+    pending_.append(buffer, read);
+  }
+}
+
+bool CommandChild::Ask(const std::wstring& command, DWORD& exitCode, std::vector<std::wstring>& output) {
+  if (!running()) return false;
+  const std::string line = ToUtf8(command) + "\n";
+  DWORD written = 0;
+  bool answered = false;
+  if (WriteFile(input_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+      written == line.size()) {
+    std::string text;
+    while (ReadLine(text)) {
+      if (text.rfind(kAnswerMark, 0) == 0) {
+        exitCode = std::strtoul(text.c_str() + sizeof kAnswerMark - 1, nullptr, 10);
+        answered = true;
+        break;
+      }
+      output.push_back(FromUtf8(text));
+    }
+  }
+  if (!answered) exitCode = Finish();
+  return answered;
+}
+
+DWORD CommandChild::Finish(DWORD waitMs) {
+  input_.reset();  // end of its commands
+  DWORD code = ERROR_BROKEN_PIPE;
+  if (process_) {
+    if (WaitForSingleObject(process_.get(), waitMs) == WAIT_OBJECT_0) GetExitCodeProcess(process_.get(), &code);
+  }
+  job_.reset();  // whatever is left of it ends here
+  process_.reset();
+  output_.reset();
+  pending_.clear();
+  return code;
+}
+
+}  // namespace kyd
