@@ -34,6 +34,7 @@ bool RemoveFolderLogged(const std::wstring& folder) {
     case machine::Removal::kAtRestart:
       KLOG(base::LOG_INFO, "delete dir %S at the next restart", real.c_str());
       return true;
+    case machine::Removal::kLeftInPlace:
     case machine::Removal::kFailed:
       break;
   }
@@ -107,6 +108,8 @@ bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
       break;
     case machine::Removal::kAtRestart:
       KLOG(base::LOG_INFO, "delete file %S at the next restart", real.c_str());
+      break;
+    case machine::Removal::kLeftInPlace:  // the seam said why
       break;
     case machine::Removal::kFailed:
       KLOG(base::LOG_INFO, "delete file %S failed", path.c_str());
