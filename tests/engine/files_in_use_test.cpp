@@ -3,7 +3,6 @@
 // Windows carries out at start edited for our entries only; plans, journals
 // and restores of such deletions.
 #include <gtest/gtest.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <optional>
@@ -15,6 +14,8 @@
 #include "machine/pending.h"
 #include "platform/env.h"
 #include "platform/handle.h"
+
+#include <sddl.h>
 #include "support/engine_bench.h"
 #include "support/log_capture.h"
 #include "support/wine_bench.h"
@@ -162,7 +163,9 @@ void WriteValue(int which, const std::optional<std::vector<BYTE>>& data) {
 
 Ops ReadPending() {
   pending::List list;
-  if (auto data = ReadValue(0)) EXPECT_TRUE(pending::Parse(*data, list));
+  if (auto data = ReadValue(0)) {
+    EXPECT_TRUE(pending::Parse(*data, list));
+  }
   return list.operations;
 }
 
