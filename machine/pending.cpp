@@ -212,7 +212,10 @@ std::wstring HoldingFolder(const std::wstring& path) {
   std::wstring volume = root;
   if (volume.empty() || volume.back() != L'\\') volume += L'\\';
   auto known = made.find(journal::UpperCase(volume));
-  if (known != made.end()) {
+  // Made before in this process and still there (a restore that moved
+  // everything back out of it removed it).
+  if (known != made.end() && (known->second.first.empty() || GetFileAttributesW(known->second.first.c_str()) !=
+                                                                   INVALID_FILE_ATTRIBUTES)) {
     SetLastError(known->second.second);
     return known->second.first;
   }
