@@ -176,13 +176,21 @@ void CBaseDrvUninst::DeleteSystemFiles(NameList names) {
 }
 
 bool CBaseDrvUninst::DeleteFolderTree(const std::wstring& folder) {
-  // A file that stays does not stop the walk; its folder then cannot go.
+  // A file that stays does not stop the walk; its folder then cannot go, nor
+  // can the folders above it, but what lies beside them still goes (a file
+  // left in place in one subfolder keeps nothing else).
   auto removeFile = [this](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
     ClearReadOnly(path, entry);
     DeleteFileAndStartup(path);
     return true;
   };
-  return RemoveTree(folder, removeFile, RemoveFolderLogged);
+  bool stayed = false;
+  auto removeFolder = [&](const std::wstring& path) {
+    if (RemoveFolderLogged(path)) return true;
+    stayed = true;
+    return path != folder;
+  };
+  return RemoveTree(folder, removeFile, removeFolder) && !stayed;
 }
 
 void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,
