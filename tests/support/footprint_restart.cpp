@@ -3,6 +3,7 @@
 // far as files go.
 #include <algorithm>
 
+#include "machine/journal.h"
 #include "machine/pending.h"
 #include "platform/handle.h"
 #include "support/engine_bench.h"
@@ -172,13 +173,42 @@ bool Bench::SimulateRestart(std::string& error) {
   State& s = *state_;
   s.sleepers.End(s.holder);
   s.holder = -1;
+  kyd::machine::journal::NativePaths native(true);
+  // What a user does before the restart: a folder on the path of what the
+  // run left is swapped for a link to another folder (`link:`), and the
+  // driver is installed again (a new file where a moved target was).
+  const bool is64 = Is64BitPrefix();
+  std::vector<std::wstring> reinstalled;
+  for (const Item* item : s.inUse) {
+    if (!Movable(*item) || ExpectFor(*item, is64, keepDevice_, nativeSystem_) != Expect::kGone) continue;
+    reinstalled.push_back(ResolveFolder(item->where));
+    WriteFileBytes(reinstalled.back(), "installed again");
+  }
+  std::vector<std::pair<std::wstring, std::wstring>> swapped;  // link, the folder moved away
+  for (const Item& item : footprint_.items) {
+    if (item.kind != Kind::kDir || item.option.rfind(L"link:", 0) != 0) continue;
+    const std::wstring link = ResolveFolder(item.option.substr(5)), away = link + L".kydswap";
+    if (!MoveFileW(link.c_str(), away.c_str()) || !MakeFolderLink(link, ResolveFolder(item.where))) {
+      error = ToNarrow(link) + " could not be swapped for a link";
+      return false;
+    }
+    swapped.emplace_back(link, away);
+  }
   ProcessResult boot = RunProgram(L"wineboot.exe -r");
+  for (const auto& [link, away] : swapped) {
+    RemoveFolderLink(link);
+    MoveFileW(away.c_str(), link.c_str());
+  }
   if (!boot.started || boot.exitCode != 0) {
     error = "wineboot -r did not run: " + boot.output;
     return false;
   }
+  for (const std::wstring& path : reinstalled) {
+    if (ReadFileBytes(path) != "installed again") error += ToNarrow(path) + " installed again was lost; ";
+    DeleteFileW(path.c_str());
+  }
   s.restarted = true;
-  return true;
+  return error.empty();
 }
 
 }  // namespace kydtest::fp

@@ -126,8 +126,18 @@ bool FolderIsEmpty(const std::wstring& folder) {
 
 namespace {
 
-std::wstring UnixPathOf(const std::wstring& zPath) {
-  std::wstring path = zPath.substr(2);  // "Z:" off
+// The Unix name Wine gives a path of any drive (the last part may be
+// missing); drive Z: by hand where Wine does not say.
+std::wstring UnixPathOf(const std::wstring& windowsPath) {
+  using UnixNameFn = char*(CDECL*)(const wchar_t*);
+  static const auto unixName = reinterpret_cast<UnixNameFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (char* name = unixName ? unixName(windowsPath.c_str()) : nullptr) {
+    std::wstring path = ToWide(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return path;
+  }
+  std::wstring path = windowsPath.substr(2);  // "Z:" off
   for (wchar_t& c : path)
     if (c == L'\\') c = L'/';
   return path;
@@ -148,6 +158,13 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
   RunProgram(L"Z:\\bin\\ln -s \"" + UnixPathOf(target) + L"\" \"" + UnixPathOf(link) + L"\"");
   if (!WaitForPresence(link, true)) return false;
   return (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool MakeOpenToEveryone(const std::wstring& folder) {
+  const std::wstring unixPath = UnixPathOf(folder);
+  if (unixPath.empty() || !FileExists(folder)) return false;
+  RunProgram(L"Z:\\bin\\chmod 0777 \"" + unixPath + L"\"");
+  return true;
 }
 
 void RemoveFolderLink(const std::wstring& link) {

@@ -68,12 +68,15 @@ bool MakeNetapiDouble(const std::wstring& dll);  // the test runs under WOW64
 bool FileExists(const std::wstring& path);
 bool FolderIsEmpty(const std::wstring& folder);  // false for a missing folder too
 
-// A symbolic link at `link` to the folder `target`, both on drive Z:, made on
-// the Unix side: Wine cannot make junctions, but it shows a Unix link to a
-// folder as a folder with FILE_ATTRIBUTE_REPARSE_POINT. True once it shows.
+// A symbolic link at `link` to the folder `target`, made on the Unix side:
+// Wine cannot make junctions, but it shows a Unix link to a folder as a
+// folder with FILE_ATTRIBUTE_REPARSE_POINT. True once it shows.
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 // Takes such a link away again (Wine's RemoveDirectory refuses one).
 void RemoveFolderLink(const std::wstring& link);
+// Gives the folder's Unix side the mode 0777, which Wine shows as a folder
+// everyone may change.
+bool MakeOpenToEveryone(const std::wstring& folder);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 bool CopyTree(const std::wstring& from, const std::wstring& to);

@@ -52,13 +52,19 @@ class PrivilegeWatch {
   std::thread thread_;
 };
 
-TEST(FootprintVendorRoad, DebugPrivilegeIsHeldForTheDeepCleanAndPutBackEachTime) {
+// The staged library, loaded, and its uninstall export.
+struct LoadedLibrary {
   using UninstallFn = int(__stdcall*)(const wchar_t*, const wchar_t*, int);
   StagedHost host;
-  kyd::UniqueModule library(LoadLibraryW(host.dll().c_str()));
-  ASSERT_TRUE(library.valid());
-  auto uninstall = reinterpret_cast<UninstallFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrv")));
+  kyd::UniqueModule module{LoadLibraryW(host.dll().c_str())};
+  UninstallFn uninstall = module.valid() ? reinterpret_cast<UninstallFn>(reinterpret_cast<void*>(
+                                               GetProcAddress(module.get(), "DrvUninst_UninstallDrv")))
+                                         : nullptr;
+};
+
+TEST(FootprintVendorRoad, DebugPrivilegeIsHeldForTheDeepCleanAndPutBackEachTime) {
+  LoadedLibrary library;
+  auto uninstall = library.uninstall;
   ASSERT_TRUE(uninstall);
 
   const std::wstring hardwareId = L"PCI\\VEN_1002&DEV_67DF&SUBSYS_E3531DA2&REV_E7";
@@ -87,12 +93,8 @@ TEST(FootprintVendorRoad, DebugPrivilegeIsHeldForTheDeepCleanAndPutBackEachTime)
 // nothing: a file in use that its deep clean gave to the next restart does
 // not make that an uninstall, and the answer stays 0.
 TEST(FootprintVendorRoad, AFailedDeviceRemovalAnswersNothingThoughAFileInUseGoesAtTheRestart) {
-  using UninstallFn = int(__stdcall*)(const wchar_t*, const wchar_t*, int);
-  StagedHost host;
-  kyd::UniqueModule library(LoadLibraryW(host.dll().c_str()));
-  ASSERT_TRUE(library.valid());
-  auto uninstall = reinterpret_cast<UninstallFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrv")));
+  LoadedLibrary library;
+  auto uninstall = library.uninstall;
   ASSERT_TRUE(uninstall);
   const std::wstring folder = kyd::GetSystemDriveRoot() + L"AMD", held = folder + L"\\kydroad.log";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
