@@ -34,6 +34,7 @@ bool RemoveFolderLogged(const std::wstring& folder) {
     case machine::Removal::kAtRestart:
       KLOG(base::LOG_INFO, "delete dir %S at the next restart", real.c_str());
       return true;
+    case machine::Removal::kLeftInPlace:
     case machine::Removal::kFailed:
       break;
   }
@@ -108,6 +109,8 @@ bool CBaseDrvUninst::DeleteFileAndStartup(const std::wstring& path) {
     case machine::Removal::kAtRestart:
       KLOG(base::LOG_INFO, "delete file %S at the next restart", real.c_str());
       break;
+    case machine::Removal::kLeftInPlace:  // the seam said why
+      break;
     case machine::Removal::kFailed:
       KLOG(base::LOG_INFO, "delete file %S failed", path.c_str());
       break;
@@ -173,13 +176,21 @@ void CBaseDrvUninst::DeleteSystemFiles(NameList names) {
 }
 
 bool CBaseDrvUninst::DeleteFolderTree(const std::wstring& folder) {
-  // A file that stays does not stop the walk; its folder then cannot go.
+  // A file that stays does not stop the walk; its folder then cannot go, nor
+  // can the folders above it, but what lies beside them still goes (a file
+  // left in place in one subfolder keeps nothing else).
   auto removeFile = [this](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
     ClearReadOnly(path, entry);
     DeleteFileAndStartup(path);
     return true;
   };
-  return RemoveTree(folder, removeFile, RemoveFolderLogged);
+  bool stayed = false;
+  auto removeFolder = [&](const std::wstring& path) {
+    if (RemoveFolderLogged(path)) return true;
+    stayed = true;
+    return path != folder;
+  };
+  return RemoveTree(folder, removeFile, removeFolder) && !stayed;
 }
 
 void CBaseDrvUninst::DeleteMatchingSubfolders(const wchar_t* fragment,

@@ -89,11 +89,13 @@ int CDrvUninstMangement::UninstallDrv(const wchar_t* hardwareId, const wchar_t* 
       }
     }
     if (!roadTaken) result = KYDRemove(hardwareId);
-    // Files the running system held go when Windows starts again.
+    // Files the running system held go when Windows starts again: an
+    // uninstall that needs the restart for them. A road that removed nothing
+    // (its device removal failed) still answers so, and cleans no INFs.
     if (machine::ScheduledDeletions() != scheduledBefore) {
       KLOG(base::LOG_INFO, "%ld files and folders go at the next restart",
            machine::ScheduledDeletions() - scheduledBefore);
-      result = kUninstalledReboot;
+      if (result == kUninstalled) result = kUninstalledReboot;
     }
     cleanInf = result >= kUninstalled;
   }

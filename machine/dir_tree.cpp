@@ -25,10 +25,12 @@ bool RemoveDirectoryTree(const std::wstring& folder) {
   // that hold it follow.
   auto removeFile = [](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
     ClearReadOnly(path, entry);
-    return machine::RemoveFileOrSchedule(path) != machine::Removal::kFailed;
+    const machine::Removal removal = machine::RemoveFileOrSchedule(path);
+    return removal == machine::Removal::kGone || removal == machine::Removal::kAtRestart;
   };
   auto removeFolder = [](const std::wstring& path) {
-    return machine::RemoveFolderOrSchedule(path) != machine::Removal::kFailed;
+    const machine::Removal removal = machine::RemoveFolderOrSchedule(path);
+    return removal == machine::Removal::kGone || removal == machine::Removal::kAtRestart;
   };
   return RemoveTree(folder, removeFile, removeFolder);
 }

@@ -192,9 +192,12 @@ bool InUse(const std::wstring& path, DWORD error) {
 
 // Gives Windows the item to delete when it starts, under its real name, and
 // marks the journal's line of its deletion (the line before, which saved it).
-Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* scheduledAs) {
+// A file moved aside first (`movedFrom`, the real name it had) is given under
+// its holding name, and its line says where it came from.
+Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* scheduledAs,
+                 const std::wstring& seenAs, const std::wstring& movedFrom = {}) {
   const std::wstring real = RealPath(path);
-  if (scheduledAs) *scheduledAs = real;
+  if (scheduledAs) *scheduledAs = movedFrom.empty() ? real : movedFrom;
   // Met again under another name (on 64-bit Windows the system folder and
   // SysWOW64 are one folder to this module): Windows has it already.
   if (Scheduled(path)) return Removal::kAtRestart;
@@ -204,7 +207,8 @@ Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* sc
   }
   if (Session::State* s = g_state; s && s->mode == Mode::kJournal) {
     Line line = MakeLine(L"delete-at-restart", real);
-    line.Set(L"item", item).Set(L"of", std::to_wstring(s->last)).Set(L"path", path);
+    line.Set(L"item", item).Set(L"of", std::to_wstring(s->last)).Set(L"path", seenAs);
+    if (!movedFrom.empty()) line.Set(L"from", movedFrom);
     if (!Record(*s, line)) {
       DWORD error = 0;
       pending::Withdraw(real, error);  // no deletion the journal cannot take back
@@ -214,6 +218,24 @@ Removal Schedule(const std::wstring& path, const wchar_t* item, std::wstring* sc
   g_scheduled.insert(UpperCase(real));
   ++g_scheduledCount;
   return Removal::kAtRestart;
+}
+
+// Files in use left where they are in this process (below a folder others
+// can change, and not to be moved).
+long g_leftInPlace = 0;
+
+// A file in use that cannot be moved aside, below a folder that others can
+// change: deleted by name at the restart, it could be anything by then.
+Removal LeaveInPlace(const std::wstring& path, const std::string& why) {
+  KLOG(base::LOG_WARNING, "left in place: in use below a folder others can change: %S", path.c_str());
+  KLOG(base::LOG_INFO, "(%s)", why.c_str());
+  if (Session::State* s = g_state; s && s->mode == Mode::kJournal) {
+    Line line = FileLine(L"left-in-use", path);
+    line.Set(L"of", std::to_wstring(s->last)).Set(L"why", journal::FromUtf8(why));
+    Record(*s, line);  // nothing was changed: a line lost loses only the count
+  }
+  ++g_leftInPlace;
+  return Removal::kLeftInPlace;
 }
 
 }  // namespace
@@ -322,7 +344,25 @@ Removal RemoveFileOrSchedule(const std::wstring& path, std::wstring* scheduledAs
     SetLastError(error);
     return Removal::kFailed;
   }
-  Removal removal = Schedule(path, L"file", scheduledAs);
+  const std::wstring real = RealPath(path);
+  if (Scheduled(path)) {
+    if (scheduledAs) *scheduledAs = real;
+    return Removal::kAtRestart;
+  }
+  // Moved aside first, into a folder nobody else can change: what is deleted
+  // at the restart is then what this run meant, and the path is free at once
+  // (a driver installed again before the restart keeps its file).
+  std::wstring moved;
+  Removal removal = Removal::kFailed;
+  if (pending::MoveAside(path, moved)) {
+    removal = Schedule(moved, L"file", scheduledAs, path, real);
+    if (removal == Removal::kFailed) MoveFileExW(moved.c_str(), path.c_str(), 0);
+    else KLOG(base::LOG_INFO, "moved %S aside to %S: it goes at the next restart", path.c_str(), moved.c_str());
+  } else {
+    std::string why;
+    if (pending::OthersCanRedirect(real, why)) return LeaveInPlace(path, why);
+    removal = Schedule(path, L"file", scheduledAs, path);
+  }
   if (removal == Removal::kFailed) SetLastError(error);
   return removal;
 }
@@ -335,12 +375,21 @@ Removal RemoveFolderOrSchedule(const std::wstring& path, std::wstring* scheduled
     SetLastError(error);
     return Removal::kFailed;
   }
-  Removal removal = Schedule(path, L"folder", scheduledAs);
+  // Deleted by name at the restart: only where nobody else could put a link
+  // in its way.
+  std::string why;
+  if (pending::OthersCanRedirect(RealPath(path), why)) {
+    SetLastError(error);
+    return Removal::kFailed;
+  }
+  Removal removal = Schedule(path, L"folder", scheduledAs, path);
   if (removal == Removal::kFailed) SetLastError(error);
   return removal;
 }
 
 long ScheduledDeletions() { return g_scheduledCount; }
+
+long LeftInPlace() { return g_leftInPlace; }
 
 void ChildScheduled() { ++g_scheduledCount; }
 
@@ -352,6 +401,10 @@ std::wstring RealPath(const std::wstring& pathIn) {
   return path;
 #else
   if (!IsWow64()) return path;
+  // DriverStore is shown as it is to a 32-bit program from Windows 7 on;
+  // Vista and Server 2008 redirect it with the rest.
+  static const bool driverStoreExempt =
+      (GetOsVersionClass() & (OS_XP_64 | OS_2003_64 | OS_VISTA_64 | OS_2008_64)) == 0;
   using Wow64DirFn = UINT(WINAPI*)(LPWSTR, UINT);
   static const auto wow64Dir = reinterpret_cast<Wow64DirFn>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemWow64DirectoryW")));
@@ -359,7 +412,7 @@ std::wstring RealPath(const std::wstring& pathIn) {
   UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
   UINT wow64Length = wow64Dir ? wow64Dir(wow64, MAX_PATH) : 0;
   if (systemLength == 0 || systemLength >= MAX_PATH || wow64Length == 0 || wow64Length >= MAX_PATH) return path;
-  return pending::NativeNameOf(path, system, wow64);
+  return pending::NativeNameOf(path, system, wow64, driverStoreExempt);
 #endif
 }
 

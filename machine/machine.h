@@ -146,24 +146,38 @@ BOOL ChangeAttributes(const std::wstring& path, DWORD attributes);  // SetFileAt
 // instead. "In use": a sharing violation, or access denied on a file that is
 // not read-only and that this process may open for deletion; what access
 // control keeps from us stays a failure, as it would for Windows' own
-// deletion at the restart. The deletion is given to Windows
-// (MoveFileExW, MOVEFILE_DELAY_UNTIL_REBOOT) under the item's real name,
-// RealPath, as the 64-bit system process that carries it out finds it. A
-// plan names the deletion as RemoveFile does (it cannot know what will be in
-// use); a journal saves the item first, like any deletion, and then writes a
-// delete-at-restart line after it.
-enum class Removal { kGone, kAtRestart, kFailed };
+// deletion at the restart. A file that can still be renamed (a loaded DLL,
+// one open with delete sharing) is first moved, on its own volume, into this
+// run's holding folder (`<volume root>\KYDDrvUninst.pending\<run id>`, which
+// only Administrators and SYSTEM can change) under a name of its own, and that
+// name is given to Windows; its path is free at once. One that cannot be
+// moved is given under its own name only when no folder on its path lets
+// others change it (delete, rename or re-permission it: a user could put a
+// link in its way, and the restart would follow it); otherwise it is left in
+// place (kLeftInPlace, logged "left in place: in use below a folder others can
+// change: <path>"). The deletion is given to Windows (MoveFileExW,
+// MOVEFILE_DELAY_UNTIL_REBOOT) under the item's real name, RealPath, as the
+// 64-bit system process that carries it out finds it. A plan names the
+// deletion as RemoveFile does (it cannot know what will be in use); a journal
+// saves the item first, like any deletion, and then writes a
+// delete-at-restart line (with the file's own name in `from` when it was
+// moved) or a left-in-use line after it. `scheduledAs` is the real name the
+// file had.
+enum class Removal { kGone, kAtRestart, kLeftInPlace, kFailed };
 Removal RemoveFileOrSchedule(const std::wstring& path, std::wstring* scheduledAs = nullptr);
 // A folder that holds nothing but what goes at the next restart goes then
-// too, after what is in it.
+// too, after what is in it, under the same rule for the folders above it.
 Removal RemoveFolderOrSchedule(const std::wstring& path, std::wstring* scheduledAs = nullptr);
 // Deletions at the next restart this process has given Windows so far,
 // those of its child programs (ChildScheduled) included.
 long ScheduledDeletions();
 void ChildScheduled();
+// Files in use this process left in place (kLeftInPlace) so far.
+long LeftInPlace();
 // A full path as a 64-bit program names it: on 64-bit Windows a 32-bit
-// program's System32 (apart from the folders WOW64 leaves alone) is SysWOW64,
-// and its Sysnative is System32.
+// program's System32 (apart from the folders WOW64 leaves alone; DriverStore
+// among them from Windows 7 on) is SysWOW64, and its Sysnative is System32;
+// a "\\?\" path the same.
 std::wstring RealPath(const std::wstring& path);
 // drv64.exe's exit code for a run that left deletions for the next restart.
 constexpr DWORD kChildScheduledAtRestart = 2;

@@ -173,30 +173,21 @@ Result RestartService(const Line& line) {
   return {Outcome::kRestored, L"started again"};
 }
 
-// A deletion the run left for the next restart: before the restart it is
-// taken out of Windows' list (ours only; the item then stays where it is),
-// after it the item is gone and its deletion line (restored next) brings it
-// back from the journal.
+// A deletion the run left for the next restart, or a file it left in place
+// (pending::CallOff).
 Result CallOffDeletion(const Line& line) {
-  DWORD error = 0;
-  switch (pending::Withdraw(line.target, error)) {
-    case pending::Withdrawal::kWithdrawn:
-      return {Outcome::kRestored, L"called off before the restart: it stayed where it was"};
-    case pending::Withdrawal::kAbsent: {
-      journal::NativePaths native(true);
-      if (GetFileAttributesW(line.target.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return {Outcome::kPresent, L"no longer due at the next restart, and still there"};
-      return {Outcome::kPresent, L"deleted at a restart: it comes back from the journal's copy (line " +
-                                     line.Get(L"of") + L")"};
-    }
-    case pending::Withdrawal::kFailed: break;
+  pending::CallOffResult result = pending::CallOff(line);
+  switch (result.kind) {
+    case pending::CallOffResult::kRestored: return {Outcome::kRestored, result.detail};
+    case pending::CallOffResult::kPresent: return {Outcome::kPresent, result.detail};
+    case pending::CallOffResult::kLeft: return {Outcome::kLeft, result.detail};
+    case pending::CallOffResult::kFailed: break;
   }
-  return {Outcome::kFailed, L"its deletion at the next restart could not be called off, error " +
-                                std::to_wstring(error)};
+  return {Outcome::kFailed, result.detail};
 }
 
 Result RestoreLine(const Journal& j, const Line& line) {
-  if (line.verb == L"delete-at-restart") return CallOffDeletion(line);
+  if (line.verb == L"delete-at-restart" || line.verb == L"left-in-use") return CallOffDeletion(line);
   const std::wstring& verb = line.verb;
   if (verb == L"delete-key" || verb == L"delete-value") return RestoreValues(j, line);
   if (verb == L"set-value") return RestoreWrittenValue(j, line);

@@ -38,7 +38,7 @@ struct KindInfo {
 };
 const KindInfo kKinds[] = {
     {"key", Kind::kKey, 2, 2},         {"value", Kind::kValue, 4, 4},
-    {"file", Kind::kFile, 2, 4},       {"dir", Kind::kDir, 2, 2},
+    {"file", Kind::kFile, 2, 4},       {"dir", Kind::kDir, 2, 4},
     {"service", Kind::kService, 2, 2}, {"process", Kind::kProcess, 2, 2},
     {"device", Kind::kDevice, 3, 3},   {"inf", Kind::kInf, 3, 4},
 };
@@ -175,6 +175,14 @@ bool ParseFootprint(const std::string& text, Footprint& out, std::string& error)
       if (!item.option.empty() && item.option != L"attr:readonly" && item.option != L"inuse:open" &&
           item.option != L"inuse:loaded") {
         error = "line " + std::to_string(number) + ": unknown file option";
+        return false;
+      }
+    }
+    if (item.kind == Kind::kDir) {  // | - | option
+      item.option = item.data;
+      item.data.clear();
+      if (!item.option.empty() && item.option != L"attr:open" && item.option.rfind(L"link:", 0) != 0) {
+        error = "line " + std::to_string(number) + ": unknown folder option";
         return false;
       }
     }
@@ -359,7 +367,13 @@ bool Bench::Seed(std::string& error) {
           error = where + ": cannot create the folder";
           return false;
         }
-        if (item.kind == Kind::kDir) break;
+        if (item.kind == Kind::kDir) {
+          if (item.option == L"attr:open" && !OpenToAllOnUnix(path)) {
+            error = where + ": cannot open the folder to everyone";
+            return false;
+          }
+          break;
+        }
         std::string text = item.data.empty() ? "footprint " + where : ToNarrow(item.data);
         if (item.option == L"inuse:loaded") text = s.seededBytes[item.line] = loadable;
         if (IsInUse(item)) s.inUse.push_back(&item);

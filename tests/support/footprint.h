@@ -28,7 +28,8 @@ struct Item {
   std::wstring where;   // hive path, folder path, service or program name, hardware ID, INF name
   std::wstring name;    // value name ("" the default value), class GUID, hardware ID an INF names
   std::wstring data;    // "type:data" of a value, text of a file
-  std::wstring option;  // "attr:readonly", "inuse:open" or "inuse:loaded" for a file
+  std::wstring option;  // "attr:readonly", "inuse:open" or "inuse:loaded" for a file;
+                        // "attr:open" or "link:<folder>" for a folder
   std::string Describe() const;
 };
 

@@ -134,9 +134,11 @@ std::vector<Change> Bench::Unexplained(const Snapshot& before, const Snapshot& n
   // The removal road writes it as the 32-bit library sees the key.
   ownedValues.emplace_back(L"hklm\\software\\wow6432node\\microsoft\\windows\\currentversion", L"devicepath");
   // Files in use go at the next restart (CheckPending says how).
-  if (!s.inUse.empty())
+  if (!s.inUse.empty()) {
     ownedValues.emplace_back(L"hklm\\system\\currentcontrolset\\control\\session manager",
                              L"pendingfilerenameoperations");
+    ownedFiles.push_back(HoldingFolder());
+  }
 
   for (const State::CreatedKey& key : s.createdKeys) ownedKeys.push_back(CanonicalKey(key.hivePath, before));
   for (const std::wstring& file : s.createdFiles) ownedFiles.push_back(LowerCase(file));

@@ -3,6 +3,7 @@
 // far as files go.
 #include <algorithm>
 
+#include "machine/journal.h"
 #include "machine/pending.h"
 #include "platform/handle.h"
 #include "support/engine_bench.h"
@@ -33,10 +34,13 @@ bool ReadPendingBytes(std::vector<BYTE>& data) {
 
 Ops ReadPending() {
   std::vector<BYTE> data;
-  Ops ops;
-  if (ReadPendingBytes(data)) pending::Parse(data, ops);
-  return ops;
+  pending::List list;
+  if (ReadPendingBytes(data)) pending::Parse(data, list);
+  return list.operations;
 }
+
+// A target in use that the library can move aside (a loaded DLL).
+bool Movable(const Item& item) { return item.option == L"inuse:loaded"; }
 
 bool WritePendingBytes(const std::vector<BYTE>* data) {
   kyd::UniqueKey key;
@@ -59,6 +63,8 @@ std::wstring HolderPath(const std::wstring& path) {
 
 }  // namespace
 
+std::wstring HoldingFolder() { return LowerCase(WindowsDir().substr(0, 3) + L"KYDDrvUninst.pending"); }
+
 bool IsInUse(const Item& item) {
   return item.kind == Kind::kFile && (item.option == L"inuse:open" || item.option == L"inuse:loaded");
 }
@@ -75,13 +81,14 @@ bool HoldFilesInUse(Bench::State& s, std::string& error) {
   // Another program's operation, there before the uninstall.
   s.hadPending = ReadPendingBytes(s.pendingBefore);
   s.othersFile = s.scratch / L"otherupdate.tmp";
-  Ops ops;
-  if (s.hadPending && !pending::Parse(s.pendingBefore, ops)) {
+  pending::List list;
+  if (s.hadPending && !pending::Parse(s.pendingBefore, list)) {
     error = "the list of deletions at the next restart cannot be read";
     return false;
   }
-  ops.push_back({kNt + s.othersFile, kNt + s.scratch / L"otherupdate.dll"});
-  std::vector<BYTE> data = pending::Format(ops);
+  list.operations.push_back({kNt + s.othersFile, kNt + s.scratch / L"otherupdate.dll"});
+  list.tail = 1;
+  std::vector<BYTE> data = pending::Format(list);
   if (!WriteFileBytes(s.othersFile, "update") || !WritePendingBytes(&data)) {
     error = "another program's operation could not be put in the list";
     return false;
@@ -93,7 +100,7 @@ void PutBackPending(Bench::State& s) { WritePendingBytes(s.hadPending ? &s.pendi
 
 bool DueAtRestart(const std::wstring& path) {
   for (const pending::Operation& op : ReadPending())
-    if (op.to.empty() && SamePath(op.from, kNt + path)) return true;
+    if (op.to.empty() && SamePath(pending::PathOf(op.from), path)) return true;
   return false;
 }
 
@@ -103,8 +110,9 @@ std::vector<std::string> Bench::CheckPending() const {
   const State& s = *state_;
   std::vector<std::string> failures;
   Ops ops = ReadPending();
-  Ops before;
-  if (s.hadPending) pending::Parse(s.pendingBefore, before);
+  pending::List had;
+  if (s.hadPending) pending::Parse(s.pendingBefore, had);
+  Ops before = had.operations;
   before.push_back({kNt + s.othersFile, kNt + s.scratch / L"otherupdate.dll"});
   if (ops.size() < before.size() || !std::equal(before.begin(), before.end(), ops.begin())) {
     failures.push_back("the operations others had in the list of deletions at the next restart were changed");
@@ -112,14 +120,31 @@ std::vector<std::string> Bench::CheckPending() const {
   }
   ops.erase(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(before.size()));
   auto at = [&](const std::wstring& path) {
-    return std::find_if(ops.begin(), ops.end(), [&](const auto& op) { return SamePath(op.from, kNt + path); }) -
+    return std::find_if(ops.begin(), ops.end(),
+                        [&](const auto& op) { return SamePath(pending::PathOf(op.from), path); }) -
            ops.begin();
+  };
+  // A file moved aside: due under a name of its own in a holding folder,
+  // ending in its own name; its path is free.
+  auto moved = [&](const std::wstring& path) {
+    const std::wstring name = LowerCase(L"." + path.substr(path.rfind(L'\\') + 1));
+    return std::count_if(ops.begin(), ops.end(), [&](const auto& op) {
+      const std::wstring from = LowerCase(pending::PathOf(op.from));
+      return op.to.empty() && Under(from, HoldingFolder()) && from.size() > name.size() &&
+             from.compare(from.size() - name.size(), name.size(), name) == 0;
+    });
   };
   const bool is64 = Is64BitPrefix();
   for (const Item* item : s.inUse) {
     const std::wstring path = ResolveFolder(item->where);
-    const ptrdiff_t file = at(path);
     const bool target = ExpectFor(*item, is64, keepDevice_, nativeSystem_) == Expect::kGone;
+    if (Movable(*item)) {
+      if ((moved(path) == 1) != target || (target && FileExists(path)))
+        failures.push_back(item->Describe() + (target ? ": not moved aside and due at the next restart"
+                                                      : ": a decoy moved aside"));
+      continue;
+    }
+    const ptrdiff_t file = at(path);
     if (target != (file < static_cast<ptrdiff_t>(ops.size())))
       failures.push_back(item->Describe() + (target ? ": not due at the next restart where it is on disk"
                                                     : ": a decoy due at the next restart"));
@@ -134,7 +159,7 @@ std::vector<std::string> Bench::CheckPending() const {
   // in use or a folder above one.
   for (const pending::Operation& op : ops) {
     if (std::count(ops.begin(), ops.end(), op) > 1) failures.push_back("due twice: " + ToNarrow(op.from));
-    bool explained = false;
+    bool explained = op.to.empty() && Under(LowerCase(pending::PathOf(op.from)), HoldingFolder());
     for (const Item* item : s.inUse) {
       const std::wstring path = LowerCase(kNt + ResolveFolder(item->where));
       explained = explained || (op.to.empty() && Under(path, LowerCase(op.from)));
@@ -148,13 +173,42 @@ bool Bench::SimulateRestart(std::string& error) {
   State& s = *state_;
   s.sleepers.End(s.holder);
   s.holder = -1;
+  kyd::machine::journal::NativePaths native(true);
+  // What a user does before the restart: a folder on the path of what the
+  // run left is swapped for a link to another folder (`link:`), and the
+  // driver is installed again (a new file where a moved target was).
+  const bool is64 = Is64BitPrefix();
+  std::vector<std::wstring> reinstalled;
+  for (const Item* item : s.inUse) {
+    if (!Movable(*item) || ExpectFor(*item, is64, keepDevice_, nativeSystem_) != Expect::kGone) continue;
+    reinstalled.push_back(ResolveFolder(item->where));
+    WriteFileBytes(reinstalled.back(), "installed again");
+  }
+  std::vector<std::pair<std::wstring, std::wstring>> swapped;  // link, the folder moved away
+  for (const Item& item : footprint_.items) {
+    if (item.kind != Kind::kDir || item.option.rfind(L"link:", 0) != 0) continue;
+    const std::wstring link = ResolveFolder(item.option.substr(5)), away = link + L".kydswap";
+    if (!MoveFileW(link.c_str(), away.c_str()) || !MakeFolderLink(link, ResolveFolder(item.where))) {
+      error = ToNarrow(link) + " could not be swapped for a link";
+      return false;
+    }
+    swapped.emplace_back(link, away);
+  }
   ProcessResult boot = RunProgram(L"wineboot.exe -r");
+  for (const auto& [link, away] : swapped) {
+    RemoveFolderLink(link);
+    MoveFileW(away.c_str(), link.c_str());
+  }
   if (!boot.started || boot.exitCode != 0) {
     error = "wineboot -r did not run: " + boot.output;
     return false;
   }
+  for (const std::wstring& path : reinstalled) {
+    if (ReadFileBytes(path) != "installed again") error += ToNarrow(path) + " installed again was lost; ";
+    DeleteFileW(path.c_str());
+  }
   s.restarted = true;
-  return true;
+  return error.empty();
 }
 
 }  // namespace kydtest::fp

@@ -57,6 +57,9 @@ void PutBackPending(Bench::State& s);
 // Whether the list Windows carries out at start deletes `path` (a path as
 // it is on disk, which is the name the 64-bit system process knows).
 bool DueAtRestart(const std::wstring& path);
+// The library's holding folders on the system drive (lower case), where a
+// file in use that can be renamed is moved before it is given to the restart.
+std::wstring HoldingFolder();
 
 // A canonical path at or below another.
 inline bool Under(const std::wstring& path, const std::wstring& root) {

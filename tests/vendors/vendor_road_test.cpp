@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "machine/pending.h"
 #include "platform/env.h"
 #include "platform/handle.h"
 #include "support/staged_host.h"
@@ -51,13 +52,19 @@ class PrivilegeWatch {
   std::thread thread_;
 };
 
-TEST(FootprintVendorRoad, DebugPrivilegeIsHeldForTheDeepCleanAndPutBackEachTime) {
+// The staged library, loaded, and its uninstall export.
+struct LoadedLibrary {
   using UninstallFn = int(__stdcall*)(const wchar_t*, const wchar_t*, int);
   StagedHost host;
-  kyd::UniqueModule library(LoadLibraryW(host.dll().c_str()));
-  ASSERT_TRUE(library.valid());
-  auto uninstall = reinterpret_cast<UninstallFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "DrvUninst_UninstallDrv")));
+  kyd::UniqueModule module{LoadLibraryW(host.dll().c_str())};
+  UninstallFn uninstall = module.valid() ? reinterpret_cast<UninstallFn>(reinterpret_cast<void*>(
+                                               GetProcAddress(module.get(), "DrvUninst_UninstallDrv")))
+                                         : nullptr;
+};
+
+TEST(FootprintVendorRoad, DebugPrivilegeIsHeldForTheDeepCleanAndPutBackEachTime) {
+  LoadedLibrary library;
+  auto uninstall = library.uninstall;
   ASSERT_TRUE(uninstall);
 
   const std::wstring hardwareId = L"PCI\\VEN_1002&DEV_67DF&SUBSYS_E3531DA2&REV_E7";
@@ -80,6 +87,27 @@ TEST(FootprintVendorRoad, DebugPrivilegeIsHeldForTheDeepCleanAndPutBackEachTime)
     EXPECT_EQ(kyd::DebugPrivilegeAttributes(), before);
   }
   EXPECT_FALSE(DevicePresent(device.instanceId()));
+}
+
+// A road whose device removal fails (the device is not there) removed
+// nothing: a file in use that its deep clean gave to the next restart does
+// not make that an uninstall, and the answer stays 0.
+TEST(FootprintVendorRoad, AFailedDeviceRemovalAnswersNothingThoughAFileInUseGoesAtTheRestart) {
+  LoadedLibrary library;
+  auto uninstall = library.uninstall;
+  ASSERT_TRUE(uninstall);
+  const std::wstring folder = kyd::GetSystemDriveRoot() + L"AMD", held = folder + L"\\kydroad.log";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  kyd::UniqueFile open(CreateFileW(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(open.valid());
+
+  EXPECT_EQ(uninstall(L"PCI\\VEN_1002&DEV_67DF&SUBSYS_E3531DA2&REV_E7", kDisplayClass, 0), 0);
+  EXPECT_TRUE(kyd::machine::pending::Due(held)) << "the deep clean gave nothing to the restart";
+  DWORD error = 0;
+  for (const std::wstring& path : {held, folder}) kyd::machine::pending::Withdraw(path, error);
+  open.reset();
+  DeleteFileW(held.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ Json ChangeSummary(const ChangeCounts& counts) {
   summary["all"] = counts.total;
   summary["refused"] = counts.refused;
   summary["atNextRestart"] = {{"files", counts.filesAtRestart}, {"folders", counts.foldersAtRestart}};
+  summary["leftInUse"] = counts.leftInUse;
   return summary;
 }
 

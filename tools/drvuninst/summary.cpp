@@ -89,6 +89,10 @@ ChangeCounts CountChanges(const journal::Manifest& manifest) {
       ++(line.Get(L"item") == L"folder" ? counts.foldersAtRestart : counts.filesAtRestart);
       continue;
     }
+    if (line.verb == kLeftInUseVerb) {
+      ++counts.leftInUse;
+      continue;
+    }
     ++counts.changes[static_cast<size_t>(ThingOf(line))];
     ++counts.total;
   }
@@ -136,6 +140,7 @@ RestoreCounts CountRestore(const journal::Manifest& manifest, const std::vector<
   for (const journal::Line& line : manifest.lines) thingOf[line.number] = ThingOf(line);
   RestoreCounts counts;
   for (const RestoreEntry& entry : entries) {
+    if (entry.verb == kLeftInUseVerb) continue;  // nothing was changed
     if (entry.verb == kAtRestartVerb) {
       if (entry.outcome == L"restored") ++counts.calledOff;
       else if (entry.outcome == L"present") ++counts.carriedOut;
@@ -172,6 +177,9 @@ std::wstring ChangeTable(const std::wstring& heading, const ChangeCounts& counts
   if (counts.filesAtRestart + counts.foldersAtRestart != 0)
     text += L"  of these, in use and deleted at the next restart:\n" + Label(L"  files") +
             Cell(counts.filesAtRestart, 5) + L"\n" + Label(L"  folders") + Cell(counts.foldersAtRestart, 5) + L"\n";
+  if (counts.leftInUse != 0)
+    text += Label(L"left in place, in use") + Cell(counts.leftInUse, 5) +
+            L"  (below a folder others can change: not deleted)\n";
   if (counts.refused != 0)
     text += Label(L"refused, not saved") + Cell(counts.refused, 5) + L"  (left as they were)\n";
   return text;

@@ -29,12 +29,16 @@ Thing ThingOf(const kyd::machine::journal::Line& line);
 // A deletion left for the next restart (the item was in use) is counted
 // with its kind as a deletion, and apart as due at the restart.
 constexpr wchar_t kAtRestartVerb[] = L"delete-at-restart";
+// A file in use that was neither deleted nor scheduled: it lies below a
+// folder others can change. Counted apart only.
+constexpr wchar_t kLeftInUseVerb[] = L"left-in-use";
 
 struct ChangeCounts {
   std::array<int, kThings> changes{};
   int refused = 0;  // journal only: not made, as what they destroy could not be saved
   int total = 0;
   int filesAtRestart = 0, foldersAtRestart = 0;  // of the files and folders above
+  int leftInUse = 0;  // files in use left in place
 };
 ChangeCounts CountChanges(const kyd::machine::journal::Manifest& manifest);
 

@@ -186,6 +186,18 @@
 +  file    | %PF%\AMD AVT\bin\kdbsdk64.dll | AVT | attr:readonly
 +  file    | %PF%\ATI Technologies\ATI.ACE\Core-Static\CLI.exe
 +  file    | %PF%\ATI Technologies\HydraVision\HydraGrd.exe
+# A folder in it that everyone may change, where a user could put a link in
+# the way before the restart: the log held there without delete sharing is
+# left in place (and reported), not given to the restart by name; the DLL
+# loaded there is moved into the library's holding folder and goes under
+# its new name. Before the restart the folder is swapped for a link to
+# another folder with files of those names, which stay.
+~  dir     | %PF%\ATI Technologies\HydraVision\Shared | - | attr:open
+=  file    | %PF%\ATI Technologies\HydraVision\Shared\hydrashare.log | log | inuse:open
++  file    | %PF%\ATI Technologies\HydraVision\Shared\hydrashare.dll | DLL | inuse:loaded
+=  file    | %ROOT%Contoso Shared\hydrashare.log
+=  file    | %ROOT%Contoso Shared\hydrashare.dll
+~  dir     | %ROOT%Contoso Shared | - | link:%PF%\ATI Technologies\HydraVision\Shared
 =  file    | %PF%\ATI Technologies\Contoso\tool.exe
 +  file    | %WIN%\coinst_17.1.dll
 =  file    | %WIN%\mycoinst_17.1.dll
