@@ -1,6 +1,7 @@
 // Restore of the deletions a run left for the next restart (see pending.h).
 #include "machine/journal.h"
 #include "machine/pending.h"
+#include "machine/restore.h"
 
 namespace kyd::machine::pending {
 
@@ -30,6 +31,13 @@ CallOffResult CallOff(const journal::Line& line) {
     if (Exists(from))
       return {R::kLeft, L"another file is at " + from + L" now; the run's file stays in " + held +
                             L" and goes at the next restart"};
+    // Back only through folders that lead where they did: a folder of the
+    // path others could change may have become a link since the run.
+    const restoring::CheckedWay way(from, {});
+    if (!way.ok())
+      return {R::kFailed, way.elsewhere().empty()
+                              ? L"not moved back to " + from + L", error " + std::to_wstring(way.error())
+                              : L"not moved back: a folder on its path now leads elsewhere: " + way.elsewhere()};
     if (!MoveFileExW(held.c_str(), from.c_str(), 0))
       return {R::kFailed, L"not moved back from " + held + L", error " + std::to_wstring(GetLastError())};
     std::wstring detail = L"called off before the restart: moved back from " + held;

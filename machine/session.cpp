@@ -309,7 +309,10 @@ Session::Session(Mode mode, const std::wstring& folderIn, bool continueIn) {
     if (mode == Mode::kJournal) {
       // Restore trusts no journal that others could have changed, also
       // through a folder above it: none is written where it would be refused.
-      if (!journal::ProtectFolder(folder, why) || !(why = journal::OthersCouldChange(folder)).empty()) {
+      // A folder that was open to others before is refused too: whoever could
+      // change it may still hold it open for writing once it is protected.
+      if (!(why = journal::OthersCouldChange(folder)).empty() || !journal::ProtectFolder(folder, why) ||
+          !(why = journal::OthersCouldChange(folder)).empty()) {
         refuse(why);
         return;
       }

@@ -62,14 +62,17 @@ bool OpenToEveryone(const std::wstring& path) {
   return !text || std::wstring(text).find(L";WD)") != std::wstring::npos;
 }
 
-// The smallest journal, in a folder open to everyone before (one below a
-// folder of the test's own): one file deleted under it.
+// The smallest journal (in a folder below one of the test's own): one file
+// deleted under it. A folder open to everyone is no journal's: refused.
 class OneFileJournal {
  public:
   OneFileJournal() {
+    const std::wstring open = above_ / L"open";
+    EXPECT_TRUE(CreateDirectoryW(open.c_str(), nullptr) && SetDacl(open, L"D:(A;OICI;FA;;;WD)"));
+    EXPECT_FALSE(machine::Session(machine::Mode::kJournal, open).ok());
+    EXPECT_TRUE(OpenToEveryone(open)) << "a refused folder was changed";
     EXPECT_TRUE(CreateDirectoryW(folder().c_str(), nullptr));
-    EXPECT_TRUE(WriteFileBytes(file(), "kept") && SetDacl(folder(), L"D:(A;OICI;FA;;;WD)"));
-    EXPECT_TRUE(OpenToEveryone(folder()));
+    EXPECT_TRUE(WriteFileBytes(file(), "kept"));
     machine::Session session(machine::Mode::kJournal, folder());
     EXPECT_TRUE(session.ok());
     EXPECT_TRUE(machine::RemoveFile(file()));
@@ -87,7 +90,7 @@ class OneFileJournal {
   ScratchDir dir_{L"trusted"}, above_{L"trusted above"};
 };
 
-// The session takes the journal folder from everyone else at once; restore
+// The session protects the journal folder at once; restore
 // refuses a journal that someone else could have changed since, or put in
 // its way through a folder above it, or whose secret is gone, and says why;
 // once the cause is mended it restores.

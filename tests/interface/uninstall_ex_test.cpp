@@ -140,10 +140,10 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
   ASSERT_TRUE(CreateDirectoryW((dir / L"busy").c_str(), nullptr) && WriteFileBytes(dir / L"busy\\old.txt", "x"));
   // Where restore would refuse a journal, none is written (a plan is not
   // restored: it may go there).
-  // drvuninst makes the one below, protected as a journal folder. (An empty
-  // folder others may change the session takes for itself first: SeamTrust.)
-  ScratchDir above(L"open above", ScratchDir::kMachine);
-  ASSERT_TRUE(OpenToAllOnUnix(above.path()));
+  // drvuninst makes the one below, protected as a journal folder. An empty
+  // folder others could change is refused too: one of them may hold it open.
+  ScratchDir above(L"open above", ScratchDir::kMachine), open(L"open journal", ScratchDir::kMachine);
+  ASSERT_TRUE(OpenToAllOnUnix(above.path()) && OpenToAllOnUnix(open.path()));
   const std::string everyone = ToNarrow(above.path()) + ": S-1-1-0 may change it";
   struct Case {
     std::wstring folder;
@@ -151,7 +151,8 @@ TEST_F(SeamRemovalRoad, UnusableJournalFolderIsRefusedBeforeAnythingChanges) {
     bool journalOnly = false;
   } cases[] = {{dir / L"a file", "it is not a folder"},
                {dir / L"busy", "it is not empty"},
-               {above / L"below", "others can change a folder above it: " + everyone, true}};
+               {above / L"below", "others can change a folder above it: " + everyone, true},
+               {open.path(), "others can change the journal folder: ", true}};
   // (A missing folder drvuninst makes; the export refuses it: drvuninst_json_test.)
   const MachineState before = watch_.Take();
   for (const Case& c : cases) {
