@@ -395,7 +395,7 @@ TEST_F(FilesInUse, AFolderOfThePackageInUseMakesTheRemovalAskForARestart) {
   EXPECT_EQ(kyd::RemovalDoneCode(false, before), kyd::kRemovalDone) << "nothing left for the restart yet";
   EXPECT_EQ(kyd::RemovalDoneCode(true, before), restart);
   EXPECT_TRUE(kyd::RemoveDirectoryTree(root_));
-  EXPECT_TRUE(FileExists(held_) && FileExists(loaded_));
+  EXPECT_TRUE(FileExists(held_) && FileExists(Moved()));
   EXPECT_EQ(kyd::RemovalDoneCode(false, before), restart);
   EXPECT_EQ(kyd::RemovalDoneCode(true, before), restart);
   ExpectRestartOrder(Ours(), Expected());

@@ -247,16 +247,21 @@ TEST(OneUninstallAtATimeW64, ASecondCallWaitsAndNothingIsCleanedTwice) {
       << ToNarrow(begun[0] + L" - " + ended[0] + L" and " + begun[1] + L" - " + ended[1]);
   for (const SeededInf* inf : {&first, &second}) {
     EXPECT_FALSE(FileExists(inf->path()));
+    // Which calls removed it: as a driver package, or (Windows XP) as a
+    // file; the INF and PNF Wine leaves behind a package removal go after it
+    // in the same call.
     int deletions = 0;
-    for (const ScratchDir& journal : journals)
+    std::wstring seen;
+    for (const ScratchDir& journal : journals) {
+      bool removed = false;
       for (const std::wstring& line : ManifestLines(journal.path()))
-        // As a driver package, or (Windows XP) as a file; a PNF Windows left
-        // behind may go after it.
         if (line.find(L"\tremove-driver-package\t" + inf->path() + L"\t") != std::wstring::npos ||
             (line.find(L"\tdelete-inf\t" + inf->path() + L"\t") != std::wstring::npos &&
              line.find(L"\tinf=yes") != std::wstring::npos))
-          ++deletions;
-    EXPECT_EQ(deletions, 1) << ToNarrow(inf->path());
+          removed = true, seen += L"\n" + journal.path() + L": " + line;
+      deletions += removed;
+    }
+    EXPECT_EQ(deletions, 1) << ToNarrow(inf->path() + seen);
   }
 }
 
