@@ -66,21 +66,23 @@ bool CommandChild::Start(const std::wstring& program, std::wstring commandLine) 
   return true;
 }
 
-bool CommandChild::ReadLine(std::string& line) {
+bool ReadPipeLine(HANDLE pipe, std::string& pending, std::string& line) {
   for (;;) {
-    const size_t end = pending_.find('\n');
+    const size_t end = pending.find('\n');
     if (end != std::string::npos) {
-      line = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
+      line = pending.substr(0, end);
+      pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return true;
     }
     char buffer[4096];
     DWORD read = 0;
-    if (!output_ || !ReadFile(output_.get(), buffer, sizeof buffer, &read, nullptr) || read == 0) return false;
-    pending_.append(buffer, read);
+    if (!pipe || !ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) || read == 0) return false;
+    pending.append(buffer, read);
   }
 }
+
+bool CommandChild::ReadLine(std::string& line) { return ReadPipeLine(output_.get(), pending_, line); }
 
 bool CommandChild::Ask(const std::wstring& command, DWORD& exitCode, std::vector<std::wstring>& output) {
   if (!running()) return false;

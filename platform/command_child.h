@@ -16,6 +16,10 @@ namespace kyd {
 // The line that ends an answer, before the exit code.
 inline constexpr char kAnswerMark[] = "kyd-answer ";
 
+// The next line from a pipe (without its line end), `pending` holding what
+// was read past the last line; false once the pipe is closed or broken.
+bool ReadPipeLine(HANDLE pipe, std::string& pending, std::string& line);
+
 class CommandChild {
  public:
   CommandChild() = default;

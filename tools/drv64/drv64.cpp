@@ -111,22 +111,6 @@ void Answer(int code) {
   std::fflush(stdout);
 }
 
-bool ReadCommand(HANDLE input, std::string& pending, std::string& line) {
-  for (;;) {
-    const size_t end = pending.find('\n');
-    if (end != std::string::npos) {
-      line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return true;
-    }
-    char buffer[4096];
-    DWORD read = 0;
-    if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr) || read == 0) return false;
-    pending.append(buffer, read);
-  }
-}
-
 std::wstring FromUtf8(const std::string& text) {
   const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
@@ -144,7 +128,7 @@ int Serve(kyd::machine::Session* session, kyd::machine::Mode mode) {
   SetHandleInformation(GetStdHandle(STD_ERROR_HANDLE), HANDLE_FLAG_INHERIT, 0);
   kyd::InfIndexCall infs;  // one pass over the INF folder for the whole call
   std::string pending, line;
-  while (ReadCommand(input, pending, line)) {
+  while (kyd::ReadPipeLine(input, pending, line)) {
     // What the library planned or journaled since the last command is done.
     if (session) kyd::machine::TakeInRecorded();
     int code = 1;
