@@ -95,6 +95,11 @@ bool RunDrv64Command(const std::vector<std::wstring>& arguments, DWORD& exitCode
   return answered;
 }
 
+bool AskRunningDrv64(const std::vector<std::wstring>& arguments, DWORD& exitCode, std::vector<std::wstring>& output) {
+  if (!g_call || g_call->thread != GetCurrentThreadId() || !g_call->child || !g_call->child->running()) return false;
+  return RunDrv64Command(arguments, exitCode, &output);
+}
+
 long Drv64Starts() { return g_starts; }
 
 }  // namespace kyd

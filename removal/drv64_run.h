@@ -35,6 +35,10 @@ class Drv64Call {
 bool RunDrv64Command(const std::vector<std::wstring>& arguments, DWORD& exitCode,
                      std::vector<std::wstring>* output = nullptr);
 
+// The same, only to the call's run when it is already up (false, and nothing
+// started, otherwise).
+bool AskRunningDrv64(const std::vector<std::wstring>& arguments, DWORD& exitCode, std::vector<std::wstring>& output);
+
 // drv64.exe starts this process made so far.
 long Drv64Starts();
 

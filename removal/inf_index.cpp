@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/find_str.h"
 #include "platform/handle.h"
+#include "removal/drv64_run.h"
 
 namespace kyd {
 namespace {
@@ -18,6 +19,10 @@ constexpr char kLogUnit[] = "KYDRemoveDriver";
 
 // A file larger than this is searched on disk each time instead of held.
 constexpr unsigned long long kHoldUpTo = 16u << 20;
+
+// The lines of a "kydinfs" answer: each path, then how many there were.
+constexpr wchar_t kPathMark[] = L"kyd-inf ";
+constexpr wchar_t kCountMark[] = L"kyd-infs ";
 
 struct Entry {
   std::wstring path;
@@ -87,6 +92,19 @@ void ReadIndex(Index& index) {
        static_cast<unsigned>(bytes / 1024));
 }
 
+// The search answered by the call's drv64.exe run, when it is up. A run
+// that cannot answer it (one of an older library's) leaves it to this side.
+bool AskedOfTheCallsRun(const std::wstring& key, std::vector<std::wstring>& paths) {
+  DWORD code = 0;
+  std::vector<std::wstring> lines;
+  if (!AskRunningDrv64({L"kydinfs", key}, code, lines)) return false;
+  if (code == 0 && ReadInfsNamingAnswer(lines, paths)) return true;
+  KLOG(base::LOG_INFO, "drv64.exe gave no list of the INFs naming %S (%d): searched here", key.c_str(),
+       static_cast<int>(code));
+  paths.clear();
+  return false;
+}
+
 }  // namespace
 
 InfIndexCall::InfIndexCall() {
@@ -104,6 +122,8 @@ InfIndexCall::~InfIndexCall() {
 std::vector<std::wstring> IndexedInfsNaming(const std::wstring& key) {
   std::vector<std::wstring> paths;
   if (key.empty()) return paths;
+  // Once this side has read the folder, it answers for itself.
+  if (!(g_index && g_index->read) && AskedOfTheCallsRun(key, paths)) return paths;
   FileTextSearch finder;
   if (!g_index) {
     // Each file is read into one buffer kept for the whole scan: under Wine
@@ -127,6 +147,31 @@ std::vector<std::wstring> IndexedInfsNaming(const std::wstring& key) {
     }
   }
   return paths;
+}
+
+std::vector<std::wstring> InfsNamingAnswer(const std::wstring& key) {
+  std::vector<std::wstring> lines;
+  for (const std::wstring& path : IndexedInfsNaming(key)) lines.push_back(kPathMark + path);
+  lines.push_back(kCountMark + std::to_wstring(lines.size()));
+  return lines;
+}
+
+bool ReadInfsNamingAnswer(const std::vector<std::wstring>& lines, std::vector<std::wstring>& paths) {
+  std::vector<std::wstring> found;
+  for (const std::wstring& line : lines) {
+    if (line.rfind(kPathMark, 0) == 0) {
+      found.push_back(line.substr(wcslen(kPathMark)));
+    } else if (line.rfind(kCountMark, 0) == 0) {
+      // The count closes the answer: paths lost on the way, or lines that
+      // were no paths, make it disagree.
+      if (line.substr(wcslen(kCountMark)) != std::to_wstring(found.size())) return false;
+      for (const std::wstring& path : found)
+        if (path.empty()) return false;
+      paths = std::move(found);
+      return true;
+    }
+  }
+  return false;
 }
 
 long InfFolderPasses() { return g_passes; }

@@ -61,8 +61,13 @@ TEST(InfIndex, OnePassAnswersEverySearchOfTheCall) {
   const long before = kyd::InfFolderPasses();
   {
     kyd::InfIndexCall call;
-    for (const Search& search : kSearches)
+    for (const Search& search : kSearches) {
       EXPECT_EQ(Found(infs, search.key), search.found) << "in a call: " << kydtest::ToNarrow(search.key);
+      // What the 64-bit run answers the library is the same search.
+      std::vector<std::wstring> answered;
+      EXPECT_TRUE(kyd::ReadInfsNamingAnswer(kyd::InfsNamingAnswer(search.key), answered));
+      EXPECT_EQ(answered, kyd::OemInfsNaming(search.key)) << "answered: " << kydtest::ToNarrow(search.key);
+    }
     kyd::DeleteLeftoverInfHere(L"PCI\\VEN_8086&DEV_0167&SUBSYS_1");
     EXPECT_FALSE(FileExists(infs[2]->path()));
     EXPECT_EQ(Found(infs, L"PCI\\VEN_8086&DEV_0167"), std::vector<int>{});
@@ -81,6 +86,32 @@ TEST(InfIndex, OnePassAnswersEverySearchOfTheCall) {
     kyd::InfIndexCall call;
     EXPECT_EQ(Found(infs, L"USB\\ROOT_HUB"), std::vector<int>{3});
     EXPECT_EQ(kyd::InfFolderPasses() - before, 2);
+  }
+}
+
+// Only a whole answer is taken: one cut short, or a program that does not
+// know the command (an older one, or one that answers anything with an exit
+// code), leaves the search to the library rather than finding nothing.
+TEST(InfIndex, OnlyAWholeAnswerOfTheRunIsTaken) {
+  struct Row {
+    std::vector<std::wstring> lines;
+    bool taken;
+    std::vector<std::wstring> paths;
+  } rows[] = {
+      {{L"kyd-inf C:\\W\\INF\\oem1.inf", L"kyd-inf C:\\W\\INF\\oem7.inf", L"kyd-infs 2"},
+       true, {L"C:\\W\\INF\\oem1.inf", L"C:\\W\\INF\\oem7.inf"}},
+      {{L"drv64.exe kydinfs PCI\\VEN_1", L"kyd-infs 0"}, true, {}},
+      {{}, false, {}},
+      {{L"kyd-inf C:\\W\\INF\\oem1.inf"}, false, {}},
+      {{L"kyd-inf C:\\W\\INF\\oem1.inf", L"kyd-infs 2"}, false, {}},
+      {{L"kyd-inf ", L"kyd-infs 1"}, false, {}},
+      {{L"kyd-infs x"}, false, {}},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::wstring> paths{L"untouched"};
+    EXPECT_EQ(kyd::ReadInfsNamingAnswer(row.lines, paths), row.taken) << row.lines.size() << " lines";
+    if (row.taken) EXPECT_EQ(paths, row.paths);
+    else EXPECT_EQ(paths, std::vector<std::wstring>{L"untouched"});
   }
 }
 

@@ -23,6 +23,9 @@
 // wrote, by "kyd-answer <exit code>"; the program ends when its input does.
 // Each command sees what the library recorded before it; the INF folder is
 // read once for all of them.
+// drv64.exe "kydinfs" "<key>" (served only): the published INFs naming the
+// key, from the call's one read of the INF folder, for the library's own
+// steps; exit code 0.
 // drv64.exe "kydpublish" "<inf>" "<folder>": a restore's driver package added
 // back to the driver store; the exit code is the Win32 error.
 #include <windows.h>
@@ -88,15 +91,31 @@ int DeleteSystemFiles(const std::vector<std::wstring>& args) {
              : 0;
 }
 
+std::string ToUtf8(const std::wstring& text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
+  return narrow;
+}
+
+int ListInfs(const std::wstring& key) {
+  const std::vector<std::wstring> lines = kyd::InfsNamingAnswer(key);
+  std::fflush(stdout);
+  for (const std::wstring& line : lines) std::printf("%s\n", ToUtf8(line).c_str());
+  return 0;
+}
+
 // One command (args[0] the program or a stand-in), its exit code.
-int Command(const std::vector<std::wstring>& args) {
+int Command(const std::vector<std::wstring>& args, bool served) {
   const std::wstring command = args.size() >= 2 ? args[1] : std::wstring();
   const bool remove = args.size() == 3 && _wcsicmp(command.c_str(), L"kydremove") == 0;
   const bool systemFiles = args.size() >= 3 && _wcsicmp(command.c_str(), L"kydsysfiles") == 0;
   const bool components = args.size() == 3 && _wcsicmp(command.c_str(), L"kydcomponents") == 0;
   const bool leftover = args.size() == 3 && _wcsicmp(command.c_str(), L"kydleftover") == 0;
-  if (!remove && !systemFiles && !components && !leftover) return kBadCommand;
+  const bool infs = served && args.size() == 3 && _wcsicmp(command.c_str(), L"kydinfs") == 0;
+  if (!remove && !systemFiles && !components && !leftover && !infs) return kBadCommand;
   KLOG(base::LOG_INFO, "drv64.exe %S %S", command.c_str(), args[2].c_str());
+  if (infs) return ListInfs(args[2]);
   if (remove) return Remove(args[2]);
   if (systemFiles) return DeleteSystemFiles(args);
   if (components) kyd::CleanDeviceComponentsHere(args[2].c_str());
@@ -133,7 +152,7 @@ int Serve(kyd::machine::Session* session, kyd::machine::Mode mode) {
     if (session) kyd::machine::TakeInRecorded();
     int code = 1;
     try {
-      code = Command(kyd::SplitCommandLine(L"drv64 " + FromUtf8(line)));
+      code = Command(kyd::SplitCommandLine(L"drv64 " + FromUtf8(line)), /*served=*/true);
     } catch (...) {
       // This command failed; the next ones still run.
     }
@@ -163,7 +182,7 @@ int Run() {
   }
   if (serve) return Serve(session.get(), mode);
   kyd::InfIndexCall infs;
-  const int code = Command(args);
+  const int code = Command(args, /*served=*/false);
   if (code == kBadCommand) return code;
   if (mode == kyd::machine::Mode::kPlan && !session->complete())
     return static_cast<int>(kyd::machine::kChildRecordLost);
