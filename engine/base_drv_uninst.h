@@ -112,8 +112,11 @@ class CBaseDrvUninst {
   static void DeleteValuesByData(const std::wstring& path, NameList fragments);
   static void DeleteSubKeysByValueName(const std::wstring& path, HKEY root,
                                        const wchar_t* fragment);
+  // Subkeys of root\path whose value `valueName` holds a fragment; with
+  // `among`, only the subkeys of those names are looked at (the key is not
+  // listed, and a name it lacks is passed over).
   static void DeleteSubKeysByValueData(NameList fragments, HKEY root, const std::wstring& path,
-                                       const std::wstring& valueName);
+                                       const std::wstring& valueName, NameList among = {});
 
   // --- COM registrations (HKEY_CLASSES_ROOT) ---
   // Program IDs whose name contains a fragment, with the class they name.

@@ -238,9 +238,14 @@ void CBaseDrvUninst::DeleteSubKeysByValueName(const std::wstring& path, HKEY roo
 
 void CBaseDrvUninst::DeleteSubKeysByValueData(NameList fragments, HKEY root,
                                               const std::wstring& path,
-                                              const std::wstring& valueName) {
+                                              const std::wstring& valueName, NameList among) {
   std::vector<std::wstring> names;
-  if (!reg::ListSubKeys(root, path, names)) return;
+  if (among.empty()) {
+    if (!reg::ListSubKeys(root, path, names)) return;
+  } else {
+    for (const wchar_t* name : among)
+      if (name && *name) names.emplace_back(name);
+  }
   struct SubKey {
     std::wstring name, data;
   };

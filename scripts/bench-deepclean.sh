@@ -5,9 +5,10 @@
 # each registry view, 500 installer products, 300 uninstall entries, three
 # control sets and 150 oem*.inf files are seeded once; then each vendor's
 # program seeds its footprint and cleans it. Prints, per vendor, the registry
-# and file part of the deep clean as a ratio to one bare pass over the same
-# keys, values and folders, with tool runs and waits apart; then, per vendor,
-# the median of that ratio over the repeats.
+# and file part of the deep clean as a ratio to a bare pass over the same
+# keys, values and folders (the mean of one just before the clean and one
+# just after it), with tool runs and waits apart; then, per vendor, the
+# median of that ratio over the repeats.
 #   scripts/bench-deepclean.sh [REPEATS]   (default 1: each vendor once)
 set -euo pipefail
 repeats=${1:-1}

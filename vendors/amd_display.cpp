@@ -158,18 +158,20 @@ void CAMDDisplayDrvUninst::CleanVideoAdapterKeys() {
 
 // DirectShow filters of the multimedia components are class instances with
 // a friendly name; the audio compression managers are classes whose server
-// subkey names atiacm*.dll.
+// subkey names atiacm*.dll. Only the server subkeys are looked at: the class
+// sweep before has read them already, and a class's other subkeys (its
+// program ID, its type library) name no server.
 void CAMDDisplayDrvUninst::CleanClassInstances(const std::wstring& classesRootClsid,
                                                const std::wstring& machineClsid) {
+  static const wchar_t* const kServers[] = {L"InProcServer32", L"LocalServer32"};
   ForEachSubKey(HKEY_CLASSES_ROOT, classesRootClsid, [&](const std::wstring& id) {
     const std::wstring key = classesRootClsid + L"\\" + id;
-    // The class's subkeys first: its listing then says whether it has
-    // instances at all, without another read.
-    DeleteSubKeysByValueData(amd::kClassServerFragments, HKEY_CLASSES_ROOT, key, L"");
+    DeleteSubKeysByValueData(amd::kClassServerFragments, HKEY_CLASSES_ROOT, key, L"", kServers);
     DeleteSubKeysByValueData(amd::kInstanceFriendlyNames, HKEY_CLASSES_ROOT, key + L"\\Instance", L"FriendlyName");
   });
   ForEachSubKey(HKEY_LOCAL_MACHINE, machineClsid, [&](const std::wstring& id) {
-    DeleteSubKeysByValueData(amd::kClassServerFragments, HKEY_LOCAL_MACHINE, machineClsid + L"\\" + id, L"");
+    DeleteSubKeysByValueData(amd::kClassServerFragments, HKEY_LOCAL_MACHINE, machineClsid + L"\\" + id, L"",
+                             kServers);
   });
 }
 
