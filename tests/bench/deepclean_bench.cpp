@@ -108,6 +108,12 @@ struct BareReader {
   // IDs, each class's name and server paths joined, each interface's ID and
   // name (both registry views).
   std::vector<std::wstring> progIds, classTexts, interfaceIds, interfaceNames;
+  // Whether the installer's lists held a product of the vendor's (then the
+  // lists that refer to products are read too). A pass after the clean
+  // takes what the pass before it found: the clean read them because the
+  // product was there, and the bare pass reads what the clean read.
+  bool machineProduct = false, classesProduct = false;
+  const BareReader* before = nullptr;
 
   static bool Open(HKEY root, const std::wstring& path, kyd::UniqueKey& key) {
     return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS;
@@ -293,6 +299,7 @@ void InstallerPass(BareReader& r, kyd::NameList productNames) {
     bool found = false;
     for (const std::wstring& code : r.List(lm, products))
       found = named(lm, products + L"\\" + code + L"\\InstallProperties", L"DisplayName") || found;
+    if (r.before) found = r.before->machineProduct;
     if (!found) continue;
     machineProduct = true;
     const std::wstring components = std::wstring(kUserData) + L"\\" + user + L"\\Components";
@@ -306,6 +313,9 @@ void InstallerPass(BareReader& r, kyd::NameList productNames) {
   bool classesProduct = false;
   for (const std::wstring& code : r.List(cr, L"Installer\\Products"))
     classesProduct = named(cr, L"Installer\\Products\\" + code, L"ProductName") || classesProduct;
+  if (r.before) classesProduct = r.before->classesProduct;
+  r.machineProduct = machineProduct;
+  r.classesProduct = classesProduct;
   if (classesProduct)
     for (const std::wstring& code : r.List(cr, L"Installer\\UpgradeCodes"))
       r.ValueNames(cr, L"Installer\\UpgradeCodes\\" + code);
@@ -586,6 +596,7 @@ int main(int argc, char** argv) {
   const kyd::machine::RunReads::Counts counts = reads.counts();
   WaitForRegistrySave();
   BareReader again;
+  again.before = &reader;
   const double bareAfter = barePass(again);
   const double bare = (bareBefore + bareAfter) / 2;
 
