@@ -177,12 +177,17 @@ list(APPEND KYD_HELPERS real_packages)
 #   INFs, shares the prefix's device tree and INF folder. Wine lists devices
 #   by walking the registry's device keys by index, so a device removed by
 #   one program while another lists them can hide a third, still present,
-#   from the list; and a free oem<N>.inf name is free for two programs at once.
-set(KYD_SHARED_LOCKS exports services devices)
+#   from the list; and a free oem<N>.inf name is free for two programs at once;
+# - restart: a file that reads, writes or adds to the prefix's list of
+#   deletions at the next restart: a case that writes the whole list (its
+#   forms, an unreadable one) or puts it back as it was would take another
+#   program's scheduled deletion with it.
+set(KYD_SHARED_LOCKS exports services devices restart)
 set(KYD_SHARED_LOCK_exports "StagedHost|FootprintHost|pkghost|DrvUninst_|CloseAutoUpdateDrv")
 set(KYD_SHARED_LOCK_services "TestService")
 set(KYD_SHARED_LOCK_devices
     "SeededDevice|DevicePresent|PresentDevicesWithId|ForEachPresentDevice|SeededInf|FreeOemInfName|DeviceToolBuildFile")
+set(KYD_SHARED_LOCK_restart "machine/pending.h|PendingFileRenameOperations|ScheduledDeletions|kAtRestart")
 
 # One test program per product folder; one ctest entry per test suite and
 # prefix (each suite runs in a process of its own). Suites whose name ends in

@@ -7,6 +7,7 @@
 
 #include <cwchar>
 #include <memory>
+#include <unordered_set>
 
 #include "engine/base_drv_uninst.h"
 #include "engine/registry_access.h"
@@ -92,6 +93,12 @@ bool OtherAdapterRegistersOpenCl(const wchar_t* valueName, const std::wstring& o
   return false;
 }
 
+std::wstring Folded(const wchar_t* name) {
+  std::wstring text = name ? name : L"";
+  if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
 struct NetBufferFree {
   void operator()(void* buffer) const { NetApiBufferFree(buffer); }
 };
@@ -139,8 +146,21 @@ void CBaseDrvUninst::DeleteFilesInFolder(NameList names, const std::wstring& fol
   // listed belongs to another GPU, which would lose OpenCL with the loader.
   // Asked when a list names the loader.
   int keepOpenClLoader = -1;
+  // The folder is listed once, and only the names it holds are taken up: a
+  // system folder holds thousands of files and a vendor's table hundreds of
+  // names, most of them not there. A folder that cannot be listed has each
+  // name tried, as a file of it may still be deleted.
+  std::unordered_set<std::wstring> present;
+  const bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+    if (IsFolder(entry)) return true;
+    present.insert(Folded(entry.cFileName));
+    if (entry.cAlternateFileName[0]) present.insert(Folded(entry.cAlternateFileName));
+    return true;
+  });
+  if (!listed && machine::Attributes(folder) == INVALID_FILE_ATTRIBUTES) return;  // no such folder
   for (const wchar_t* name : names) {
     if (!name) continue;
+    if (listed && present.erase(Folded(name)) == 0) continue;
     if (_wcsicmp(name, L"OpenCL.dll") == 0) {
       if (keepOpenClLoader < 0) keepOpenClLoader = OtherOpenClDriversRemain() ? 1 : 0;
       if (keepOpenClLoader) {

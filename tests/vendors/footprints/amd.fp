@@ -231,6 +231,8 @@
 +  file    | %SYS%\atiumdag.dll | UMD | inuse:loaded
 +n/64 file | %SYSNATIVE%\atiumdag.dll
 +  file    | %SYS%\OpenVideo.dll
+# A name the table spells in another case is the same file.
++  file    | %SYS%\ovdecode32.DLL
 +  file    | %DRIVERS%\ati2mtag.sys
 +  file    | %WIN%\Prefetch\atiode.exe
 +d file    | %DRIVERS%\atikmdag.sys
