@@ -69,26 +69,6 @@ FILETIME ToFileTime(uint64_t value) {
 
 // ------------------------------------------------------------- text
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                  0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes,
-                      nullptr, nullptr);
-  return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (chars <= 0) return {};
-  std::wstring out(static_cast<size_t>(chars), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), chars);
-  return out;
-}
-
 std::vector<std::string> TextLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;

@@ -66,14 +66,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
+
 namespace kyd::machine::journal {
 
 class Seal;
 
 // ------------------------------------------------------------- text
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
+using kyd::FromUtf8;
+using kyd::ToUtf8;
+
 // The lines of a text, without their line ends; empty lines dropped.
 std::vector<std::string> TextLines(const std::string& text);
 std::wstring Escape(const std::wstring& text);

@@ -2,27 +2,9 @@
 
 #include <cstdlib>
 
+#include "platform/utf8.h"
+
 namespace kyd {
-namespace {
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-}  // namespace
-
 bool CommandChild::Start(const std::wstring& program, std::wstring commandLine) {
   Finish(0);
   SECURITY_ATTRIBUTES inherit{};

@@ -41,6 +41,7 @@
 #include "platform/command_child.h"
 #include "platform/command_line.h"
 #include "platform/env.h"
+#include "platform/utf8.h"
 #include "removal/components.h"
 #include "removal/driver_removal.h"
 #include "removal/inf_index.h"
@@ -91,17 +92,10 @@ int DeleteSystemFiles(const std::vector<std::wstring>& args) {
              : 0;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
-
 int ListInfs(const std::wstring& key) {
   const std::vector<std::wstring> lines = kyd::InfsNamingAnswer(key);
   std::fflush(stdout);
-  for (const std::wstring& line : lines) std::printf("%s\n", ToUtf8(line).c_str());
+  for (const std::wstring& line : lines) std::printf("%s\n", kyd::ToUtf8(line).c_str());
   return 0;
 }
 
@@ -130,13 +124,6 @@ void Answer(int code) {
   std::fflush(stdout);
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
 // The call's commands, until the library closes our input.
 int Serve(kyd::machine::Session* session, kyd::machine::Mode mode) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -152,7 +139,7 @@ int Serve(kyd::machine::Session* session, kyd::machine::Mode mode) {
     if (session) kyd::machine::TakeInRecorded();
     int code = 1;
     try {
-      code = Command(kyd::SplitCommandLine(L"drv64 " + FromUtf8(line)), /*served=*/true);
+      code = Command(kyd::SplitCommandLine(L"drv64 " + kyd::FromUtf8(line)), /*served=*/true);
     } catch (...) {
       // This command failed; the next ones still run.
     }
