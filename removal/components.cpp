@@ -184,6 +184,12 @@ std::vector<std::wstring> ComponentIdsFor(HINF inf, const std::vector<InfModel>&
 }
 
 std::vector<std::wstring> DeviceIdFamily(const wchar_t* hardwareId) {
+  if (!hardwareId || !*hardwareId) return {};
+  UniqueDevInfo set(ListPresentDevices());
+  return DeviceIdFamily(set ? set.get() : INVALID_HANDLE_VALUE, hardwareId);
+}
+
+std::vector<std::wstring> DeviceIdFamily(HDEVINFO set, const wchar_t* hardwareId) {
   std::vector<std::wstring> family;
   if (!hardwareId || !*hardwareId) return family;
   const std::wstring key = LeftoverInfKey(hardwareId);
@@ -193,7 +199,8 @@ std::vector<std::wstring> DeviceIdFamily(const wchar_t* hardwareId) {
     if (amp == std::wstring::npos || amp < key.size()) break;
     id.resize(amp);
   }
-  ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
+  if (set == INVALID_HANDLE_VALUE) return family;
+  ForEachDeviceIn(set, [&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     IdList hardwareIds = GetDeviceIdList(set, device, SPDRP_HARDWAREID);
     IdList compatibleIds = GetDeviceIdList(set, device, SPDRP_COMPATIBLEIDS);
     if (!MatchAnyId(hardwareIds, hardwareId) && !MatchAnyId(compatibleIds, hardwareId)) return true;

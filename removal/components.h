@@ -52,7 +52,10 @@ bool SameId(const std::wstring& a, const std::wstring& b);
 // as the device's further hardware and compatible IDs), with the hardware
 // IDs of the present devices carrying it and their compatible IDs of the
 // same chip. Never a class-wide ID (PCI\CC_0300) another vendor's INF names.
+// The second form walks `set`, the present devices a caller has listed (and
+// may be walking itself), instead of listing them again.
 std::vector<std::wstring> DeviceIdFamily(const wchar_t* hardwareId);
+std::vector<std::wstring> DeviceIdFamily(HDEVINFO set, const wchar_t* hardwareId);
 
 struct DeviceComponents {
   std::vector<std::wstring> componentIds;  // each once, in the order the INFs add them

@@ -169,8 +169,9 @@ bool RemoveDriver(const wchar_t* hardwareId, bool& deletePackageFiles, bool& reb
       package = FindPackageFiles(difx, infPath);
     }
     // The device's software components and extension packages go first,
-    // while its base INF can still be read.
-    std::vector<std::wstring> ids = DeviceIdFamily(hardwareId);
+    // while its base INF can still be read; its ID family comes from this
+    // same set too.
+    std::vector<std::wstring> ids = DeviceIdFamily(set, hardwareId);
     if (hardwareIds)
       for (const std::wstring& id : *hardwareIds) ids.push_back(id);
     DeviceComponents components = FindDeviceComponents(ids, infPath);

@@ -4,6 +4,9 @@
 #include <setupapi.h>
 #include <shlwapi.h>
 
+#include <string>
+#include <vector>
+
 #include "machine/machine.h"
 #include "platform/base_log.h"
 #include "platform/handle.h"
@@ -30,12 +33,70 @@ std::wstring DriverInfName(HDEVINFO set, SP_DEVINFO_DATA* device) {
   return PathFindFileNameW(path);
 }
 
+bool AllDigits(const wchar_t* text) {
+  if (!*text) return false;
+  for (; *text; ++text)
+    if (*text < L'0' || *text > L'9') return false;
+  return true;
+}
+
+// The subkey names of `key`, each at most 255 characters (what the registry
+// allows a key name); false when they cannot all be listed.
+bool SubkeyNames(HKEY key, std::vector<std::wstring>& names) {
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD chars = 256;
+    const LONG error = RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    if (error == ERROR_NO_MORE_ITEMS) return true;
+    if (error != ERROR_SUCCESS) return false;
+    names.emplace_back(name, chars);
+  }
+}
+
+// False only when every driver key (Control\Class\<class>\<number>, the
+// keys SetupAPI makes for installed drivers) was read and none has an InfPath
+// naming the file `name`. A device installed from an INF has such a key, so
+// without one no device can be the INF's user and the device walk is spared;
+// a key that cannot be read might name it.
+bool SomeDriverKeyMayName(const wchar_t* name) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Class", 0, KEY_ENUMERATE_SUB_KEYS,
+                    &raw) != ERROR_SUCCESS)
+    return true;
+  UniqueKey classes(raw);
+  std::vector<std::wstring> classNames;
+  if (!SubkeyNames(classes.get(), classNames)) return true;
+  for (const std::wstring& className : classNames) {
+    raw = nullptr;
+    if (RegOpenKeyExW(classes.get(), className.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &raw) != ERROR_SUCCESS) return true;
+    UniqueKey cls(raw);
+    std::vector<std::wstring> driverNames;
+    if (!SubkeyNames(cls.get(), driverNames)) return true;
+    for (const std::wstring& driverName : driverNames) {
+      // Only SetupAPI's numbered keys are drivers ("Properties" is not, and
+      // standard users may not open it).
+      if (!AllDigits(driverName.c_str())) continue;
+      raw = nullptr;
+      if (RegOpenKeyExW(cls.get(), driverName.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return true;
+      UniqueKey driver(raw);
+      wchar_t path[MAX_PATH + 1] = {};
+      DWORD type = 0;
+      DWORD size = sizeof path - sizeof(wchar_t);
+      const LONG error =
+          RegQueryValueExW(driver.get(), L"InfPath", nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+      if (error == ERROR_FILE_NOT_FOUND || (error == ERROR_SUCCESS && type != REG_SZ)) continue;
+      if (error != ERROR_SUCCESS || _wcsicmp(PathFindFileNameW(path), name) == 0) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::wstring DeviceUsingInf(const std::wstring& infPath) {
   const wchar_t* name = PathFindFileNameW(infPath.c_str());
   std::wstring user;
-  if (!*name) return user;
+  if (!*name || !SomeDriverKeyMayName(name)) return user;
   ForEachPresentDevice([&](HDEVINFO set, SP_DEVINFO_DATA* device) {
     if (_wcsicmp(DriverInfName(set, device).c_str(), name) != 0) return true;
     wchar_t id[512] = {};

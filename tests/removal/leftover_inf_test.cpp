@@ -98,11 +98,13 @@ TEST(DeleteLeftoverInf, KeepsThePackagesOfPresentDevices) {
     const char* what;
     const wchar_t* device;  // the device installed from the package, if any
     bool planRemoved, stays;
+    bool capitals = false;  // the driver key names the INF in capitals
   } rows[] = {
       {"a second card of the chip", L"&SUBSYS_00000002", false, true},
       {"the device the host keeps", L"&SUBSYS_00000001&REV_00", false, true},
       {"no device", nullptr, false, false},
       {"a device the plan removed", L"&SUBSYS_00000003", true, false},
+      {"a card whose driver key names the INF in capitals", L"&SUBSYS_00000004", false, true, true},
   };
   for (bool plan : {false, true}) {
     std::vector<std::unique_ptr<SeededInf>> infs;
@@ -110,7 +112,9 @@ TEST(DeleteLeftoverInf, KeepsThePackagesOfPresentDevices) {
     for (const auto& row : rows) {
       infs.push_back(std::make_unique<SeededInf>(FreeOemInfName(), L"[M]\r\n\"x\"=i, " + chip + L"&SUBSYS_0\r\n"));
       devices.push_back(row.device ? std::make_unique<kydtest::SeededDevice>(std::vector{chip + row.device}) : nullptr);
-      ASSERT_TRUE(!row.device || devices.back()->InstallFrom(infs.back()->path())) << row.what;
+      std::wstring from = infs.back()->path();
+      if (row.capitals) CharUpperBuffW(from.data(), static_cast<DWORD>(from.size()));
+      ASSERT_TRUE(!row.device || devices.back()->InstallFrom(from)) << row.what;
     }
     kydtest::ScratchDir scratch(L"leftover-users"), planFolder(L"leftover-users-plan");
     kydtest::LogToFile log(scratch / L"log.txt");
