@@ -65,8 +65,8 @@ std::wstring ReadOrEmpty(const std::wstring& path) {
 }
 
 struct NamedKey {
-  std::wstring id;    // the key name
-  std::wstring text;  // what the fragments are tested against
+  std::wstring id;      // the key name
+  std::wstring folded;  // what the fragments are tested against, folded (FoldCase)
 };
 
 // Classes of one view: the class text is its name followed directly by its
@@ -79,12 +79,13 @@ void CleanClassesIn(const ClassesView& view, NameList fragments, bool is64BitVie
   classes.reserve(ids.size());
   for (const std::wstring& id : ids) {
     std::wstring key = view.Key(L"CLSID", id);
-    classes.push_back({id, ReadOrEmpty(key) + ReadOrEmpty(key + L"\\InProcServer32") +
-                               ReadOrEmpty(key + L"\\LocalServer32")});
+    const std::wstring text =
+        ReadOrEmpty(key) + ReadOrEmpty(key + L"\\InProcServer32") + ReadOrEmpty(key + L"\\LocalServer32");
+    classes.push_back({id, FoldCase(text.c_str())});
   }
   reg::ActOnFirstMatch(
-      classes, fragments,
-      [](const NamedKey& c, const wchar_t* fragment) { return reg::Contains()(c.text, fragment); },
+      classes, reg::FoldedList(fragments),
+      [](const NamedKey& c, const std::wstring& fragment) { return reg::FoldedContains()(c.folded, fragment); },
       [&](const NamedKey& c) {
         std::wstring key = view.Key(L"CLSID", c.id);
         DeleteClassReferences(view, key);
@@ -112,15 +113,19 @@ void CleanAppIdsIn(const ClassesView& view, NameList fragments) {
 void CleanInterfacesIn(const ClassesView& view, NameList fragments) {
   std::vector<std::wstring> ids;
   if (!reg::ListSubKeys(HKEY_CLASSES_ROOT, view.Key(L"Interface"), ids)) return;
-  std::vector<NamedKey> interfaces;
+  struct Interface : NamedKey {
+    std::wstring foldedId;
+  };
+  std::vector<Interface> interfaces;
   interfaces.reserve(ids.size());
-  for (const std::wstring& id : ids) interfaces.push_back({id, ReadOrEmpty(view.Key(L"Interface", id))});
+  for (const std::wstring& id : ids)
+    interfaces.push_back({{id, FoldCase(ReadOrEmpty(view.Key(L"Interface", id)).c_str())}, FoldCase(id.c_str())});
   reg::ActOnFirstMatch(
-      interfaces, fragments,
-      [](const NamedKey& i, const wchar_t* fragment) {
-        return reg::Contains()(i.id, fragment) || reg::Contains()(i.text, fragment);
+      interfaces, reg::FoldedList(fragments),
+      [](const Interface& i, const std::wstring& fragment) {
+        return reg::FoldedContains()(i.foldedId, fragment) || reg::FoldedContains()(i.folded, fragment);
       },
-      [&](const NamedKey& i) {
+      [&](const Interface& i) {
         std::wstring key = view.Key(L"Interface", i.id);
         std::wstring typeLib;
         if (ReadId(key + L"\\TypeLib", L"", typeLib))
@@ -132,9 +137,19 @@ void CleanInterfacesIn(const ClassesView& view, NameList fragments) {
 }  // namespace
 
 bool CBaseDrvUninst::CleanProgIds(NameList fragments) {
-  std::vector<std::wstring> names;
-  if (!reg::ListSubKeys(HKEY_CLASSES_ROOT, std::wstring(), names)) return true;
-  reg::ActOnFirstMatch(names, fragments, reg::Contains(), [](const std::wstring& name) {
+  std::vector<std::wstring> ids;
+  if (!reg::ListSubKeys(HKEY_CLASSES_ROOT, std::wstring(), ids)) return true;
+  std::vector<NamedKey> names;
+  names.reserve(ids.size());
+  for (std::wstring& id : ids) {
+    std::wstring folded = FoldCase(id.c_str());
+    names.push_back({std::move(id), std::move(folded)});
+  }
+  auto matches = [](const NamedKey& n, const std::wstring& fragment) {
+    return reg::FoldedContains()(n.folded, fragment);
+  };
+  reg::ActOnFirstMatch(names, reg::FoldedList(fragments), matches, [](const NamedKey& key) {
+    const std::wstring& name = key.id;
     std::wstring classId;
     if (ReadId(name + L"\\CLSID", L"", classId)) {
       std::wstring classKey = kView64.Key(L"CLSID", classId);

@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/base_drv_uninst.h"
 #include "platform/find_str.h"
@@ -37,6 +38,21 @@ struct Contains {
     return ContainsNoCase(text.c_str(), fragment);
   }
 };
+// Contains for the sweeps over tens of thousands of keys: each candidate's
+// text folded once (FoldCase) and matched against the list's entries folded
+// once, with the same answers. An empty or null entry, which matches
+// nothing, is left out of the folded list.
+inline std::vector<std::wstring> FoldedList(NameList list) {
+  std::vector<std::wstring> folded;
+  for (const wchar_t* entry : list)
+    if (entry && *entry) folded.push_back(FoldCase(entry));
+  return folded;
+}
+struct FoldedContains {
+  bool operator()(const std::wstring& foldedText, const std::wstring& foldedEntry) const {
+    return ContainsFolded(foldedText, foldedEntry);
+  }
+};
 struct BeginsWith {
   bool operator()(const std::wstring& text, const wchar_t* prefix) const {
     return prefix != nullptr && *prefix != L'\0' && StrCmpNIW(text.c_str(), prefix, lstrlenW(prefix)) == 0;
@@ -52,10 +68,11 @@ struct Equals {
 // deleted, so deletions never disturb it; each candidate is tested against
 // the list in list order and only the first entry that matches acts.
 // matches(candidate, entry) -> bool; act(candidate).
-template <typename Candidates, typename Match, typename Act>
-void ActOnFirstMatch(const Candidates& candidates, NameList list, Match matches, Act act) {
+// The list is a NameList, or the entries of one folded (FoldedList).
+template <typename Candidates, typename List, typename Match, typename Act>
+void ActOnFirstMatch(const Candidates& candidates, const List& list, Match matches, Act act) {
   for (const auto& candidate : candidates) {
-    for (const wchar_t* entry : list) {
+    for (const auto& entry : list) {
       if (matches(candidate, entry)) {
         act(candidate);
         break;

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -106,6 +107,14 @@ bool ContainsNoCase(const wchar_t* text, const wchar_t* part) {
     if (!text[k]) return false;  // the rest of the text is shorter than the part
   }
   return false;
+}
+
+std::wstring FoldCase(const wchar_t* text) {
+  std::wstring folded;
+  if (!text) return folded;
+  folded.resize(std::wcslen(text));
+  for (size_t i = 0; i < folded.size(); ++i) folded[i] = FoldW(text[i]);
+  return folded;
 }
 
 bool BoundedStrStrIA(const char* text, size_t length, const char* part, MatchEnd end) {

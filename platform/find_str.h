@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "platform/handle.h"
 
@@ -30,6 +31,16 @@ constexpr bool ContinuesId(Char c) {
 // part is contained in nothing. Allocates nothing: the sweeps ask it
 // millions of times.
 bool ContainsNoCase(const wchar_t* text, const wchar_t* part);
+
+// The same test split in two, for a sweep that tests each of tens of
+// thousands of texts against each entry of a list: each text and entry is
+// folded once (up to its first NUL, by ContainsNoCase's own rule), and
+// ContainsFolded(FoldCase(text), FoldCase(part)) then answers as
+// ContainsNoCase(text, part) does, an empty part included.
+std::wstring FoldCase(const wchar_t* text);
+inline bool ContainsFolded(const std::wstring& foldedText, const std::wstring& foldedPart) {
+  return !foldedPart.empty() && foldedText.find(foldedPart) != std::wstring::npos;
+}
 
 // Bounded case-insensitive searches: never look at text[length] or beyond,
 // and stop at the first NUL inside the range.

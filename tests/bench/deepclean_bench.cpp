@@ -233,9 +233,9 @@ void InterfacesPass(BareReader& r, const std::wstring& view) {
 
 // The COM sweeps' fragment tests alone (first match per candidate, in the
 // engine's order) over what the bare pass read: how much of the clean is
-// spent comparing names rather than reading them. With the engine's matcher
-// (SafeStrStrIW), or, for comparison, with every text and fragment folded
-// to lower case once and searched plainly.
+// spent comparing names rather than reading them. As the engine tests them
+// (each text and fragment folded once, then searched plainly), or, for
+// comparison, folding both at every comparison (ContainsNoCase).
 struct TestTime {
   double seconds = 0;
   long found = 0;  // candidates a fragment matched
@@ -244,21 +244,14 @@ TestTime FragmentTests(const BareReader& r, kyd::NameList progIds, kyd::NameList
                        bool foldedOnce) {
   long found = 0;
   const double start = Now();
-  auto fold = [](std::wstring text) {
-    if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-  };
-  auto folded = [&](kyd::NameList list) {
-    std::vector<std::wstring> out;
-    for (const wchar_t* fragment : list) out.push_back(fold(fragment));
-    return out;
-  };
-  const std::vector<std::wstring> lists[] = {folded(progIds), folded(classes), folded(interfaces)};
+  auto fold = [](const std::wstring& text) { return kyd::FoldCase(text.c_str()); };
+  const std::vector<std::wstring> lists[] = {kyd::reg::FoldedList(progIds), kyd::reg::FoldedList(classes),
+                                             kyd::reg::FoldedList(interfaces)};
   auto first = [&](const std::wstring& text, const std::wstring* other, kyd::NameList fragments, int list) {
     if (foldedOnce) {
       const std::wstring a = fold(text), b = other ? fold(*other) : std::wstring();
       for (const std::wstring& fragment : lists[list])
-        if (a.find(fragment) != std::wstring::npos || (other && b.find(fragment) != std::wstring::npos)) {
+        if (kyd::ContainsFolded(a, fragment) || (other && kyd::ContainsFolded(b, fragment))) {
           ++found;
           return;
         }
@@ -587,7 +580,7 @@ int main(int argc, char** argv) {
                            : FragmentTests(reader, kyd::kNvProgIdFragments, kyd::kNvClassFragments,
                                            kyd::kNvInterfaceFragments, foldedOnce);
   };
-  const TestTime engineTests = tests(false), foldedTests = tests(true);
+  const TestTime engineTests = tests(true), perComparison = tests(false);
 
   kyd::CAMDDisplayDrvUninst amd;
   kyd::CNVDisplayDrvUninst nvidia;
@@ -609,8 +602,8 @@ int main(int argc, char** argv) {
               name, t.registry, counts.listed, counts.values, counts.missing, counts.served, name);
   std::printf("%s   its COM name tests:   %7.2f s  (program ID, class and interface fragments tested again apart,\n"
               "%s                                   over the names the bare pass read: %ld matches; %.2f s and\n"
-              "%s                                   %ld matches with the texts and fragments folded to lower case once)\n",
-              name, engineTests.seconds, name, engineTests.found, foldedTests.seconds, name, foldedTests.found);
+              "%s                                   %ld matches folding text and fragment at every comparison)\n",
+              name, engineTests.seconds, name, engineTests.found, perComparison.seconds, name, perComparison.found);
   std::printf("%s deep clean, files:    %7.2f s\n", name, t.files);
   std::printf("%s registry + files:     %7.2f s  = %.2f x the bare pass\n", name, t.registry + t.files,
               (t.registry + t.files) / bare);

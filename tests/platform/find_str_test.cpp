@@ -108,6 +108,8 @@ TEST(SafeStrStrIW, NullArgumentsFindNothing) {
   EXPECT_FALSE(kyd::ContainsNoCase(text, nullptr));
   EXPECT_FALSE(kyd::ContainsNoCase(nullptr, L"x"));
   EXPECT_TRUE(kyd::ContainsNoCase(text, L"dev_1"));
+  EXPECT_FALSE(kyd::ContainsFolded(kyd::FoldCase(text), kyd::FoldCase(L"")));
+  EXPECT_FALSE(kyd::ContainsFolded(kyd::FoldCase(text), kyd::FoldCase(nullptr)));
 }
 
 }  // namespace
@@ -154,6 +156,8 @@ TEST(BoundedSearch, AgreesWithAPlainSearchOnManyNearMatches) {
     ASSERT_EQ(kyd::BoundedStrStrIW(wtext.data(), wtext.size(), wpart.c_str()), Reference(wtext, wpart))
         << "round " << round;
     ASSERT_EQ(kyd::ContainsNoCase(wtext.c_str(), wpart.c_str()), Reference(wtext, wpart)) << "round " << round;
+    ASSERT_EQ(kyd::ContainsFolded(kyd::FoldCase(wtext.c_str()), kyd::FoldCase(wpart.c_str())), Reference(wtext, wpart))
+        << "round " << round;
     // As an ID: '&', NUL and the wide letters beyond ASCII end one.
     const auto id = kyd::MatchEnd::kIdEnd;
     ASSERT_EQ(kyd::BoundedStrStrIA(text.data(), text.size(), part.c_str(), id), Reference(text, part, id))
