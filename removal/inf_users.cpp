@@ -59,26 +59,24 @@ bool SubkeyNames(HKEY key, std::vector<std::wstring>& names) {
 // without one no device can be the INF's user and the device walk is spared;
 // a key that cannot be read might name it.
 bool SomeDriverKeyMayName(const wchar_t* name) {
-  HKEY raw = nullptr;
+  UniqueKey classes;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Class", 0, KEY_ENUMERATE_SUB_KEYS,
-                    &raw) != ERROR_SUCCESS)
+                    classes.put()) != ERROR_SUCCESS)
     return true;
-  UniqueKey classes(raw);
   std::vector<std::wstring> classNames;
   if (!SubkeyNames(classes.get(), classNames)) return true;
   for (const std::wstring& className : classNames) {
-    raw = nullptr;
-    if (RegOpenKeyExW(classes.get(), className.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &raw) != ERROR_SUCCESS) return true;
-    UniqueKey cls(raw);
+    UniqueKey cls;
+    if (RegOpenKeyExW(classes.get(), className.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, cls.put()) != ERROR_SUCCESS)
+      return true;
     std::vector<std::wstring> driverNames;
     if (!SubkeyNames(cls.get(), driverNames)) return true;
     for (const std::wstring& driverName : driverNames) {
       // Only SetupAPI's numbered keys are drivers ("Properties" is not, and
       // standard users may not open it).
       if (!AllDigits(driverName.c_str())) continue;
-      raw = nullptr;
-      if (RegOpenKeyExW(cls.get(), driverName.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return true;
-      UniqueKey driver(raw);
+      UniqueKey driver;
+      if (RegOpenKeyExW(cls.get(), driverName.c_str(), 0, KEY_QUERY_VALUE, driver.put()) != ERROR_SUCCESS) return true;
       wchar_t path[MAX_PATH + 1] = {};
       DWORD type = 0;
       DWORD size = sizeof path - sizeof(wchar_t);
