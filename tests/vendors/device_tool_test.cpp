@@ -92,9 +92,9 @@ void RemovesByInstanceIdPrefix(WORD build) {
   EXPECT_EQ(cut.output.find("Removed"), std::string::npos) << cut.output;
   EXPECT_EQ(kydtest::PresentDevicesWithId(id).size(), 1u);
   ProcessResult run = Tool(build, L"remove =display \"" + device.instanceId() + L"\"");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_TRUE(kydtest::PresentDevicesWithId(id).empty());
-  EXPECT_NE(run.output.find("Removed"), std::string::npos);
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_TRUE(kydtest::PresentDevicesWithId(id).empty()) << kydtest::ToNarrow(device.instanceId());
+  EXPECT_NE(run.output.find("Removed"), std::string::npos) << run.output;
 }
 
 void RemoveWithoutAMatchSaysNeitherWord(WORD build) {
