@@ -30,8 +30,6 @@
 #include "vendors/nvidia_display.h"
 #include "vendors/nvidia_tables.h"
 
-void WaitForRegistrySave();  // below
-
 namespace {
 
 using Vendor = kyd::CVendorDrvUninst<kyd::CDisplayDrvUninst>;
@@ -73,8 +71,6 @@ struct Times {
 
 // The cleaner's deep clean in the frame's order (vendors/deep_clean.h),
 // with the device removal of the display layer before it, each part timed.
-// The registry step starts, as each bare pass does, once Wine has saved the
-// registry the device removal changed (see WaitForRegistrySave).
 Times TimedClean(Vendor& cleaner, const wchar_t* hardwareId) {
   Times t;
   const kyd::VendorTables& tables = Steps::Tables(cleaner);
@@ -90,7 +86,6 @@ Times TimedClean(Vendor& cleaner, const wchar_t* hardwareId) {
   cleaner.KillProcesses(tables.fileTable);
   cleaner.KillProcesses(tables.programs);
   t.waits = Now() - start;
-  WaitForRegistrySave();
   start = Now();
   Steps::Registry(cleaner);
   t.registry = Now() - start;
@@ -523,14 +518,11 @@ void NvidiaBarePass(BareReader& r, bool wow64) {
 }  // namespace
 
 // Wine's server writes a changed registry to disk every 30 seconds, and on a
-// registry this size that stalls every request for seconds (Windows writes
-// its hives a little at a time, and has no such stall). Each bare pass, and
-// the clean's registry step, starts once the changes before it have been
-// written (the prefix's system.reg is newer than when they ended): then the
-// next save is about 30 seconds away, after the pass or step. Before the
-// registry step waited too, the save of the device removal's changes fell
-// into it in some runs and not in others: over ten runs of one tree the AMD
-// ratio ranged from 1.03 to 1.38.
+// registry this size that stalls every request for seconds. Each bare pass
+// starts once the changes before it have been written (the prefix's
+// system.reg is newer than when they ended), so that no save left over from
+// the seeding or the clean falls into it; a save the clean's own deletions
+// cause falls into the clean's time, against it.
 void WaitForRegistrySave() {
   char prefix[MAX_PATH];
   DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
