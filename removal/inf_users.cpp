@@ -40,19 +40,6 @@ bool AllDigits(const wchar_t* text) {
   return true;
 }
 
-// The subkey names of `key`, each at most 255 characters (what the registry
-// allows a key name); false when they cannot all be listed.
-bool SubkeyNames(HKEY key, std::vector<std::wstring>& names) {
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD chars = 256;
-    const LONG error = RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-    if (error == ERROR_NO_MORE_ITEMS) return true;
-    if (error != ERROR_SUCCESS) return false;
-    names.emplace_back(name, chars);
-  }
-}
-
 // False only when every driver key (Control\Class\<class>\<number>, the
 // keys SetupAPI makes for installed drivers) was read and none has an InfPath
 // naming the file `name`. A device installed from an INF has such a key, so
@@ -64,13 +51,13 @@ bool SomeDriverKeyMayName(const wchar_t* name) {
                     classes.put()) != ERROR_SUCCESS)
     return true;
   std::vector<std::wstring> classNames;
-  if (!SubkeyNames(classes.get(), classNames)) return true;
+  if (!machine::ListSubKeys(classes.get(), classNames)) return true;
   for (const std::wstring& className : classNames) {
     UniqueKey cls;
     if (RegOpenKeyExW(classes.get(), className.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, cls.put()) != ERROR_SUCCESS)
       return true;
     std::vector<std::wstring> driverNames;
-    if (!SubkeyNames(cls.get(), driverNames)) return true;
+    if (!machine::ListSubKeys(cls.get(), driverNames)) return true;
     for (const std::wstring& driverName : driverNames) {
       // Only SetupAPI's numbered keys are drivers ("Properties" is not, and
       // standard users may not open it).
