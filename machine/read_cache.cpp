@@ -27,6 +27,13 @@ namespace {
 constexpr DWORD kFirstValueRoom = 2048;         // bytes, grown to what the value needs
 constexpr DWORD kLargestValue = 0x1000000;      // 16 MB: a larger value is not read
 
+// Hashes a name by its characters, so that a view of one finds it too.
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::wstring_view name) const { return std::hash<std::wstring_view>()(name); }
+};
+using NameSet = std::unordered_set<std::wstring, NameHash, std::equal_to<>>;
+
 struct Value {
   LONG status = ERROR_FILE_NOT_FOUND;
   DWORD type = REG_NONE;
@@ -39,13 +46,90 @@ struct Entry {
   bool listed = false;  // subKeys holds its subkeys
   bool named = false;   // valueNames holds its value names
   std::vector<std::wstring> subKeys, valueNames;      // as stored, in index order
-  std::unordered_set<std::wstring> subKeySet, valueSet;  // the same, upper case
+  NameSet subKeySet, valueSet;                        // the same, upper case
   std::unordered_map<std::wstring, Value> values;     // by upper-case name
 };
 
+std::wstring_view ParentOf(std::wstring_view id) {
+  size_t slash = id.rfind(L'\\');
+  return slash == std::wstring_view::npos ? std::wstring_view() : id.substr(0, slash);
+}
+
+std::wstring_view LastOf(std::wstring_view id) {
+  size_t slash = id.rfind(L'\\');
+  return slash == std::wstring_view::npos ? id : id.substr(slash + 1);
+}
+
+// The entries by identity, hashed: each read looks several up. Each held
+// key knows the held keys right below it, so that a key goes with
+// everything below it; a key is held with every key above it (those hold
+// nothing of their own until read).
+class KeyTable {
+ public:
+  const Entry* Find(std::wstring_view id) const {
+    auto it = nodes_.find(id);
+    return it == nodes_.end() ? nullptr : &it->second.entry;
+  }
+  Entry* Find(std::wstring_view id) {
+    auto it = nodes_.find(id);
+    return it == nodes_.end() ? nullptr : &it->second.entry;
+  }
+  Entry& operator[](std::wstring_view id) { return NodeOf(id).entry; }
+  // The key's entry, made when not held, with the entry of the key above it
+  // (null for a root).
+  std::pair<Entry*, Entry*> WithParent(std::wstring_view id) {
+    Node& node = NodeOf(id);
+    return {&node.entry, node.up ? &node.up->entry : nullptr};
+  }
+  // What the key holds is forgotten; the keys below it stay.
+  void Erase(std::wstring_view id) {
+    if (Entry* entry = Find(id)) *entry = Entry();
+  }
+  // The key and everything below it.
+  void EraseTree(std::wstring_view id) {
+    auto it = nodes_.find(id);
+    if (it == nodes_.end()) return;
+    const std::wstring* name = &it->first;
+    const std::wstring_view parent = ParentOf(*name);
+    if (!parent.empty())
+      if (auto above = nodes_.find(parent); above != nodes_.end()) std::erase(above->second.below, name);
+    Drop(it);
+  }
+  void Clear() { nodes_.clear(); }
+
+ private:
+  struct Node {
+    Entry entry;
+    Node* up = nullptr;                      // the key above, held as long as this one is
+    std::vector<const std::wstring*> below;  // the names of the held keys right below, as nodes_ keeps them
+  };
+  using Nodes = std::unordered_map<std::wstring, Node, NameHash, std::equal_to<>>;
+
+  Node& NodeOf(std::wstring_view id) {
+    auto it = nodes_.find(id);
+    if (it != nodes_.end()) return it->second;
+    it = nodes_.emplace(std::wstring(id), Node()).first;
+    const std::wstring_view parent = ParentOf(id);
+    if (!parent.empty()) {  // nodes stay where they are
+      Node& above = NodeOf(parent);
+      above.below.push_back(&it->first);
+      it->second.up = &above;
+    }
+    return it->second;
+  }
+  void Drop(Nodes::iterator it) {
+    for (const std::wstring* name : it->second.below)
+      if (auto below = nodes_.find(*name); below != nodes_.end()) Drop(below);
+    nodes_.erase(it);
+  }
+
+  Nodes nodes_;
+};
+
 struct Cache {
-  std::map<std::wstring, Entry> keys;                        // by identity
+  KeyTable keys;                                            // by identity
   std::map<std::wstring, std::wstring, std::less<>> links;  // a key's identity -> its real name
+  std::vector<bool> linkSizes;                              // [n]: some such identity is n long
   std::wstring currentUser;                                  // HKCU's identity
   std::wstring userClasses;                                  // HKCU\Software\Classes's identity
   std::set<SC_HANDLE> stopping;  // services whose stop was accepted and is not seen complete
@@ -58,19 +142,10 @@ std::unique_ptr<Cache> g_cache;
 // The run's reads, for the thread that runs it.
 Cache* Held() { return g_cache && g_cache->thread == GetCurrentThreadId() ? g_cache.get() : nullptr; }
 
-bool Below(const std::wstring& id, const std::wstring& prefix) {
-  return id.size() >= prefix.size() && id.compare(0, prefix.size(), prefix) == 0 &&
-         (id.size() == prefix.size() || id[prefix.size()] == L'\\');
-}
-
-std::wstring ParentOf(const std::wstring& id) {
-  size_t slash = id.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : id.substr(0, slash);
-}
-
-std::wstring LastOf(const std::wstring& id) {
-  size_t slash = id.rfind(L'\\');
-  return slash == std::wstring::npos ? id : id.substr(slash + 1);
+void AddLink(Cache& c, const std::wstring& id, const std::wstring& real) {
+  c.links[id] = real;
+  if (c.linkSizes.size() <= id.size()) c.linkSizes.resize(id.size() + 1);
+  c.linkSizes[id.size()] = true;
 }
 
 std::wstring RealName(HKEY key) { return UpperCase(journal::KeyName(key)); }
@@ -81,6 +156,8 @@ void FollowLinks(const Cache& c, std::wstring& id) {
   for (int hops = 0; hops < 8 && !c.links.empty(); ++hops) {
     bool followed = false;
     for (size_t end = id.size(); end != std::wstring::npos && end > 0; end = id.rfind(L'\\', end - 1)) {
+      // Most steps of a path are no link's length: no lookup for them.
+      if (end >= c.linkSizes.size() || !c.linkSizes[end]) continue;
       auto link = c.links.find(std::wstring_view(id).substr(0, end));
       if (link == c.links.end()) continue;
       id = link->second + id.substr(end);
@@ -92,10 +169,7 @@ void FollowLinks(const Cache& c, std::wstring& id) {
 }
 
 // A key and everything below it are forgotten.
-void DropTree(Cache& c, const std::wstring& id) {
-  auto it = c.keys.lower_bound(id);
-  while (it != c.keys.end() && Below(it->first, id)) it = c.keys.erase(it);
-}
+void DropTree(Cache& c, const std::wstring& id) { c.keys.EraseTree(id); }
 
 // The key `id` names is really `real` (the path crossed a link, here or
 // above): from now on `id` and everything below it name where it leads, and
@@ -103,7 +177,7 @@ void DropTree(Cache& c, const std::wstring& id) {
 // the link is not known, so only this key is taken as one.
 void LearnLink(Cache& c, const std::wstring& id, const std::wstring& real) {
   DropTree(c, id);
-  c.links[id] = real;
+  AddLink(c, id, real);
 }
 
 // Asks the key at root\path for its real name, and takes it as a link when
@@ -113,15 +187,15 @@ void Probe(Cache& c, HKEY root, const std::wstring& base, const std::wstring& pa
   if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) return;
   std::wstring id = UpperCase(base + L"\\" + path), real = RealName(key.get());
   FollowLinks(c, id);
-  if (!real.empty() && real != id) c.links[id] = real;
+  if (!real.empty() && real != id) AddLink(c, id, real);
 }
 
 // A key whose parent is listed without it, or is missing itself, is missing.
-bool KnownMissing(const Cache& c, const std::wstring& id) {
-  auto parent = c.keys.find(ParentOf(id));
-  if (parent == c.keys.end()) return false;
-  return parent->second.absent || (parent->second.listed && !parent->second.subKeySet.count(LastOf(id)));
+bool KnownMissing(const Entry* parent, const std::wstring& id) {
+  if (!parent) return false;
+  return parent->absent || (parent->listed && parent->subKeySet.find(LastOf(id)) == parent->subKeySet.end());
 }
+bool KnownMissing(const Cache& c, const std::wstring& id) { return KnownMissing(c.keys.Find(ParentOf(id)), id); }
 
 bool PlainPath(const std::wstring& path) {
   return path.empty() ||
@@ -175,10 +249,9 @@ bool IdentityOf(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std:
 // The entry of `id` when what it holds answers the read: the key is
 // missing, or its subkeys (or value names) are listed. Null otherwise.
 Entry* Answered(Cache& c, const std::wstring& id, bool subKeys) {
-  auto it = c.keys.find(id);
-  if (it == c.keys.end()) return nullptr;
-  const Entry& entry = it->second;
-  return entry.absent || (subKeys ? entry.listed : entry.named) ? &it->second : nullptr;
+  Entry* entry = c.keys.Find(id);
+  if (!entry) return nullptr;
+  return entry->absent || (subKeys ? entry->listed : entry->named) ? entry : nullptr;
 }
 
 Entry& MarkMissing(Cache& c, const std::wstring& id) {
@@ -215,19 +288,17 @@ Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wst
     id = real;
     // The key was just opened: only a listing held under its real name
     // answers (a mark that it is missing there is out of date).
-    auto held = c.keys.find(id);
-    if (held != c.keys.end() && !held->second.absent && (subKeys ? held->second.listed : held->second.named))
-      return &held->second;
+    Entry* held = c.keys.Find(id);
+    if (held && !held->absent && (subKeys ? held->listed : held->named)) return held;
   }
   std::vector<std::wstring> names;
-  std::unordered_set<std::wstring> set;
-  if (!reads::EnumerateNames(key.get(), subKeys, [&](std::wstring name) {
-        set.insert(UpperCase(name));
-        names.push_back(std::move(name));
-      })) {
+  if (!reads::EnumerateNames(key.get(), subKeys, [&](std::wstring name) { names.push_back(std::move(name)); })) {
     status = ERROR_READ_FAULT;
     return nullptr;
   }
+  NameSet set;
+  set.reserve(names.size());
+  for (const std::wstring& name : names) set.insert(UpperCase(name));
   ++c.counts.listed;
   Entry& entry = c.keys[id];
   entry.absent = false;
@@ -284,8 +355,7 @@ bool PlannedValue(const std::wstring& id, const std::wstring& name, LONG& status
   return true;
 }
 
-void RemoveName(std::vector<std::wstring>& names, std::unordered_set<std::wstring>& set,
-                const std::wstring& upper) {
+void RemoveName(std::vector<std::wstring>& names, NameSet& set, const std::wstring& upper) {
   if (!set.erase(upper)) return;
   for (auto it = names.begin(); it != names.end(); ++it) {
     if (UpperCase(*it) == upper) {
@@ -409,10 +479,11 @@ LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstr
   LONG status = ERROR_SUCCESS;
   if (PlannedValue(id, name, status, type, data)) return status;
   Cache& c = *Held();
-  Entry& entry = c.keys[id];
+  const auto [held, parent] = c.keys.WithParent(id);
+  Entry& entry = *held;
   const std::wstring upper = UpperCase(name);
   auto known = entry.values.find(upper);
-  if (entry.absent || KnownMissing(c, id)) {
+  if (entry.absent || KnownMissing(parent, id)) {
     ++c.counts.served;
     return ERROR_FILE_NOT_FOUND;
   }
@@ -452,17 +523,17 @@ void KeyRemoved(const std::wstring& keyName) {
   const std::wstring id = UpperCase(keyName);
   DropTree(c, id);
   c.keys[id].absent = true;
-  auto parent = c.keys.find(ParentOf(id));
-  if (parent != c.keys.end()) RemoveName(parent->second.subKeys, parent->second.subKeySet, LastOf(id));
+  if (Entry* parent = c.keys.Find(ParentOf(id)))
+    RemoveName(parent->subKeys, parent->subKeySet, std::wstring(LastOf(id)));
 }
 
 void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
   if (!Held() || keyName.empty()) return;
-  auto entry = Held()->keys.find(UpperCase(keyName));
-  if (entry == Held()->keys.end()) return;
+  Entry* entry = Held()->keys.Find(UpperCase(keyName));
+  if (!entry) return;
   const std::wstring upper = UpperCase(valueName);
-  entry->second.values[upper] = Value();
-  RemoveName(entry->second.valueNames, entry->second.valueSet, upper);
+  entry->values[upper] = Value();
+  RemoveName(entry->valueNames, entry->valueSet, upper);
 }
 
 void ValueWritten(HKEY root, const std::wstring& path, REGSAM view) {
@@ -476,11 +547,11 @@ void ValueWritten(HKEY root, const std::wstring& path, REGSAM view) {
   // The key is read afresh, and so are the listings of the keys above it,
   // which it may have been created in.
   DropTree(c, id);
-  for (std::wstring above = ParentOf(id); !above.empty(); above = ParentOf(above)) c.keys.erase(above);
+  for (std::wstring_view above = ParentOf(id); !above.empty(); above = ParentOf(above)) c.keys.Erase(above);
 }
 
 void Forget() {
-  if (Held()) Held()->keys.clear();
+  if (Held()) Held()->keys.Clear();
 }
 
 void StopAccepted(SC_HANDLE service) {
