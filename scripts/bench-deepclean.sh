@@ -7,8 +7,9 @@
 # program seeds its footprint and cleans it. Prints, per vendor, the registry
 # and file part of the deep clean as a ratio to a bare pass over the same
 # keys, values and folders (the mean of one just before the clean and one
-# just after it), with tool runs and waits apart; then, per vendor, the
-# median of that ratio over the repeats.
+# just after it), in time taken and in processor time (this program's and
+# Wine's server's), with tool runs and waits apart; then, per vendor, the
+# medians of those ratios over the repeats.
 #   scripts/bench-deepclean.sh [REPEATS]   (default 1: each vendor once)
 set -euo pipefail
 repeats=${1:-1}
@@ -141,11 +142,14 @@ for ((run = 1; run <= repeats; run++)); do
       </dev/null 2>/dev/null | tr -d '\r' | tee -a "$out"
   done
 done
-# Each vendor's ratio to the bare pass: the median of the repeats, with the
-# spread beside it (a steady deep clean keeps them close).
+# Each vendor's ratios to the bare pass, in time taken and in processor
+# time: the median of the repeats, with the spread beside it (a steady deep
+# clean keeps them close).
 echo "== median of $repeats run(s)"
-awk '/registry \+ files:/ { for (i = 1; i <= NF; i++) if ($i == "=") r[$1] = r[$1] " " $(i + 1) }
+awk '/registry \+ files:|processor time:/ {
+       part = /processor/ ? "processor time" : "registry + files"
+       for (i = 1; i <= NF; i++) if ($i == "=") { r[$1 " " part] = r[$1 " " part] " " $(i + 1); break } }
      END { for (v in r) { n = split(substr(r[v], 2), x, " ");
              for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (x[j] + 0 < x[i] + 0) { t = x[i]; x[i] = x[j]; x[j] = t }
-             printf "%s registry + files: median %.2f x the bare pass (lowest %.2f, highest %.2f; %d runs)\n",
+             printf "%s: median %.2f x the bare pass (lowest %.2f, highest %.2f; %d runs)\n",
                     v, (n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2), x[1], x[n], n } }' "$out" | sort

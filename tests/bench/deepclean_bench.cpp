@@ -11,6 +11,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <initializer_list>
@@ -64,8 +65,71 @@ struct Steps : Vendor {
   static bool& KeepDevice(Vendor& cleaner) { return cleaner.*(&Steps::keepDevice); }
 };
 
+// When Wine's server last wrote the prefix's registry to disk (system.reg's
+// time); zero when it cannot be told.
+unsigned long long RegistryWritten() {
+  char prefix[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+  if (length == 0 || length >= sizeof prefix) return 0;
+  const std::string path = std::string("Z:") + prefix + "\\system.reg";
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+// Wine's server writes a changed registry to disk every 30 seconds, and on a
+// registry this size that stalls every request for seconds; Windows writes
+// its hives behind the callers' backs. Each timed part (the bare passes and
+// the clean's registry and file steps) starts just after a save has written
+// the changes before it (the seeding, the device removal, the clean), so that
+// the next save is due 30 seconds later, after the part. Whether one fell
+// into a part anyway is printed.
+void WaitForRegistrySave() {
+  const unsigned long long before = RegistryWritten();
+  if (!before) return;
+  for (int waited = 0; waited < 80 && RegistryWritten() == before; ++waited) Sleep(500);
+  Sleep(2000);
+}
+
+// The processor time this thread and Wine's server have spent, in seconds:
+// the work a part makes the machine do, whatever else the machine (or the
+// host under it) is busy with meanwhile. The server's is read from its own
+// /proc/self/stat, since the server is the process that opens a file. Zero
+// for the server when that cannot be read.
+struct Cpu {
+  double client = 0, server = 0;
+  double total() const { return client + server; }
+  Cpu operator-(const Cpu& since) const { return {client - since.client, server - since.server}; }
+};
+Cpu CpuNow() {
+  Cpu cpu;
+  FILETIME created, exited, kernel, user;
+  auto seconds = [](FILETIME t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  if (GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
+    cpu.client = seconds(kernel) + seconds(user);
+  kyd::UniqueFile stat(
+      CreateFileA("Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  char text[1024] = {};
+  DWORD got = 0;
+  if (!stat || !ReadFile(stat.get(), text, sizeof text - 1, &got, nullptr)) return cpu;
+  // After "pid (name) ": the state, then fields 4 to 13; user and system
+  // time are fields 14 and 15, in clock ticks.
+  const char* field = std::strrchr(text, ')');
+  for (int number = 2; field && number < 14; ++number) field = std::strchr(field + 1, ' ');
+  if (!field) return cpu;
+  char* end = nullptr;
+  const double ticks = std::strtod(field + 1, &end);
+  cpu.server = (ticks + std::strtod(end, nullptr)) / 100.0;  // USER_HZ
+  return cpu;
+}
+
 struct Times {
   double waits = 0, tools = 0, registry = 0, files = 0;
+  Cpu work;  // the registry and file steps' processor time
+  bool saved = false;  // Wine saved the registry during the registry and file steps
   int removal = 0;  // the device removal's result
 };
 
@@ -86,7 +150,10 @@ Times TimedClean(Vendor& cleaner, const wchar_t* hardwareId) {
   cleaner.KillProcesses(tables.fileTable);
   cleaner.KillProcesses(tables.programs);
   t.waits = Now() - start;
+  WaitForRegistrySave();
+  const unsigned long long written = RegistryWritten();
   start = Now();
+  const Cpu begun = CpuNow();
   Steps::Registry(cleaner);
   t.registry = Now() - start;
   start = Now();
@@ -94,6 +161,8 @@ Times TimedClean(Vendor& cleaner, const wchar_t* hardwareId) {
   cleaner.DeleteSystemFiles(tables.fileTable);
   if (!Steps::KeepDevice(cleaner)) cleaner.DeleteSystemFiles(tables.driverTable);
   t.files = Now() - start;
+  t.work = CpuNow() - begun;
+  t.saved = RegistryWritten() != written;
   start = Now();
   cleaner.CleanDriverStore(hardwareId);
   t.tools += Now() - start;
@@ -517,28 +586,6 @@ void NvidiaBarePass(BareReader& r, bool wow64) {
 
 }  // namespace
 
-// Wine's server writes a changed registry to disk every 30 seconds, and on a
-// registry this size that stalls every request for seconds. Each bare pass
-// starts once the changes before it have been written (the prefix's
-// system.reg is newer than when they ended), so that no save left over from
-// the seeding or the clean falls into it; a save the clean's own deletions
-// cause falls into the clean's time, against it.
-void WaitForRegistrySave() {
-  char prefix[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
-  if (length == 0 || length >= sizeof prefix) return;
-  const std::string path = std::string("Z:") + prefix + "\\system.reg";
-  auto written = [&] {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0ULL;
-    return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-           data.ftLastWriteTime.dwLowDateTime;
-  };
-  const unsigned long long before = written();
-  for (int waited = 0; waited < 80 && written() == before; ++waited) Sleep(500);
-  Sleep(2000);  // the save itself
-}
-
 int main(int argc, char** argv) {
   // The vendor is optional: one argument is the AMD footprint, as before.
   const std::string vendor = argc == 3 ? argv[1] : "amd";
@@ -565,14 +612,21 @@ int main(int argc, char** argv) {
   // clean is set against the mean of a bare pass just before it and one just
   // after it (the footprint gone is a few keys of the 130,000), so that a
   // slow spell counts on both sides of the ratio more often than on one.
-  auto barePass = [&](BareReader& r) {
+  auto barePass = [&](BareReader& r, bool& saved, Cpu& work) {
+    const unsigned long long written = RegistryWritten();
+    const Cpu cpu = CpuNow();
     const double begun = Now();
     if (vendor == "amd") AmdBarePass(r, wow64);
     else NvidiaBarePass(r, wow64);
-    return Now() - begun;
+    const double took = Now() - begun;
+    work = CpuNow() - cpu;
+    saved = RegistryWritten() != written;
+    return took;
   };
   BareReader reader;
-  const double bareBefore = barePass(reader);
+  bool savedBefore = false, savedAfter = false;
+  Cpu workBefore, workAfter;
+  const double bareBefore = barePass(reader, savedBefore, workBefore);
 
   auto tests = [&](bool foldedOnce) {
     return vendor == "amd" ? FragmentTests(reader, kyd::amd::kProgIdFragments, kyd::amd::kClassFragments,
@@ -590,7 +644,7 @@ int main(int argc, char** argv) {
   WaitForRegistrySave();
   BareReader again;
   again.before = &reader;
-  const double bareAfter = barePass(again);
+  const double bareAfter = barePass(again, savedAfter, workAfter);
   const double bare = (bareBefore + bareAfter) / 2;
 
   const char* name = vendor == "amd" ? "AMD" : "NVIDIA";
@@ -607,8 +661,19 @@ int main(int argc, char** argv) {
   std::printf("%s deep clean, files:    %7.2f s\n", name, t.files);
   std::printf("%s registry + files:     %7.2f s  = %.2f x the bare pass\n", name, t.registry + t.files,
               (t.registry + t.files) / bare);
+  const double bareWork = (workBefore.total() + workAfter.total()) / 2;
+  std::printf("%s processor time:       %7.2f s  = %.2f x the bare pass's %.2f s  (this program %.2f s and Wine's\n"
+              "%s                                   server %.2f s in the clean; %.2f s and %.2f s in the bare pass)\n",
+              name, t.work.total(), t.work.total() / bareWork, bareWork, t.work.client, name, t.work.server,
+              (workBefore.client + workAfter.client) / 2, (workBefore.server + workAfter.server) / 2);
   std::printf("%s tool runs:            %7.2f s  (device removal with result %d, driver store)\n", name, t.tools,
               t.removal);
   std::printf("%s waits:                %7.2f s  (services, processes)\n", name, t.waits);
+  std::string saves;
+  for (const auto& [saved, part] : {std::pair{savedBefore, "the bare pass before"}, std::pair{t.saved, "the clean"},
+                                    std::pair{savedAfter, "the bare pass after"}})
+    if (saved) saves += (saves.empty() ? "" : ", ") + std::string(part);
+  std::printf("%s Wine's registry saves: %s\n", name,
+              saves.empty() ? "none during the timed parts" : ("during " + saves).c_str());
   return 0;
 }
