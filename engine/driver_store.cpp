@@ -146,9 +146,10 @@ bool CBaseDrvUninst::DeleteDriverStorePackages(const wchar_t* hardwareId, std::w
   // driver names, whatever subsystem or revision it was installed for.
   std::wstring key = LeftoverInfKey(hardwareId);
   bool found = false;
+  const InfUsers users;
   for (const std::wstring& infPath : OemInfsNaming(key)) {
     // The device the host keeps, or another card of the same chip.
-    if (KeptForItsDevice(infPath)) continue;
+    if (users.KeptForItsDevice(infPath)) continue;
     KLOG(base::LOG_INFO, "%S Find inf file:%S\r\n", key.c_str(), infPath.c_str());
     std::wstring arguments;
     FormatWide(arguments, L"-f dp_delete \"%s\"", infPath.c_str());

@@ -54,9 +54,10 @@ bool RemovePublishedInf(const std::wstring& infPath) {
 void DeleteLeftoverInfHere(const wchar_t* hardwareId) {
   if (!hardwareId) return;
   std::wstring key = LeftoverInfKey(hardwareId);
+  const InfUsers users;
   for (const std::wstring& path : OemInfsNaming(key)) {
     // Another card of the same chip, or the device the host keeps.
-    if (KeptForItsDevice(path)) continue;
+    if (users.KeptForItsDevice(path)) continue;
     KLOG(base::LOG_INFO, "%S delete inf file:%S\r\n", key.c_str(), path.c_str());
     RemovePublishedInf(path);
   }
