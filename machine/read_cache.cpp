@@ -168,15 +168,12 @@ void FollowLinks(const Cache& c, std::wstring& id) {
   }
 }
 
-// A key and everything below it are forgotten.
-void DropTree(Cache& c, const std::wstring& id) { c.keys.EraseTree(id); }
-
 // The key `id` names is really `real` (the path crossed a link, here or
 // above): from now on `id` and everything below it name where it leads, and
 // what was kept under the old names is dropped. Which step of the path is
 // the link is not known, so only this key is taken as one.
 void LearnLink(Cache& c, const std::wstring& id, const std::wstring& real) {
-  DropTree(c, id);
+  c.keys.EraseTree(id);
   AddLink(c, id, real);
 }
 
@@ -521,7 +518,7 @@ void KeyRemoved(const std::wstring& keyName) {
   if (!Held() || keyName.empty()) return;
   Cache& c = *Held();
   const std::wstring id = UpperCase(keyName);
-  DropTree(c, id);
+  c.keys.EraseTree(id);
   c.keys[id].absent = true;
   if (Entry* parent = c.keys.Find(ParentOf(id)))
     RemoveName(parent->subKeys, parent->subKeySet, std::wstring(LastOf(id)));
@@ -546,7 +543,7 @@ void ValueWritten(HKEY root, const std::wstring& path, REGSAM view) {
   }
   // The key is read afresh, and so are the listings of the keys above it,
   // which it may have been created in.
-  DropTree(c, id);
+  c.keys.EraseTree(id);
   for (std::wstring_view above = ParentOf(id); !above.empty(); above = ParentOf(above)) c.keys.Erase(above);
 }
 
