@@ -10,14 +10,15 @@
 // for its real name too; a link found that way is followed from then on.
 #include "machine/read_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <set>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
+#include "machine/key_table.h"
 #include "machine/session.h"
 
 namespace kyd::machine {
@@ -40,94 +41,33 @@ struct Value {
   std::vector<BYTE> data;
 };
 
-// What the run knows of one key.
-struct Entry {
-  bool absent = false;  // the key is not there
-  bool listed = false;  // subKeys holds its subkeys
-  bool named = false;   // valueNames holds its value names
-  std::vector<std::wstring> subKeys, valueNames;      // as stored, in index order
-  NameSet subKeySet, valueSet;                        // the same, upper case
-  std::unordered_map<std::wstring, Value> values;     // by upper-case name
+// A key's subkeys or value names, as listed.
+struct Names {
+  std::vector<std::wstring> stored;  // as stored, in index order
+  NameSet upper;                     // the same, upper case
 };
 
-std::wstring_view ParentOf(std::wstring_view id) {
-  size_t slash = id.rfind(L'\\');
-  return slash == std::wstring_view::npos ? std::wstring_view() : id.substr(0, slash);
-}
+// What the run knows of one key. Most keys are only read a value or two
+// from, so the listings are held apart and the values in a short list.
+struct Entry {
+  bool absent = false;                    // the key is not there
+  std::unique_ptr<Names> subKeys;         // its subkeys, once listed
+  std::unique_ptr<Names> valueNames;      // its value names, once listed
+  std::vector<std::pair<std::wstring, Value>> values;  // values read, by upper-case name
 
-std::wstring_view LastOf(std::wstring_view id) {
-  size_t slash = id.rfind(L'\\');
-  return slash == std::wstring_view::npos ? id : id.substr(slash + 1);
-}
-
-// The entries by identity, hashed: each read looks several up. Each held
-// key knows the held keys right below it, so that a key goes with
-// everything below it; a key is held with every key above it (those hold
-// nothing of their own until read).
-class KeyTable {
- public:
-  const Entry* Find(std::wstring_view id) const {
-    auto it = nodes_.find(id);
-    return it == nodes_.end() ? nullptr : &it->second.entry;
+  Value* FindValue(std::wstring_view upper) {
+    for (auto& [name, value] : values)
+      if (name == upper) return &value;
+    return nullptr;
   }
-  Entry* Find(std::wstring_view id) {
-    auto it = nodes_.find(id);
-    return it == nodes_.end() ? nullptr : &it->second.entry;
+  Value& SetValue(const std::wstring& upper, Value value) {
+    if (Value* held = FindValue(upper)) return *held = std::move(value);
+    return values.emplace_back(upper, std::move(value)).second;
   }
-  Entry& operator[](std::wstring_view id) { return NodeOf(id).entry; }
-  // The key's entry, made when not held, with the entry of the key above it
-  // (null for a root).
-  std::pair<Entry*, Entry*> WithParent(std::wstring_view id) {
-    Node& node = NodeOf(id);
-    return {&node.entry, node.up ? &node.up->entry : nullptr};
-  }
-  // What the key holds is forgotten; the keys below it stay.
-  void Erase(std::wstring_view id) {
-    if (Entry* entry = Find(id)) *entry = Entry();
-  }
-  // The key and everything below it.
-  void EraseTree(std::wstring_view id) {
-    auto it = nodes_.find(id);
-    if (it == nodes_.end()) return;
-    const std::wstring* name = &it->first;
-    const std::wstring_view parent = ParentOf(*name);
-    if (!parent.empty())
-      if (auto above = nodes_.find(parent); above != nodes_.end()) std::erase(above->second.below, name);
-    Drop(it);
-  }
-  void Clear() { nodes_.clear(); }
-
- private:
-  struct Node {
-    Entry entry;
-    Node* up = nullptr;                      // the key above, held as long as this one is
-    std::vector<const std::wstring*> below;  // the names of the held keys right below, as nodes_ keeps them
-  };
-  using Nodes = std::unordered_map<std::wstring, Node, NameHash, std::equal_to<>>;
-
-  Node& NodeOf(std::wstring_view id) {
-    auto it = nodes_.find(id);
-    if (it != nodes_.end()) return it->second;
-    it = nodes_.emplace(std::wstring(id), Node()).first;
-    const std::wstring_view parent = ParentOf(id);
-    if (!parent.empty()) {  // nodes stay where they are
-      Node& above = NodeOf(parent);
-      above.below.push_back(&it->first);
-      it->second.up = &above;
-    }
-    return it->second;
-  }
-  void Drop(Nodes::iterator it) {
-    for (const std::wstring* name : it->second.below)
-      if (auto below = nodes_.find(*name); below != nodes_.end()) Drop(below);
-    nodes_.erase(it);
-  }
-
-  Nodes nodes_;
 };
 
 struct Cache {
-  KeyTable keys;                                            // by identity
+  KeyTable<Entry> keys;                                     // by identity
   std::map<std::wstring, std::wstring, std::less<>> links;  // a key's identity -> its real name
   std::vector<bool> linkSizes;                              // [n]: some such identity is n long
   std::wstring currentUser;                                  // HKCU's identity
@@ -190,9 +130,8 @@ void Probe(Cache& c, HKEY root, const std::wstring& base, const std::wstring& pa
 // A key whose parent is listed without it, or is missing itself, is missing.
 bool KnownMissing(const Entry* parent, const std::wstring& id) {
   if (!parent) return false;
-  return parent->absent || (parent->listed && parent->subKeySet.find(LastOf(id)) == parent->subKeySet.end());
+  return parent->absent || (parent->subKeys && !parent->subKeys->upper.contains(LastOf(id)));
 }
-bool KnownMissing(const Cache& c, const std::wstring& id) { return KnownMissing(c.keys.Find(ParentOf(id)), id); }
 
 bool PlainPath(const std::wstring& path) {
   return path.empty() ||
@@ -207,19 +146,25 @@ Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wst
 // an overlay.
 bool UserOverlays(Cache& c, const std::wstring& path) {
   if (c.userClasses.empty()) return false;
+  // The user's path and its identity grow a step at a time, the identity's
+  // steps upper-cased in place.
   std::wstring userPath = L"Software\\Classes", id = c.userClasses;
+  userPath.reserve(userPath.size() + 1 + path.size());
+  id.reserve(id.size() + 1 + path.size());
   for (size_t start = 0;;) {
     LONG status = ERROR_SUCCESS;
     Entry* entry = Load(c, HKEY_CURRENT_USER, userPath, KEY_WOW64_64KEY, id, true, status);
     if (!entry) return true;
     if (entry->absent) return false;
-    if (path.empty()) return !entry->subKeys.empty();  // HKCR's own listing
-    size_t end = path.find(L'\\', start);
-    std::wstring part = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-    if (!entry->subKeySet.count(UpperCase(part))) return false;
-    userPath += L"\\" + part;
-    id += L"\\" + UpperCase(part);
-    if (end == std::wstring::npos) return true;  // the user has this very key
+    if (path.empty()) return !entry->subKeys->stored.empty();  // HKCR's own listing
+    const size_t end = std::min(path.find(L'\\', start), path.size());
+    const std::wstring_view part = std::wstring_view(path).substr(start, end - start);
+    (userPath += L'\\') += part;
+    const size_t at = (id += L'\\').size();
+    id += part;
+    CharUpperBuffW(id.data() + at, static_cast<DWORD>(part.size()));
+    if (!entry->subKeys->upper.contains(std::wstring_view(id).substr(at))) return false;
+    if (end == path.size()) return true;  // the user has this very key
     start = end + 1;
   }
 }
@@ -232,23 +177,21 @@ bool IdentityOf(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std:
   // Settled before the name is made: the overlay's question reads (and may
   // learn links), which can change what FollowLinks does below.
   const bool machineClasses = root == HKEY_CLASSES_ROOT && !UserOverlays(c, path);
-  std::wstring base;
+  std::wstring_view base;
   if (root == HKEY_LOCAL_MACHINE) base = L"HKLM";
   else if (root == HKEY_USERS) base = L"HKU";
   else if (root == HKEY_CURRENT_USER) base = c.currentUser;
   else if (machineClasses) base = L"HKLM\\SOFTWARE\\CLASSES";
   if (base.empty()) return false;
-  id = path.empty() ? base : base + L"\\" + UpperCase(path);
+  id.reserve(base.size() + 1 + path.size());
+  id.assign(base);
+  if (!path.empty()) {
+    const size_t at = (id += L'\\').size();
+    id += path;
+    CharUpperBuffW(id.data() + at, static_cast<DWORD>(path.size()));
+  }
   FollowLinks(c, id);
   return true;
-}
-
-// The entry of `id` when what it holds answers the read: the key is
-// missing, or its subkeys (or value names) are listed. Null otherwise.
-Entry* Answered(Cache& c, const std::wstring& id, bool subKeys) {
-  Entry* entry = c.keys.Find(id);
-  if (!entry) return nullptr;
-  return entry->absent || (subKeys ? entry->listed : entry->named) ? entry : nullptr;
 }
 
 Entry& MarkMissing(Cache& c, const std::wstring& id) {
@@ -259,18 +202,20 @@ Entry& MarkMissing(Cache& c, const std::wstring& id) {
 
 // The entry of `id`, with its subkeys (or with subKeys false, its value
 // names) listed; null when the key cannot be read (status says why). `id`
-// becomes the key's real name when the path crossed a link. No entry is
-// taken from the map before the last call that may drop entries
-// (LearnLink): each is looked up where it is used.
+// becomes the key's real name when the path crossed a link. No entry found
+// before a call that may drop entries (LearnLink) is used after it.
 Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wstring& id, bool subKeys,
             LONG& status) {
-  if (Entry* known = Answered(c, id, subKeys)) {
+  const auto [known, parent] = c.keys.FindWithParent(id);
+  if (known && (known->absent || (subKeys ? known->subKeys : known->valueNames))) {
     ++c.counts.served;
     return known;
   }
-  if (KnownMissing(c, id)) {
+  if (KnownMissing(parent, id)) {
     ++c.counts.served;
-    return &MarkMissing(c, id);
+    if (!known) return &MarkMissing(c, id);
+    known->absent = true;
+    return known;
   }
   UniqueKey key;
   status = RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ | view, key.put());
@@ -286,22 +231,21 @@ Entry* Load(Cache& c, HKEY root, const std::wstring& path, REGSAM view, std::wst
     // The key was just opened: only a listing held under its real name
     // answers (a mark that it is missing there is out of date).
     Entry* held = c.keys.Find(id);
-    if (held && !held->absent && (subKeys ? held->listed : held->named)) return held;
+    if (held && !held->absent && (subKeys ? held->subKeys : held->valueNames)) return held;
   }
   std::vector<std::wstring> names;
   if (!reads::EnumerateNames(key.get(), subKeys, [&](std::wstring name) { names.push_back(std::move(name)); })) {
     status = ERROR_READ_FAULT;
     return nullptr;
   }
-  NameSet set;
-  set.reserve(names.size());
-  for (const std::wstring& name : names) set.insert(UpperCase(name));
+  auto listing = std::make_unique<Names>();
+  listing->upper.reserve(names.size());
+  for (const std::wstring& name : names) listing->upper.insert(UpperCase(name));
+  listing->stored = std::move(names);
   ++c.counts.listed;
   Entry& entry = c.keys[id];
   entry.absent = false;
-  (subKeys ? entry.listed : entry.named) = true;
-  (subKeys ? entry.subKeys : entry.valueNames) = std::move(names);
-  (subKeys ? entry.subKeySet : entry.valueSet) = std::move(set);
+  (subKeys ? entry.subKeys : entry.valueNames) = std::move(listing);
   return &entry;
 }
 
@@ -352,11 +296,11 @@ bool PlannedValue(const std::wstring& id, const std::wstring& name, LONG& status
   return true;
 }
 
-void RemoveName(std::vector<std::wstring>& names, NameSet& set, const std::wstring& upper) {
-  if (!set.erase(upper)) return;
-  for (auto it = names.begin(); it != names.end(); ++it) {
+void RemoveName(Names& names, const std::wstring& upper) {
+  if (!names.upper.erase(upper)) return;
+  for (auto it = names.stored.begin(); it != names.stored.end(); ++it) {
     if (UpperCase(*it) == upper) {
-      names.erase(it);
+      names.stored.erase(it);
       return;
     }
   }
@@ -436,7 +380,7 @@ LONG ReadSubKeys(HKEY root, const std::wstring& path, REGSAM view, std::vector<s
   Session::State* s = Planner();
   const bool planned = s && !s->overlay.keys.empty();
   if (planned && s->overlay.keys.count(id)) return ERROR_FILE_NOT_FOUND;
-  for (const std::wstring& name : entry->subKeys)
+  for (const std::wstring& name : entry->subKeys->stored)
     if (!planned || !s->overlay.keys.count(id + L"\\" + UpperCase(name))) names.push_back(name);
   return ERROR_SUCCESS;
 }
@@ -449,17 +393,17 @@ LONG ReadValueNames(HKEY root, const std::wstring& path, REGSAM view, std::vecto
   Session::State* s = Planner();
   if (s && !s->overlay.keys.empty() && s->overlay.keys.count(id)) return ERROR_FILE_NOT_FOUND;
   if (!s || (s->overlay.values.empty() && s->overlay.written.empty())) {
-    names.insert(names.end(), entry->valueNames.begin(), entry->valueNames.end());
+    names.insert(names.end(), entry->valueNames->stored.begin(), entry->valueNames->stored.end());
     return ERROR_SUCCESS;
   }
   // As ListValueNames shows a plan's values: deleted ones gone, written ones
   // that are not there yet last.
   const std::wstring prefix = id + L"\n";
-  for (const std::wstring& name : entry->valueNames)
+  for (const std::wstring& name : entry->valueNames->stored)
     if (!s->overlay.values.count(prefix + UpperCase(name))) names.push_back(name);
   for (auto it = s->overlay.written.lower_bound(prefix);
        it != s->overlay.written.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
-    if (!entry->valueSet.count(it->first.substr(prefix.size()))) names.push_back(it->second.name);
+    if (!entry->valueNames->upper.contains(std::wstring_view(it->first).substr(prefix.size()))) names.push_back(it->second.name);
   return ERROR_SUCCESS;
 }
 
@@ -479,17 +423,17 @@ LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstr
   const auto [held, parent] = c.keys.WithParent(id);
   Entry& entry = *held;
   const std::wstring upper = UpperCase(name);
-  auto known = entry.values.find(upper);
   if (entry.absent || KnownMissing(parent, id)) {
     ++c.counts.served;
     return ERROR_FILE_NOT_FOUND;
   }
-  if (known != entry.values.end() || (entry.named && !entry.valueSet.count(upper))) {
+  const Value* known = entry.FindValue(upper);
+  if (known || (entry.valueNames && !entry.valueNames->upper.contains(upper))) {
     ++c.counts.served;
-    if (known == entry.values.end()) return ERROR_FILE_NOT_FOUND;
-    type = known->second.type;
-    data = known->second.data;
-    return known->second.status;
+    if (!known) return ERROR_FILE_NOT_FOUND;
+    type = known->type;
+    data = known->data;
+    return known->status;
   }
   UniqueKey key;
   status = RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_QUERY_VALUE | view, key.put());
@@ -504,7 +448,7 @@ LONG ReadValue(HKEY root, const std::wstring& path, REGSAM view, const std::wstr
       type, data);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
   ++c.counts.values;
-  entry.values[upper] = {status, type, data};
+  entry.SetValue(upper, {status, type, data});
   return status;
 }
 
@@ -521,7 +465,7 @@ void KeyRemoved(const std::wstring& keyName) {
   c.keys.EraseTree(id);
   c.keys[id].absent = true;
   if (Entry* parent = c.keys.Find(ParentOf(id)))
-    RemoveName(parent->subKeys, parent->subKeySet, std::wstring(LastOf(id)));
+    if (parent->subKeys) RemoveName(*parent->subKeys, std::wstring(LastOf(id)));
 }
 
 void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
@@ -529,8 +473,8 @@ void ValueRemoved(const std::wstring& keyName, const std::wstring& valueName) {
   Entry* entry = Held()->keys.Find(UpperCase(keyName));
   if (!entry) return;
   const std::wstring upper = UpperCase(valueName);
-  entry->values[upper] = Value();
-  RemoveName(entry->valueNames, entry->valueSet, upper);
+  entry->SetValue(upper, Value());
+  if (entry->valueNames) RemoveName(*entry->valueNames, upper);
 }
 
 void ValueWritten(HKEY root, const std::wstring& path, REGSAM view) {
