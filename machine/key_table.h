@@ -136,7 +136,9 @@ class KeyTable {
     const std::wstring_view parent = ParentOf(id);
     Node* above = parent.empty() ? nullptr : &NodeOf(parent);
     if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
-    if (above) above->below.reserve(above->below.size() + 1);
+    // Room below the parent first, so that nothing fails once the node is
+    // made; grown by doubling, as a key may have many thousands below it.
+    if (above && above->below.size() == above->below.capacity()) above->below.reserve(2 * above->below.size() + 4);
     Node* node = Make(id, hash);
     node->up = above;
     if (above) above->below.push_back(node);
