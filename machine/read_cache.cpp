@@ -403,7 +403,8 @@ LONG ReadValueNames(HKEY root, const std::wstring& path, REGSAM view, std::vecto
     if (!s->overlay.values.count(prefix + UpperCase(name))) names.push_back(name);
   for (auto it = s->overlay.written.lower_bound(prefix);
        it != s->overlay.written.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
-    if (!entry->valueNames->upper.contains(std::wstring_view(it->first).substr(prefix.size()))) names.push_back(it->second.name);
+    if (!entry->valueNames->upper.contains(std::wstring_view(it->first).substr(prefix.size())))
+      names.push_back(it->second.name);
   return ERROR_SUCCESS;
 }
 
