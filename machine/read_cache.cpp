@@ -11,7 +11,6 @@
 #include "machine/read_cache.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -60,9 +59,9 @@ struct Entry {
       if (name == upper) return &value;
     return nullptr;
   }
-  Value& SetValue(const std::wstring& upper, Value value) {
-    if (Value* held = FindValue(upper)) return *held = std::move(value);
-    return values.emplace_back(upper, std::move(value)).second;
+  void SetValue(const std::wstring& upper, Value value) {
+    if (Value* held = FindValue(upper)) *held = std::move(value);
+    else values.emplace_back(upper, std::move(value));
   }
 };
 

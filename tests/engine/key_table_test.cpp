@@ -12,29 +12,20 @@
 namespace {
 
 using kyd::machine::KeyTable;
+using Model = std::map<std::wstring, int>;  // every held key with its mark
 
-struct Mark {
-  int value = 0;
-};
+// Held with every key above it, as the table holds a key.
+void Make(Model& model, const std::wstring& id) {
+  for (size_t slash = id.find(L'\\'); slash != std::wstring::npos; slash = id.find(L'\\', slash + 1))
+    model.emplace(id.substr(0, slash), 0);
+  model.emplace(id, 0);
+}
 
-// Every held key with its mark; a key is held with every key above it.
-class Model {
- public:
-  void Make(const std::wstring& id) {
-    for (size_t slash = id.find(L'\\'); slash != std::wstring::npos; slash = id.find(L'\\', slash + 1))
-      keys_.emplace(id.substr(0, slash), 0);
-    keys_.emplace(id, 0);
-  }
-  void EraseTree(const std::wstring& id) {
-    keys_.erase(id);
-    const std::wstring below = id + L"\\";
-    for (auto it = keys_.lower_bound(below); it != keys_.end() && it->first.starts_with(below);) it = keys_.erase(it);
-  }
-  std::map<std::wstring, int>& keys() { return keys_; }
-
- private:
-  std::map<std::wstring, int> keys_;
-};
+void EraseTree(Model& model, const std::wstring& id) {
+  model.erase(id);
+  const std::wstring below = id + L"\\";
+  for (auto it = model.lower_bound(below); it != model.end() && it->first.starts_with(below);) it = model.erase(it);
+}
 
 // How a run of random steps uses the table.
 struct Churn {
@@ -67,14 +58,14 @@ TEST(KeyTable, AgreesWithAPlainModel) {
   for (const Churn& churn : kChurns) {
     SCOPED_TRACE(churn.what);
     std::mt19937 rng(20261209);
-    KeyTable<Mark> table(churn.firstSlots);
+    KeyTable<int> table(churn.firstSlots);
     Model model;
     auto expectSame = [&](const std::wstring& id) {
-      const auto held = model.keys().find(id);
-      Mark* found = table.Find(id);
-      ASSERT_EQ(found != nullptr, held != model.keys().end()) << "key " << testing::PrintToString(id);
+      const auto held = model.find(id);
+      const int* found = table.Find(id);
+      ASSERT_EQ(found != nullptr, held != model.end()) << "key " << testing::PrintToString(id);
       if (found) {
-        EXPECT_EQ(found->value, held->second) << "key " << testing::PrintToString(id);
+        EXPECT_EQ(*found, held->second) << "key " << testing::PrintToString(id);
       }
     };
     // Each round the table fills while deep branches go now and then; then
@@ -86,27 +77,26 @@ TEST(KeyTable, AgreesWithAPlainModel) {
       if (op < drops) {  // dropped with everything below it
         const std::wstring id = RandomId(rng, churn, round, shrinking ? 1 : churn.levels);
         table.EraseTree(id);
-        model.EraseTree(id);
+        EraseTree(model, id);
       } else if (op < drops + 1) {  // forgotten, the keys below it kept
         const std::wstring id = RandomId(rng, churn, round);
         table.Erase(id);
-        if (auto it = model.keys().find(id); it != model.keys().end()) it->second = 0;
+        if (auto it = model.find(id); it != model.end()) it->second = 0;
       } else if (op < drops + 4) {
         expectSame(RandomId(rng, churn, round));
       } else {  // made (with the keys above it) and marked
         const std::wstring id = RandomId(rng, churn, round);
         auto [entry, parent] = table.WithParent(id);
-        model.Make(id);
-        entry->value = step;
-        model.keys()[id] = step;
+        Make(model, id);
+        *entry = model[id] = step;
         ASSERT_NE(parent, nullptr);
         ASSERT_EQ(parent, table.Find(kyd::machine::ParentOf(id)));
       }
       if (step % churn.steps == 0) {
-        ASSERT_EQ(table.size(), model.keys().size());
-        for (const auto& [id, value] : model.keys()) expectSame(id);
+        ASSERT_EQ(table.size(), model.size());
+        for (const auto& [id, value] : model) expectSame(id);
         table.Clear();
-        model.keys().clear();
+        model.clear();
       }
     }
     EXPECT_EQ(table.Find(L"HKLM"), nullptr);
